@@ -1,0 +1,139 @@
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/date_formatter.h"
+#include "app/format.h"
+#include "app/types.h"
+#include "platform/platform.h"
+
+namespace dorvane {
+
+// The application's one controller and delegate: it owns every piece of state and performs every
+// operation. Its operations are defined across src/ by subsystem. It runs on the main thread only.
+class TRBController : public std::enable_shared_from_this<TRBController> {
+public:
+    explicit TRBController(Platform platform) : platform_(platform) {}
+    TRBController(const TRBController&) = delete;
+    TRBController& operator=(const TRBController&) = delete;
+
+    // ---- State, in declared order; the setters only store. ----
+    StatusItem* statusItem() const { return statusItem_.get(); }
+    void setStatusItem(std::unique_ptr<StatusItem> item) { statusItem_ = std::move(item); }
+    const std::optional<DateFormatter>& dateFormatter() const { return dateFormatter_; }
+    void setDateFormatter(std::optional<DateFormatter> formatter) {
+        dateFormatter_ = std::move(formatter);
+    }
+    bool isQuitting() const { return isQuitting_; }
+    void setIsQuitting(bool quitting) { isQuitting_ = quitting; }
+    RunMode runMode() const { return runMode_; }
+    void setRunMode(RunMode mode) { runMode_ = mode; }
+    PowerSource powerSource() const { return powerSource_; }
+    void setPowerSource(PowerSource source) { powerSource_ = source; }
+    std::optional<bool> sleepDisabled() const { return sleepDisabled_; }
+    void setSleepDisabled(std::optional<bool> disabled) { sleepDisabled_ = disabled; }
+    std::optional<bool> clamshellClosed() const { return clamshellClosed_; }
+    void setClamshellClosed(std::optional<bool> closed) { clamshellClosed_ = closed; }
+    const std::optional<std::string>& lastMessage() const { return lastMessage_; }
+    void setLastMessage(std::optional<std::string> message) { lastMessage_ = std::move(message); }
+    const std::optional<std::string>& lastError() const { return lastError_; }
+    void setLastError(std::optional<std::string> error) { lastError_ = std::move(error); }
+    const std::optional<std::string>& wakeScheduleError() const { return wakeScheduleError_; }
+    void setWakeScheduleError(std::optional<std::string> error) {
+        wakeScheduleError_ = std::move(error);
+    }
+    bool quietHoursEnabled() const { return quietHoursEnabled_; }
+    void setQuietHoursEnabled(bool enabled) { quietHoursEnabled_ = enabled; }
+    const std::optional<std::string>& quietHoursStart() const { return quietHoursStart_; }
+    void setQuietHoursStart(std::optional<std::string> start) {
+        quietHoursStart_ = std::move(start);
+    }
+    const std::optional<std::string>& quietHoursEnd() const { return quietHoursEnd_; }
+    void setQuietHoursEnd(std::optional<std::string> end) { quietHoursEnd_ = std::move(end); }
+    std::int64_t quietHoursIntervalMinutes() const { return quietHoursIntervalMinutes_; }
+    void setQuietHoursIntervalMinutes(std::int64_t minutes) {
+        quietHoursIntervalMinutes_ = minutes;
+    }
+    bool wasEffectiveQuietHours() const { return wasEffectiveQuietHours_; }
+    void setWasEffectiveQuietHours(bool effective) { wasEffectiveQuietHours_ = effective; }
+    TimerSource* quietHoursTimer() const { return quietHoursTimer_.get(); }
+    void setQuietHoursTimer(std::unique_ptr<TimerSource> timer) {
+        quietHoursTimer_ = std::move(timer);
+    }
+    const std::optional<Date>& lastUpdated() const { return lastUpdated_; }
+    void setLastUpdated(std::optional<Date> updated) { lastUpdated_ = updated; }
+    RunLoopSource* powerSourceRunLoopSource() const { return powerSourceRunLoopSource_; }
+    void setPowerSourceRunLoopSource(RunLoopSource* source) { powerSourceRunLoopSource_ = source; }
+    const std::optional<std::string>& latestAvailableVersion() const {
+        return latestAvailableVersion_;
+    }
+    void setLatestAvailableVersion(std::optional<std::string> version) {
+        latestAvailableVersion_ = std::move(version);
+    }
+    const std::optional<std::string>& latestVersionURL() const { return latestVersionURL_; }
+    void setLatestVersionURL(std::optional<std::string> url) { latestVersionURL_ = std::move(url); }
+    const std::optional<std::string>& latestVersionChangelog() const {
+        return latestVersionChangelog_;
+    }
+    void setLatestVersionChangelog(std::optional<std::string> log) {
+        latestVersionChangelog_ = std::move(log);
+    }
+    TimerSource* versionCheckTimer() const { return versionCheckTimer_.get(); }
+    void setVersionCheckTimer(std::unique_ptr<TimerSource> timer) {
+        versionCheckTimer_ = std::move(timer);
+    }
+    std::uint32_t powerNotificationRootPort() const { return powerNotificationRootPort_; }
+    void setPowerNotificationRootPort(std::uint32_t port) { powerNotificationRootPort_ = port; }
+    NotificationPort* powerNotificationPort() const { return powerNotificationPort_; }
+    void setPowerNotificationPort(NotificationPort* port) { powerNotificationPort_ = port; }
+    std::uint32_t powerNotifier() const { return powerNotifier_; }
+    void setPowerNotifier(std::uint32_t notifier) { powerNotifier_ = notifier; }
+
+    // ---- Texts ----
+    // The text for a key in the user's language, looked up at the moment of use.
+    std::string localized(const std::string& key) const;
+    // A format text from the table with its typed arguments substituted.
+    std::string localizedFormat(const std::string& key,
+                                std::initializer_list<FormatArgument> arguments) const;
+
+    // ---- Power state probes ----
+    PowerSource readPowerSource();
+    std::optional<bool> readSleepDisabled();
+    std::optional<bool> readClamshellClosed();
+
+private:
+    Platform platform_;
+
+    std::unique_ptr<StatusItem> statusItem_;
+    std::optional<DateFormatter> dateFormatter_;
+    bool isQuitting_ = false;
+    RunMode runMode_ = RunMode::PowerAdapter;
+    PowerSource powerSource_ = PowerSource::AC;
+    std::optional<bool> sleepDisabled_;
+    std::optional<bool> clamshellClosed_;
+    std::optional<std::string> lastMessage_;
+    std::optional<std::string> lastError_;
+    std::optional<std::string> wakeScheduleError_;
+    bool quietHoursEnabled_ = false;
+    std::optional<std::string> quietHoursStart_;
+    std::optional<std::string> quietHoursEnd_;
+    std::int64_t quietHoursIntervalMinutes_ = 0;
+    bool wasEffectiveQuietHours_ = false;
+    std::unique_ptr<TimerSource> quietHoursTimer_;
+    std::optional<Date> lastUpdated_;
+    RunLoopSource* powerSourceRunLoopSource_ = nullptr;
+    std::optional<std::string> latestAvailableVersion_;
+    std::optional<std::string> latestVersionURL_;
+    std::optional<std::string> latestVersionChangelog_;
+    std::unique_ptr<TimerSource> versionCheckTimer_;
+    std::uint32_t powerNotificationRootPort_ = 0;
+    NotificationPort* powerNotificationPort_ = nullptr;
+    std::uint32_t powerNotifier_ = 0;
+};
+
+}  // namespace dorvane

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/alert.h"
+#include "platform/application.h"
+#include "platform/bundle.h"
+#include "platform/clock.h"
+#include "platform/command_runner.h"
+#include "platform/main_queue.h"
+#include "platform/pasteboard.h"
+#include "platform/power_management.h"
+#include "platform/process_info.h"
+#include "platform/status_item.h"
+#include "platform/url_session.h"
+#include "platform/user_defaults.h"
+#include "platform/workspace.h"
+#include "system/tools.h"
+
+namespace dorvane {
+
+// Everything the controller needs from the platform it runs on, handed to it at construction.
+// The references must outlive the controller.
+struct Platform {
+    Application& application;
+    StatusBar& statusBar;
+    Alerts& alerts;
+    Pasteboard& pasteboard;
+    Workspace& workspace;
+    UserDefaults& defaults;
+    MainQueue& mainQueue;
+    PowerManagement& powerManagement;
+    UrlSession& urlSession;
+    Bundle& bundle;
+    Locale& locale;
+    Clock& clock;
+    ProcessInfo& processInfo;
+    CommandRunner& commands;
+    ToolPaths toolPaths;
+};
+
+}  // namespace dorvane

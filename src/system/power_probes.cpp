@@ -1,0 +1,36 @@
+#include "app/controller.h"
+#include "system/probe_parsers.h"
+
+namespace dorvane {
+
+PowerSource TRBController::readPowerSource() {
+    const TRBCommandResult result =
+        platform_.commands.run(platform_.toolPaths.pmset, tool_args::kPowerSource);
+    if (result.status != 0) {
+        setLastError(localized("error.read_power_state_failed"));
+        return PowerSource::Unknown;
+    }
+    return parsePowerSource(result.output);
+}
+
+std::optional<bool> TRBController::readSleepDisabled() {
+    const TRBCommandResult result =
+        platform_.commands.run(platform_.toolPaths.pmset, tool_args::kSettings);
+    if (result.status != 0) {
+        setLastError(localized("error.read_sleep_switch_failed"));
+        return std::nullopt;
+    }
+    return parseSleepSwitch(result.output);
+}
+
+std::optional<bool> TRBController::readClamshellClosed() {
+    // A failed lid reading sets no error: the lid is simply unknown.
+    const TRBCommandResult result =
+        platform_.commands.run(platform_.toolPaths.ioreg, tool_args::kClamshell);
+    if (result.status != 0) {
+        return std::nullopt;
+    }
+    return parseClamshellClosed(result.output);
+}
+
+}  // namespace dorvane

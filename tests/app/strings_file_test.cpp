@@ -1,0 +1,162 @@
+#include "app/strings_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+namespace dorvane {
+namespace {
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+// The bytes of a literal that holds NULs, without its terminator.
+template <std::size_t N>
+std::string bytesOf(const char (&literal)[N]) {
+    return std::string(literal, N - 1);
+}
+
+TEST(StringsFile, ParsesTheFormat) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        StringsTable want;
+    };
+    const Case cases[] = {
+        {"plain entries", "\"a\" = \"1\";\n\"b\"=\"2\";", {{"a", "1"}, {"b", "2"}}},
+        {"comments of both kinds",
+         "/* c */ \"a\" = /* x */ \"1\"; // tail\n// \"b\" = \"2\";\n",
+         {{"a", "1"}}},
+        {"escapes", R"("k" = "q\"b\\n\n t\t \U00e9 \101";)", {{"k", "q\"b\\n\n t\t \xC3\xA9 A"}}},
+        {"surrogate pair through \\U", R"("k" = "\UD83D\UDE00";)", {{"k", "\xF0\x9F\x98\x80"}}},
+        {"bare words", "menu.edit = Edit_1;", {{"menu.edit", "Edit_1"}}},
+        {"a lone key stands for itself", "\"same\";", {{"same", "same"}}},
+        {"later entry wins", "\"a\" = \"1\"; \"a\" = \"2\";", {{"a", "2"}}},
+        {"UTF-8 with a byte-order mark",
+         "\xEF\xBB\xBF\"a\" = \"\xE4\xB8\xAD\";",
+         {{"a", "\xE4\xB8\xAD"}}},
+        {"UTF-16 little-endian",
+         bytesOf("\xFF\xFE\"\0a\0\"\0=\0\"\0-N\"\0;\0"),
+         {{"a", "\xE4\xB8\xAD"}}},
+        {"UTF-16 big-endian",
+         bytesOf("\xFE\xFF\0\"\0a\0\"\0=\0\"N-\0\"\0;"),
+         {{"a", "\xE4\xB8\xAD"}}},
+        {"empty file", "", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string error;
+        const auto table = parseStringsFile(c.bytes, &error);
+        ASSERT_TRUE(table.has_value()) << error;
+        EXPECT_EQ(*table, c.want);
+    }
+}
+
+TEST(StringsFile, RefusesBrokenFilesWithALineNumber) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string errorStart;
+    };
+    const Case cases[] = {
+        {"missing semicolon", "\"a\" = \"1\"\n\"b\" = \"2\";", "line 2"},
+        {"unclosed quote", "\"a\" = \"1;\n", "line"},
+        {"unclosed comment", "\"a\" = \"1\";\n/* never closed", "line"},
+        {"missing equals", "\"a\" \"1\";", "line 1"},
+        {"bad hexadecimal escape", R"("a" = "\U12G4";)", "line 1"},
+        {"unpaired surrogate", R"("a" = "\UD83D";)", "line 1"},
+        {"odd UTF-16", "\xFF\xFE\"", "UTF-16"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string error;
+        EXPECT_FALSE(parseStringsFile(c.bytes, &error).has_value());
+        EXPECT_TRUE(error.starts_with(c.errorStart)) << error;
+    }
+}
+
+TEST(LocalizedStrings, FallsBackThroughTablesThenToTheKey) {
+    const LocalizedStrings strings({{{"a", "zh-a"}}, {{"a", "en-a"}, {"b", "en-b"}}});
+    EXPECT_EQ(strings.lookup("a"), "zh-a");
+    EXPECT_EQ(strings.lookup("b"), "en-b");
+    EXPECT_EQ(strings.lookup("missing.key"), "missing.key");
+    EXPECT_EQ(LocalizedStrings().lookup("any"), "any");
+}
+
+// The kinds of the placeholders in a format text, in order, so translations can be compared.
+std::vector<std::string> placeholderKinds(const std::string& text) {
+    static const std::regex placeholder(R"(%(\d+\$)?[-0 +#]*\d*l{0,2}([@dis]))");
+    std::vector<std::string> kinds;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), placeholder);
+         it != std::sregex_iterator(); ++it) {
+        kinds.push_back((*it)[2].str() == "@" || (*it)[2].str() == "s" ? "text" : "integer");
+    }
+    return kinds;
+}
+
+class ShippedTables : public ::testing::Test {
+protected:
+    static StringsTable load(const char* language) {
+        const auto path = std::filesystem::path(DORVANE_RESOURCES_DIR) /
+                          (std::string(language) + ".lproj") / "Localizable.strings";
+        std::string error;
+        const auto table = parseStringsFile(readFile(path), &error);
+        EXPECT_TRUE(table.has_value()) << path << ": " << error;
+        return table.value_or(StringsTable{});
+    }
+    const StringsTable english = load("en");
+    const StringsTable chinese = load("zh-Hans");
+};
+
+TEST_F(ShippedTables, HoldEveryKeyTheApplicationShows) {
+    std::istringstream keys(readFile(std::filesystem::path(DORVANE_TEST_DATA_DIR) / "keys.txt"));
+    std::string key;
+    int count = 0;
+    while (std::getline(keys, key)) {
+        ++count;
+        EXPECT_TRUE(english.contains(key)) << "en lacks " << key;
+        EXPECT_TRUE(chinese.contains(key)) << "zh-Hans lacks " << key;
+    }
+    EXPECT_GT(count, 100);
+}
+
+TEST_F(ShippedTables, HoldEveryKeyTheSourcesLookUp) {
+    static const std::regex keyLiteral(
+        R"re("((app|status|error|dialog|button|menu|label|mode|value|update)\.[a-z0-9_.]+)")re");
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(std::filesystem::path(DORVANE_SOURCE_DIR))) {
+        if (!entry.is_regular_file()) {
+            continue;
+        }
+        const std::string source = readFile(entry.path());
+        for (auto it = std::sregex_iterator(source.begin(), source.end(), keyLiteral);
+             it != std::sregex_iterator(); ++it) {
+            const std::string key = (*it)[1].str();
+            EXPECT_TRUE(english.contains(key)) << entry.path() << " uses " << key;
+            EXPECT_TRUE(chinese.contains(key)) << entry.path() << " uses " << key;
+        }
+    }
+}
+
+TEST_F(ShippedTables, AgreeOnKeysAndPlaceholders) {
+    for (const auto& [key, text] : english) {
+        const auto translated = chinese.find(key);
+        ASSERT_NE(translated, chinese.end()) << key;
+        EXPECT_EQ(placeholderKinds(text), placeholderKinds(translated->second)) << key;
+        if (!placeholderKinds(text).empty()) {
+            EXPECT_TRUE(key.ends_with("_format")) << key << " holds placeholders";
+        }
+    }
+    EXPECT_EQ(english.size(), chinese.size());
+}
+
+}  // namespace
+}  // namespace dorvane

@@ -1,0 +1,190 @@
+#include "support/fakes.h"
+
+#include <algorithm>
+#include <ostream>
+
+namespace dorvane::testing {
+
+std::ostream& operator<<(std::ostream& out, const Run& run) {
+    out << run.program;
+    for (const std::string& argument : run.arguments) {
+        out << ' ' << argument;
+    }
+    return out;
+}
+
+TRBCommandResult FakeCommandRunner::run(const std::string& program,
+                                        const std::vector<std::string>& arguments) {
+    const Run key{program, arguments};
+    runs.push_back(key);
+    if (auto once = onceAnswers_.find(key); once != onceAnswers_.end() && !once->second.empty()) {
+        TRBCommandResult result = std::move(once->second.front());
+        once->second.pop_front();
+        return result;
+    }
+    if (const auto found = answers_.find(key); found != answers_.end()) {
+        return found->second;
+    }
+    ADD_FAILURE() << "unscripted run: " << key;
+    return {127, {}, "unscripted"};
+}
+
+AlertResponse FakeAlerts::runModal(const Alert& alert) {
+    shown.push_back(alert);
+    if (whileOpen) {
+        whileOpen();
+    }
+    if (script.empty()) {
+        return {};
+    }
+    AlertResponse response = std::move(script.front());
+    script.pop_front();
+    return response;
+}
+
+namespace {
+
+class FakeTimerSource : public TimerSource {
+public:
+    explicit FakeTimerSource(std::shared_ptr<FakeMainQueue::Timer> timer)
+        : timer_(std::move(timer)) {}
+    ~FakeTimerSource() override { cancel(); }
+    void cancel() override { timer_->cancelled = true; }
+
+private:
+    std::shared_ptr<FakeMainQueue::Timer> timer_;
+};
+
+}  // namespace
+
+std::unique_ptr<TimerSource> FakeMainQueue::startTimer(const TimerSpec& spec,
+                                                       std::function<void()> handler) {
+    auto timer = std::make_shared<Timer>(Timer{spec, now + spec.start, std::move(handler)});
+    timers.push_back(timer);
+    return std::make_unique<FakeTimerSource>(std::move(timer));
+}
+
+void FakeMainQueue::drain() {
+    while (!pending.empty()) {
+        auto work = std::move(pending.front());
+        pending.pop_front();
+        work();
+    }
+}
+
+void FakeMainQueue::advance(std::chrono::nanoseconds duration) {
+    const auto end = now + duration;
+    while (true) {
+        std::shared_ptr<Timer> next;
+        for (const auto& timer : timers) {
+            if (!timer->cancelled && timer->nextDue <= end &&
+                (!next || timer->nextDue < next->nextDue)) {
+                next = timer;
+            }
+        }
+        if (!next) {
+            break;
+        }
+        now = next->nextDue;
+        if (next->spec.interval.count() > 0) {
+            next->nextDue += next->spec.interval;
+        } else {
+            next->cancelled = true;  // a timer without a period fires once
+        }
+        next->handler();
+        drain();
+    }
+    now = end;
+}
+
+// The fake hands out small integers dressed as handles; nothing dereferences them.
+template <typename Handle>
+Handle* fakeHandle(std::uintptr_t value) {
+    return reinterpret_cast<Handle*>(value);
+}
+
+RunLoopSource* FakePowerManagement::createPowerSourceNotification(PowerSourceCallback callback,
+                                                                  void* context) {
+    calls.push_back("IOPSNotificationCreateRunLoopSource");
+    if (failPowerSource) {
+        return nullptr;
+    }
+    powerSourceCallback = callback;
+    powerSourceContext = context;
+    return fakeHandle<RunLoopSource>(0x10);
+}
+
+std::uint32_t FakePowerManagement::registerForSystemPower(void* refCon, NotificationPort** port,
+                                                          SystemPowerCallback callback,
+                                                          std::uint32_t* notifier) {
+    calls.push_back("IORegisterForSystemPower");
+    if (failSystemPower) {
+        return 0;
+    }
+    systemPowerCallback = callback;
+    systemPowerRefCon = refCon;
+    *port = fakeHandle<NotificationPort>(0x20);
+    *notifier = 7;
+    return 42;
+}
+
+RunLoopSource* FakePowerManagement::notificationPortRunLoopSource(NotificationPort*) {
+    calls.push_back("IONotificationPortGetRunLoopSource");
+    return fakeHandle<RunLoopSource>(0x30);
+}
+
+int FakePowerManagement::allowPowerChange(std::uint32_t rootPort, std::intptr_t notificationID) {
+    calls.push_back("IOAllowPowerChange");
+    allowed.emplace_back(rootPort, notificationID);
+    return 0;
+}
+
+int FakePowerManagement::deregisterForSystemPower(std::uint32_t*) {
+    calls.push_back("IODeregisterForSystemPower");
+    return 0;
+}
+
+int FakePowerManagement::serviceClose(std::uint32_t) {
+    calls.push_back("IOServiceClose");
+    return 0;
+}
+
+void FakePowerManagement::notificationPortDestroy(NotificationPort*) {
+    calls.push_back("IONotificationPortDestroy");
+}
+
+void FakePowerManagement::addRunLoopSource(RunLoopSource* source) {
+    calls.push_back(source == fakeHandle<RunLoopSource>(0x10) ? "CFRunLoopAddSource(power source)"
+                                                              : "CFRunLoopAddSource(system power)");
+}
+
+void FakePowerManagement::removeRunLoopSource(RunLoopSource* source) {
+    calls.push_back(source == fakeHandle<RunLoopSource>(0x10)
+                        ? "CFRunLoopRemoveSource(power source)"
+                        : "CFRunLoopRemoveSource(system power)");
+}
+
+void FakePowerManagement::releaseRunLoopSource(RunLoopSource*) {
+    calls.push_back("CFRelease");
+}
+
+LocalTime FakeClock::localTime(std::chrono::system_clock::time_point moment) const {
+    const auto day = std::chrono::floor<std::chrono::days>(moment);
+    const std::chrono::hh_mm_ss time{std::chrono::floor<std::chrono::seconds>(moment - day)};
+    return {static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+            static_cast<int>(time.seconds().count())};
+}
+
+void FakeClock::setLocalTime(int hour, int minute, int second) {
+    const auto day = std::chrono::floor<std::chrono::days>(current);
+    current = day + std::chrono::hours{hour} + std::chrono::minutes{minute} +
+              std::chrono::seconds{second};
+}
+
+Platform TestPlatform::platform() {
+    return Platform{application, statusBar, alerts,          pasteboard, workspace,
+                    defaults,    mainQueue, powerManagement, urlSession, bundle,
+                    locale,      clock,     processInfo,     commands,   toolPaths};
+}
+
+}  // namespace dorvane::testing

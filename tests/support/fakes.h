@@ -1,0 +1,276 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/controller.h"
+#include "platform/platform.h"
+
+namespace dorvane::testing {
+
+// One tool run as the controller made it: the program and its arguments.
+struct Run {
+    std::string program;
+    std::vector<std::string> arguments;
+    bool operator==(const Run&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const Run& run);
+
+// Records every run and answers from a script: an answer set for a command line stays until it
+// is replaced. A run nobody scripted is a test failure.
+class FakeCommandRunner : public CommandRunner {
+public:
+    void answer(const std::string& program, const std::vector<std::string>& arguments,
+                TRBCommandResult result) {
+        answers_[Run{program, arguments}] = std::move(result);
+    }
+    // Answers only the next run of this command line, then falls back to the standing answer.
+    void answerOnce(const std::string& program, const std::vector<std::string>& arguments,
+                    TRBCommandResult result) {
+        onceAnswers_[Run{program, arguments}].push_back(std::move(result));
+    }
+    TRBCommandResult run(const std::string& program,
+                         const std::vector<std::string>& arguments) override;
+
+    std::vector<Run> runs;
+
+private:
+    struct RunLess {
+        bool operator()(const Run& a, const Run& b) const {
+            return std::tie(a.program, a.arguments) < std::tie(b.program, b.arguments);
+        }
+    };
+    std::map<Run, TRBCommandResult, RunLess> answers_;
+    std::map<Run, std::deque<TRBCommandResult>, RunLess> onceAnswers_;
+};
+
+inline TRBCommandResult succeeded(std::string output = {}) {
+    return {0, std::move(output), {}};
+}
+inline TRBCommandResult failed(int status, std::string error = {}, std::string output = {}) {
+    return {status, std::move(output), std::move(error)};
+}
+
+// A string table that answers every key with the key itself, so tests read as the keys.
+class FakeBundle : public Bundle {
+public:
+    std::string localizedString(const std::string& key) const override {
+        const auto found = texts.find(key);
+        return found == texts.end() ? key : found->second;
+    }
+    std::optional<std::string> shortVersion() const override { return version; }
+    std::optional<std::string> executablePath() const override { return executable; }
+
+    std::map<std::string, std::string> texts;
+    std::optional<std::string> version = "1.0";
+    std::optional<std::string> executable = "/Applications/Dorvane.app/Contents/MacOS/Dorvane";
+};
+
+class FakeLocale : public Locale {
+public:
+    std::vector<std::string> preferredLanguages() const override { return languages; }
+    std::vector<std::string> languages = {"en-US"};
+};
+
+class FakeStatusItem : public StatusItem {
+public:
+    void setTitle(const std::string& text) override { title = text; }
+    void setToolTip(const std::string& text) override { toolTip = text; }
+    void setMenu(std::shared_ptr<const Menu> newMenu) override { menu = std::move(newMenu); }
+
+    std::string title;
+    std::string toolTip;
+    std::shared_ptr<const Menu> menu;
+};
+
+class FakeStatusBar : public StatusBar {
+public:
+    std::unique_ptr<StatusItem> createStatusItem() override {
+        auto item = std::make_unique<FakeStatusItem>();
+        lastCreated = item.get();
+        return item;
+    }
+    FakeStatusItem* lastCreated = nullptr;
+};
+
+// Shows nothing: records each alert and answers it from a script (the first button when the
+// script has run out).
+class FakeAlerts : public Alerts {
+public:
+    AlertResponse runModal(const Alert& alert) override;
+
+    std::vector<Alert> shown;
+    std::deque<AlertResponse> script;
+    std::function<void()> whileOpen;  // runs inside each modal alert, as events arriving then would
+};
+
+class FakePasteboard : public Pasteboard {
+public:
+    void setString(const std::string& text) override { contents.push_back(text); }
+    std::vector<std::string> contents;
+};
+
+class FakeApplication : public Application {
+public:
+    void setActivationPolicyAccessory() override {
+        calls.push_back("setActivationPolicyAccessory");
+    }
+    void activateIgnoringOtherApps() override { calls.push_back("activate"); }
+    void setMainMenu(std::shared_ptr<const Menu> menu) override { mainMenu = std::move(menu); }
+    void terminate() override {
+        calls.push_back("terminate");
+        if (onTerminate) {
+            onTerminate();
+        }
+    }
+
+    std::vector<std::string> calls;
+    std::shared_ptr<const Menu> mainMenu;
+    std::function<void()> onTerminate;
+};
+
+class FakeWorkspace : public Workspace {
+public:
+    void openURL(const std::string& url) override { opened.push_back(url); }
+    void addWakeObserver(const void* observer, std::function<void()> onWake) override {
+        observers[observer] = std::move(onWake);
+    }
+    void removeWakeObserver(const void* observer) override { observers.erase(observer); }
+
+    std::vector<std::string> opened;
+    std::map<const void*, std::function<void()>> observers;
+};
+
+class FakeDefaults : public UserDefaults {
+public:
+    std::optional<DefaultsValue> objectForKey(const std::string& key) const override {
+        const auto found = values.find(key);
+        return found == values.end() ? std::nullopt : std::optional(found->second);
+    }
+    void setObject(const std::string& key, DefaultsValue value) override {
+        values[key] = std::move(value);
+    }
+    void removeObject(const std::string& key) override { values.erase(key); }
+    bool synchronize() override {
+        ++synchronizeCount;
+        return true;
+    }
+
+    std::map<std::string, DefaultsValue> values;
+    int synchronizeCount = 0;
+};
+
+// The main queue on virtual time: posted work waits until the test drains it, and timers fire
+// as the test moves the clock on.
+class FakeMainQueue : public MainQueue {
+public:
+    void post(std::function<void()> work) override { pending.push_back(std::move(work)); }
+    std::unique_ptr<TimerSource> startTimer(const TimerSpec& spec,
+                                            std::function<void()> handler) override;
+
+    // Runs posted work, including work posted while draining.
+    void drain();
+    // Moves virtual time on, firing every timer that comes due, in order of due time.
+    void advance(std::chrono::nanoseconds duration);
+
+    struct Timer {
+        TimerSpec spec;
+        std::chrono::nanoseconds nextDue;
+        std::function<void()> handler;
+        bool cancelled = false;
+    };
+    std::vector<std::shared_ptr<Timer>> timers;
+    std::deque<std::function<void()>> pending;
+    std::chrono::nanoseconds now{};
+};
+
+class FakePowerManagement : public PowerManagement {
+public:
+    RunLoopSource* createPowerSourceNotification(PowerSourceCallback callback,
+                                                 void* context) override;
+    std::uint32_t registerForSystemPower(void* refCon, NotificationPort** port,
+                                         SystemPowerCallback callback,
+                                         std::uint32_t* notifier) override;
+    RunLoopSource* notificationPortRunLoopSource(NotificationPort* port) override;
+    int allowPowerChange(std::uint32_t rootPort, std::intptr_t notificationID) override;
+    int deregisterForSystemPower(std::uint32_t* notifier) override;
+    int serviceClose(std::uint32_t connection) override;
+    void notificationPortDestroy(NotificationPort* port) override;
+    void addRunLoopSource(RunLoopSource* source) override;
+    void removeRunLoopSource(RunLoopSource* source) override;
+    void releaseRunLoopSource(RunLoopSource* source) override;
+
+    // What was done, in order, as names of the power manager's functions.
+    std::vector<std::string> calls;
+    std::vector<std::pair<std::uint32_t, std::intptr_t>> allowed;
+    bool failPowerSource = false;
+    bool failSystemPower = false;
+    PowerSourceCallback powerSourceCallback = nullptr;
+    void* powerSourceContext = nullptr;
+    SystemPowerCallback systemPowerCallback = nullptr;
+    void* systemPowerRefCon = nullptr;
+};
+
+class FakeUrlSession : public UrlSession {
+public:
+    void dataTask(const UrlRequest& request,
+                  std::function<void(UrlResult result)> completion) override {
+        requests.push_back(request);
+        completions.push_back(std::move(completion));
+    }
+    std::vector<UrlRequest> requests;
+    std::vector<std::function<void(UrlResult)>> completions;
+};
+
+class FakeClock : public Clock {
+public:
+    std::chrono::system_clock::time_point now() const override { return current; }
+    // Local time is UTC here, so tests set the wall clock directly.
+    LocalTime localTime(std::chrono::system_clock::time_point moment) const override;
+    void setLocalTime(int hour, int minute, int second = 0);
+
+    std::chrono::system_clock::time_point current =
+        std::chrono::sys_days{std::chrono::year{2026} / 12 / 6} + std::chrono::hours{12};
+};
+
+class FakeProcessInfo : public ProcessInfo {
+public:
+    unsigned userId() const override { return uid; }
+    std::string homeDirectory() const override { return home; }
+    unsigned uid = 501;
+    std::string home = "/Users/tester";
+};
+
+// Every fake the controller needs, and the controller built on them.
+struct TestPlatform {
+    FakeApplication application;
+    FakeStatusBar statusBar;
+    FakeAlerts alerts;
+    FakePasteboard pasteboard;
+    FakeWorkspace workspace;
+    FakeDefaults defaults;
+    FakeMainQueue mainQueue;
+    FakePowerManagement powerManagement;
+    FakeUrlSession urlSession;
+    FakeBundle bundle;
+    FakeLocale locale;
+    FakeClock clock;
+    FakeProcessInfo processInfo;
+    FakeCommandRunner commands;
+    ToolPaths toolPaths;
+
+    Platform platform();
+    std::shared_ptr<TRBController> makeController() {
+        return std::make_shared<TRBController>(platform());
+    }
+};
+
+}  // namespace dorvane::testing

@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include "support/fakes.h"
+#include "system/probe_parsers.h"
+#include "system/text_lines.h"
+
+namespace dorvane {
+namespace {
+
+using testing::failed;
+using testing::succeeded;
+
+// Captured from a notebook on its adapter, as pmset prints it.
+const char* const kPowerListingAC =
+    "Now drawing from 'AC Power'\n"
+    " -InternalBattery-0 (id=4653155)\t100%; charged; 0:00 remaining present: true\n";
+const char* const kPowerListingBattery =
+    "Now drawing from 'Battery Power'\n"
+    " -InternalBattery-0 (id=4653155)\t87%; discharging; 5:12 remaining present: true\n";
+const char* const kSettingsListing =
+    "System-wide power settings:\n"
+    " SleepDisabled\t\t1\n"
+    "Currently in use:\n"
+    " standby              1\n"
+    " sleep                1 (sleep prevented by sharingd)\n"
+    " hibernatemode        3\n";
+const char* const kClamshellClosedListing =
+    "+-o IOPMrootDomain  <class IOPMrootDomain, id 0x100000229, registered, matched, active, "
+    "busy 0 (0 ms), retain 233>\n"
+    "    {\n"
+    "      \"AppleClamshellCausesSleep\" = Yes\n"
+    "      \"AppleClamshellState\" = Yes\n"
+    "    }\n";
+
+TEST(PowerSourceParser, AdapterIsTestedFirst) {
+    struct Case {
+        const char* what;
+        std::string listing;
+        PowerSource want;
+    };
+    const Case cases[] = {
+        {"on the adapter", kPowerListingAC, PowerSource::AC},
+        {"on battery", kPowerListingBattery, PowerSource::Battery},
+        {"CR LF line ends", "Now drawing from 'Battery Power'\r\n -InternalBattery-0\r\n",
+         PowerSource::Battery},
+        {"names both sources", "'Battery Power' then 'AC Power'", PowerSource::AC},
+        {"another source only", "Now drawing from 'UPS Power'\n", PowerSource::Unknown},
+        {"case differs", "Now drawing from 'ac power'\n", PowerSource::Unknown},
+        {"quotes missing", "Now drawing from AC Power\n", PowerSource::Unknown},
+        {"empty", "", PowerSource::Unknown},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(parsePowerSource(c.listing), c.want);
+    }
+}
+
+TEST(SleepSwitchParser, ReadsTheFirstQualifyingLine) {
+    struct Case {
+        const char* what;
+        std::string listing;
+        bool want;
+    };
+    const Case cases[] = {
+        {"set, tabs as pmset prints them", kSettingsListing, true},
+        {"two blanks, key, two tabs, 1", "  SleepDisabled\t\t1", true},
+        {"the same ending in 0", "  SleepDisabled\t\t0", false},
+        {"key in capitals", " SLEEPDISABLED 1\n", true},
+        {"the other spelling", "disablesleep 1", true},
+        {"only 1 counts", " SleepDisabled\t\tyes\n", false},
+        {"value followed by words", " SleepDisabled 1 (forced)\n", false},
+        {"key alone, no value", " disablesleep\n", false},
+        {"key after another word", " the SleepDisabled 1\n", false},
+        {"a longer word beginning with the key", " SleepDisabledByUser 1\n", true},
+        {"first line decides", " SleepDisabled 0\n disablesleep 1\n", false},
+        {"no switch line at all", "System-wide power settings:\nCurrently in use:\n sleep 1\n",
+         false},
+        {"empty listing", "", false},
+        {"CR LF line ends", "System-wide power settings:\r\n SleepDisabled\t\t1\r\n", true},
+        {"trailing blanks are trimmed", " SleepDisabled 1 \t \n", true},
+        {"a no-break space trims like a blank",
+         "\xC2\xA0SleepDisabled\xC2\xA0"
+         "1\n",
+         true},
+        {"line separator U+2028 splits lines", "x\xE2\x80\xA8SleepDisabled 1", true},
+        {"form feed splits lines", "x\fSleepDisabled 1", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(parseSleepSwitch(c.listing), c.want);
+    }
+}
+
+TEST(ClamshellParser, ClosedIsTestedFirst) {
+    struct Case {
+        const char* what;
+        std::string listing;
+        std::optional<bool> want;
+    };
+    const Case cases[] = {
+        {"closed", kClamshellClosedListing, true},
+        {"open", "  \"AppleClamshellState\" = No\n", false},
+        {"two entries, different states",
+         "\"AppleClamshellState\" = No\n\"AppleClamshellState\" = Yes\n", true},
+        {"no lid (a desktop)", "+-o IOPMrootDomain\n  {\n  \"SleepPolicy\" = 1\n  }\n",
+         std::nullopt},
+        {"empty", "", std::nullopt},
+        {"other spacing", "\"AppleClamshellState\"=Yes", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(parseClamshellClosed(c.listing), c.want);
+    }
+}
+
+TEST(TextLines, SplitsAndTrimsByTheStatedSets) {
+    EXPECT_EQ(splitLines("a\r\nb"), (std::vector<std::string_view>{"a", "", "b"}));
+    EXPECT_EQ(splitLines("a\xC2\x85"
+                         "b\xE2\x80\xA9"),
+              (std::vector<std::string_view>{"a", "b", ""}));
+    EXPECT_EQ(trimBlanks("\t\xE3\x80\x80 x y\xE2\x80\x83 "), "x y");
+    EXPECT_EQ(trimBlanks("\nx\n"), "\nx\n");
+    EXPECT_EQ(splitAtEachBlank("a  b\tc"), (std::vector<std::string_view>{"a", "", "b", "c"}));
+}
+
+// The controller's probes: the tool they run, what they answer, and the error each one leaves.
+TEST(PowerProbes, RunTheirToolAndReportFailures) {
+    const std::string pmset = "/usr/bin/pmset";
+    const std::string ioreg = "/usr/sbin/ioreg";
+    struct Case {
+        const char* what;
+        TRBCommandResult answer;
+        PowerSource power;
+        std::optional<bool> sleepSwitch;
+        std::optional<bool> lid;
+        std::optional<std::string> errorAfterPower;
+        std::optional<std::string> errorAfterSwitch;
+    };
+    const std::string readPower = "error.read_power_state_failed";
+    const std::string readSwitch = "error.read_sleep_switch_failed";
+    const Case cases[] = {
+        {"tools answer",
+         succeeded(std::string(kPowerListingBattery) + kSettingsListing + kClamshellClosedListing),
+         PowerSource::Battery, true, true, std::nullopt, std::nullopt},
+        {"tools answer with nothing known", succeeded("nothing here"), PowerSource::Unknown, false,
+         std::nullopt, std::nullopt, std::nullopt},
+        {"tools fail with text on both streams", failed(1, "pmset: error", "AC Power 'AC Power'"),
+         PowerSource::Unknown, std::nullopt, std::nullopt, readPower, readSwitch},
+        {"tools cannot start", failed(-1, "No such file or directory"), PowerSource::Unknown,
+         std::nullopt, std::nullopt, readPower, readSwitch},
+        {"invalid UTF-8 arrives as empty text", succeeded(""), PowerSource::Unknown, false,
+         std::nullopt, std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::TestPlatform test;
+        test.commands.answer(pmset, {"-g", "ps"}, c.answer);
+        test.commands.answer(pmset, {"-g"}, c.answer);
+        test.commands.answer(ioreg, {"-r", "-k", "AppleClamshellState", "-d", "4"}, c.answer);
+        auto controller = test.makeController();
+        controller->setLastError("earlier");
+        EXPECT_EQ(controller->readPowerSource(), c.power);
+        EXPECT_EQ(controller->lastError(), c.errorAfterPower.value_or("earlier"));
+        EXPECT_EQ(controller->readSleepDisabled(), c.sleepSwitch);
+        EXPECT_EQ(controller->lastError(),
+                  c.errorAfterSwitch.value_or(c.errorAfterPower.value_or("earlier")));
+        EXPECT_EQ(controller->readClamshellClosed(), c.lid);
+        EXPECT_EQ(controller->lastError(),
+                  c.errorAfterSwitch.value_or(c.errorAfterPower.value_or("earlier")))
+            << "the lid never sets an error";
+        EXPECT_FALSE(controller->lastMessage().has_value());
+        EXPECT_EQ(
+            test.commands.runs,
+            (std::vector<testing::Run>{{pmset, {"-g", "ps"}},
+                                       {pmset, {"-g"}},
+                                       {ioreg, {"-r", "-k", "AppleClamshellState", "-d", "4"}}}));
+    }
+}
+
+}  // namespace
+}  // namespace dorvane
