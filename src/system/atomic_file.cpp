@@ -1,0 +1,104 @@
+#include "system/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "system/unique_fd.h"
+
+namespace dorvane {
+namespace {
+
+bool fail(std::string* error, const std::string& what, const std::string& path) {
+    if (error != nullptr) {
+        *error = what + " " + path + ": " + std::strerror(errno);
+    }
+    return false;
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return false;
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool writeFileAtomically(const std::string& path, const std::string& bytes, std::string* error,
+                         unsigned mode) {
+    std::string temporary = path + ".XXXXXX";
+    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!fd.valid()) {
+        return fail(error, "cannot create a temporary file beside", path);
+    }
+    const bool written = ::fchmod(fd.get(), static_cast<mode_t>(mode)) == 0 &&
+                         writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+    const int writeError = errno;
+    // close() can report a late write error, so its result counts too.
+    const bool closed = ::close(fd.release()) == 0;
+    if (!written || !closed) {
+        const int failure = written ? errno : writeError;
+        ::unlink(temporary.c_str());
+        errno = failure;
+        return fail(error, "cannot write", path);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int renameError = errno;
+        ::unlink(temporary.c_str());
+        errno = renameError;
+        return fail(error, "cannot replace", path);
+    }
+    // The rename itself lives in the folder: flush it too, so the new name survives a crash.
+    UniqueFd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.valid()) {
+        ::fsync(folder.get());
+    }
+    return true;
+}
+
+std::optional<std::string> readWholeFile(const std::string& path, std::string* error) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
+        fail(error, "cannot open", path);
+        return std::nullopt;
+    }
+    std::string contents;
+    std::array<char, 64 * 1024> buffer;
+    while (true) {
+        const ssize_t count = ::read(fd.get(), buffer.data(), buffer.size());
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            fail(error, "cannot read", path);
+            return std::nullopt;
+        }
+        if (count == 0) {
+            return contents;
+        }
+        contents.append(buffer.data(), static_cast<std::size_t>(count));
+    }
+}
+
+}  // namespace dorvane

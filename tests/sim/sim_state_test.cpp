@@ -1,0 +1,197 @@
+#include "sim_state.h"
+
+#include <gtest/gtest.h>
+
+namespace dorvane::sim {
+namespace {
+
+TEST(SimLayouts, PowerSourceListingAsPmsetPrintsIt) {
+    struct Case {
+        const char* what;
+        Power power;
+        int percent;
+        std::string want;
+    };
+    const Case cases[] = {
+        {"charged on the adapter", Power::AC, 100,
+         "Now drawing from 'AC Power'\n -InternalBattery-0 (id=4653155)\t100%; charged; 0:00 "
+         "remaining present: true\n"},
+        {"charging", Power::AC, 40,
+         "Now drawing from 'AC Power'\n -InternalBattery-0 (id=4653155)\t40%; charging; 2:00 "
+         "remaining present: true\n"},
+        {"on battery", Power::Battery, 87,
+         "Now drawing from 'Battery Power'\n -InternalBattery-0 (id=4653155)\t87%; discharging; "
+         "8:42 remaining present: true\n"},
+        {"neither source", Power::Unknown, 55,
+         "Now drawing from 'UPS Power'\n -InternalBattery-0 (id=4653155)\t55%; AC attached; not "
+         "charging; 0:00 remaining present: true\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        State state;
+        state.power = c.power;
+        state.batteryPercent = c.percent;
+        EXPECT_EQ(renderPowerSourceListing(state), c.want);
+    }
+}
+
+TEST(SimLayouts, SettingsListingShowsTheSwitchOnlyOnceEverSet) {
+    State state;
+    const std::string fresh = renderSettingsListing(state);
+    EXPECT_TRUE(fresh.starts_with(
+        "System-wide power settings:\nCurrently in use:\n standby             1\n"))
+        << fresh;
+    EXPECT_EQ(fresh.find("SleepDisabled"), std::string::npos);
+    state.sleepSwitchEverSet = true;
+    EXPECT_TRUE(renderSettingsListing(state).starts_with(
+        "System-wide power settings:\n SleepDisabled\t\t0\nCurrently in use:\n"));
+    state.sleepDisabled = true;
+    EXPECT_TRUE(renderSettingsListing(state).starts_with(
+        "System-wide power settings:\n SleepDisabled\t\t1\nCurrently in use:\n"));
+}
+
+TEST(SimLayouts, RepeatingEventsAsPmsetListsThem) {
+    struct Case {
+        RepeatEvent event;
+        std::string want;
+    };
+    const Case cases[] = {
+        {{"wakeorpoweron", "MTWRFSU", "07:00:00"}, "wakepoweron at 7:00AM every day"},
+        {{"wake", "MTWRF", "00:30:15"}, "wake at 0:30AM weekdays only"},
+        {{"poweron", "SU", "12:00:00"}, "poweron at 12:00PM weekends only"},
+        {{"sleep", "R", "13:05:00"}, "sleep at 1:05PM Thursday"},
+        {{"shutdown", "MWF", "23:59:59"}, "shutdown at 11:59PM Some days"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.want);
+        EXPECT_EQ(repeatEventLine(c.event), c.want);
+    }
+    State state;
+    EXPECT_EQ(renderScheduleListing(state), "No scheduled events.\n");
+    state.offSlot = RepeatEvent{"sleep", "MTWRFSU", "23:00:00"};
+    state.wakeSlot = RepeatEvent{"wakeorpoweron", "MTWRFSU", "06:00:00"};
+    EXPECT_EQ(renderScheduleListing(state),
+              "Repeating power events:\n  wakepoweron at 6:00AM every day\n  sleep at 11:00PM "
+              "every day\n");
+}
+
+TEST(SimLayouts, ClamshellListingNamesTheLidOnlyWhenThereIsOne) {
+    State state;
+    EXPECT_NE(renderClamshellListing(state).find("\"AppleClamshellState\" = No\n"),
+              std::string::npos);
+    EXPECT_NE(renderClamshellListing(state).find("\"AppleClamshellCausesSleep\" = Yes"),
+              std::string::npos);
+    state.lid = Lid::Closed;
+    EXPECT_NE(renderClamshellListing(state).find("\"AppleClamshellState\" = Yes\n"),
+              std::string::npos);
+    state.lid = Lid::None;
+    EXPECT_EQ(renderClamshellListing(state), "");
+}
+
+TEST(SimRepeat, ParsesTriplesAndRefusesMalformedOnes) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"the application's event", {"wakeorpoweron", "MTWRFSU", "07:00:00"}, true},
+        {"an hour of one digit", {"wake", "MTWRF", "7:00:00"}, true},
+        {"wake and sleep together",
+         {"wake", "MTWRF", "07:00:00", "sleep", "MTWRF", "23:00:00"},
+         true},
+        {"unknown type", {"explode", "MTWRFSU", "07:00:00"}, false},
+        {"unknown day letter", {"wake", "MX", "07:00:00"}, false},
+        {"a day twice", {"wake", "MM", "07:00:00"}, false},
+        {"no days", {"wake", "", "07:00:00"}, false},
+        {"no seconds", {"wake", "MTWRFSU", "07:00"}, false},
+        {"hour 24", {"wake", "MTWRFSU", "24:00:00"}, false},
+        {"a sign", {"wake", "MTWRFSU", "+7:00:00"}, false},
+        {"a missing time", {"wake", "MTWRFSU"}, false},
+        {"nothing", {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(parseRepeatEvents(c.args).has_value(), c.valid);
+    }
+    const auto events = parseRepeatEvents({"wake", "UM", "7:05:09"});
+    ASSERT_TRUE(events);
+    EXPECT_EQ(events->front(), (RepeatEvent{"wake", "MU", "07:05:09"}));
+}
+
+TEST(SimRepeat, OneSlotForWakingAndOneForSleeping) {
+    State state;
+    applyRepeatEvent(state, {"wakeorpoweron", "MTWRFSU", "07:00:00"});
+    applyRepeatEvent(state, {"sleep", "MTWRFSU", "23:00:00"});
+    applyRepeatEvent(state, {"wake", "MTWRF", "08:00:00"});
+    EXPECT_EQ(state.wakeSlot, (RepeatEvent{"wake", "MTWRF", "08:00:00"}));
+    EXPECT_EQ(state.offSlot, (RepeatEvent{"sleep", "MTWRFSU", "23:00:00"}));
+}
+
+TEST(SimSleep, ARequestSleepsOnAcknowledgementOrAfterThirtySeconds) {
+    const auto requestedAt = std::chrono::system_clock::time_point(std::chrono::seconds(1'000'000));
+    const auto pending = [&] {
+        State state;
+        state.sleepRequest = SleepRequest{4, 1'000'000};
+        return state;
+    };
+    State waiting = pending();
+    EXPECT_FALSE(settleUnacknowledgedSleep(waiting, requestedAt + std::chrono::seconds(29)));
+    EXPECT_FALSE(waiting.asleep);
+    EXPECT_TRUE(settleUnacknowledgedSleep(waiting, requestedAt + std::chrono::seconds(30)));
+    EXPECT_TRUE(waiting.asleep);
+    EXPECT_FALSE(waiting.sleepRequest);
+
+    State acknowledged = pending();
+    EXPECT_FALSE(acknowledgeSleep(acknowledged, 3)) << "another request's acknowledgement";
+    EXPECT_TRUE(acknowledgeSleep(acknowledged, 4));
+    EXPECT_TRUE(acknowledged.asleep);
+    ASSERT_EQ(acknowledged.events.size(), 2u);
+    EXPECT_EQ(acknowledged.events[0].kind, "acknowledged");
+    EXPECT_EQ(acknowledged.events[1].kind, "sleep");
+    EXPECT_FALSE(acknowledgeSleep(acknowledged, 4)) << "acknowledged once only";
+}
+
+TEST(SimStateFile, RoundTripsEveryFieldAndRefusesWhatIsNotAState) {
+    State state;
+    state.power = Power::Battery;
+    state.batteryPercent = 12;
+    state.lid = Lid::None;
+    state.sleepDisabled = true;
+    state.sleepSwitchEverSet = true;
+    state.wakeSlot = RepeatEvent{"wakeorpoweron", "MTWRFSU", "06:00:00"};
+    state.asleep = true;
+    state.sleepRequest = SleepRequest{9, 77};
+    state.privilegeInstalled = true;
+    state.faults.push_back({{"pmset", "-g"}, 3, "out", "err"});
+    state.record("power", "battery 12%");
+    state.clockOffsetSeconds = -3600;
+    std::string error;
+    const auto back = fromJson(toJson(state), &error);
+    ASSERT_TRUE(back) << error;
+    EXPECT_EQ(toJson(*back), toJson(state));
+
+    const char* const broken[] = {
+        "", "{", "[]", "{\"version\": 1}", "{\"version\": 2}", "not json at all"};
+    for (const char* text : broken) {
+        SCOPED_TRACE(text);
+        EXPECT_FALSE(fromJson(text, &error));
+        EXPECT_FALSE(error.empty());
+    }
+    std::string wrongType = toJson(State{});
+    wrongType.replace(wrongType.find("\"ac\""), 4, "42");
+    EXPECT_FALSE(fromJson(wrongType, &error));
+}
+
+TEST(SimStateFile, KeepsOnlyTheLastEvents) {
+    State state;
+    for (int i = 0; i < 80; ++i) {
+        state.record("lid", "open");
+    }
+    EXPECT_EQ(state.eventCounter, 80u);
+    EXPECT_EQ(state.events.size(), kEventsKept);
+    EXPECT_EQ(state.events.front().number, 80 - kEventsKept + 1);
+}
+
+}  // namespace
+}  // namespace dorvane::sim

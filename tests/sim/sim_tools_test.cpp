@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+#include "sim_state.h"
+#include "support/fakes.h"
+#include "support/sim_notebook.h"
+#include "system/atomic_file.h"
+#include "system/command_runner.h"
+
+namespace dorvane {
+namespace {
+
+using testing::SimNotebook;
+
+// A controller whose probes run the simulated notebook's stand-ins through the real runner.
+struct SimController {
+    testing::TestPlatform test;
+    SpawnCommandRunner runner{test.bundle};
+    std::shared_ptr<TRBController> controller;
+
+    SimController() {
+        Platform platform = test.platform();
+        platform.toolPaths = SimNotebook::toolPaths();
+        controller = std::make_shared<TRBController>(Platform{
+            platform.application, platform.statusBar, platform.alerts, platform.pasteboard,
+            platform.workspace, platform.defaults, platform.mainQueue, platform.powerManagement,
+            platform.urlSession, platform.bundle, platform.locale, platform.clock,
+            platform.processInfo, runner, platform.toolPaths});
+    }
+};
+
+void expectSucceeds(const TRBCommandResult& result) {
+    EXPECT_EQ(result.status, 0) << result.output << result.error;
+}
+
+TEST(SimTools, TheProbesReadEveryStateTheNotebookCanBeIn) {
+    SimNotebook notebook;
+    SimController sim;
+    struct Power {
+        const char* word;
+        PowerSource want;
+    };
+    struct Lid {
+        const char* word;
+        std::optional<bool> want;
+    };
+    const Power powers[] = {{"ac", PowerSource::AC},
+                            {"battery", PowerSource::Battery},
+                            {"unknown", PowerSource::Unknown}};
+    const Lid lids[] = {{"open", false}, {"closed", true}, {"none", std::nullopt}};
+    expectSucceeds(notebook.control({"privilege", "grant"}));
+    for (const char* switchValue : {"never", "1", "0"}) {
+        if (std::string(switchValue) != "never") {
+            expectSucceeds(notebook.tool(
+                "sudo", {"-n", SimNotebook::toolPath("pmset"), "-a", "disablesleep", switchValue}));
+        }
+        for (const auto& power : powers) {
+            for (const auto& lid : lids) {
+                SCOPED_TRACE(std::string(power.word) + ", lid " + lid.word + ", switch " +
+                             switchValue);
+                expectSucceeds(notebook.control({"power", power.word}));
+                expectSucceeds(notebook.control({"lid", lid.word}));
+                sim.controller->setLastError(std::nullopt);
+                EXPECT_EQ(sim.controller->readPowerSource(), power.want);
+                EXPECT_EQ(sim.controller->readSleepDisabled(), std::string(switchValue) == "1");
+                EXPECT_EQ(sim.controller->readClamshellClosed(), lid.want);
+                EXPECT_FALSE(sim.controller->lastError().has_value());
+            }
+        }
+    }
+}
+
+TEST(SimTools, OnlyRootChangesSettingsAndOnlyThePrivilegeMakesRoot) {
+    SimNotebook notebook;
+    const std::string pmset = SimNotebook::toolPath("pmset");
+    struct Case {
+        const char* what;
+        bool privilege;
+        std::string tool;
+        std::vector<std::string> arguments;
+        int status;
+        std::string output;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"settings change run directly",
+         true,
+         "pmset",
+         {"-a", "disablesleep", "1"},
+         1,
+         "'pmset' must be run as root...\n",
+         ""},
+        {"repeat change run directly",
+         true,
+         "pmset",
+         {"repeat", "cancel"},
+         1,
+         "",
+         "pmset: Must be run as root to modify settings\n"},
+        {"sudo without the privilege",
+         false,
+         "sudo",
+         {"-n", pmset, "-a", "disablesleep", "1"},
+         1,
+         "",
+         "sudo: a password is required\n"},
+        {"sudo with the privilege",
+         true,
+         "sudo",
+         {"-n", pmset, "-a", "disablesleep", "1"},
+         0,
+         "",
+         ""},
+        {"a command the privilege does not name",
+         true,
+         "sudo",
+         {"-n", pmset, "-a", "sleep", "0"},
+         1,
+         "",
+         "sudo: a password is required\n"},
+        {"repeat through sudo",
+         true,
+         "sudo",
+         {"-n", pmset, "repeat", "wakeorpoweron", "MTWRFSU", "07:00:00"},
+         0,
+         "",
+         ""},
+        {"malformed repeat through sudo",
+         true,
+         "sudo",
+         {"-n", pmset, "repeat", "wakeorpoweron", "MTWRFSU", "7:00"},
+         1,
+         "",
+         "Error: badly formatted repeating power event\n"},
+        {"cancel through sudo", true, "sudo", {"-n", pmset, "repeat", "cancel"}, 0, "", ""},
+        {"any other program",
+         true,
+         "sudo",
+         {"-n", "/bin/sh", "-c", "true"},
+         1,
+         "",
+         "sudo: the simulated notebook runs only its own pmset\n"},
+        {"dorvane-sim itself",
+         true,
+         "sudo",
+         {"-n", DORVANE_SIM_BIN, "reset"},
+         1,
+         "",
+         "sudo: the simulated notebook runs only its own pmset\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        expectSucceeds(notebook.control({"privilege", c.privilege ? "grant" : "revoke"}));
+        const TRBCommandResult result = notebook.tool(c.tool, c.arguments);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.output, c.output);
+        EXPECT_EQ(result.error, c.error);
+    }
+}
+
+TEST(SimTools, SudoChangesWhatPmsetReadsBack) {
+    SimNotebook notebook;
+    const std::string pmset = SimNotebook::toolPath("pmset");
+    expectSucceeds(notebook.control({"privilege", "grant"}));
+    expectSucceeds(notebook.tool("sudo", {"-n", pmset, "-a", "disablesleep", "1"}));
+    EXPECT_NE(notebook.tool("pmset", {"-g"}).output.find(" SleepDisabled\t\t1\n"),
+              std::string::npos);
+    expectSucceeds(
+        notebook.tool("sudo", {"-n", pmset, "repeat", "wakeorpoweron", "MTWRFSU", "06:30:00"}));
+    expectSucceeds(
+        notebook.tool("sudo", {"-n", pmset, "repeat", "wakeorpoweron", "MTWRFSU", "07:00:00"}));
+    EXPECT_EQ(notebook.tool("pmset", {"-g", "sched"}).output,
+              "Repeating power events:\n  wakepoweron at 7:00AM every day\n")
+        << "a new wake event replaces the old";
+    expectSucceeds(notebook.tool("sudo", {"-n", pmset, "repeat", "cancel"}));
+    EXPECT_EQ(notebook.tool("pmset", {"-g", "sched"}).output, "No scheduled events.\n");
+}
+
+TEST(SimTools, FaultsAndGarblingAnswerForExactlyTheirCommandLine) {
+    SimNotebook notebook;
+    expectSucceeds(notebook.control(
+        {"fail", "pmset", "-g", "ps", "--status", "3", "--stdout", "so", "--stderr", "se"}));
+    const TRBCommandResult failedRun = notebook.tool("pmset", {"-g", "ps"});
+    EXPECT_EQ(failedRun.status, 3);
+    EXPECT_EQ(failedRun.output, "so");
+    EXPECT_EQ(failedRun.error, "se");
+    EXPECT_EQ(notebook.tool("pmset", {"-g", "ps"}).status, 3) << "every later run too";
+    expectSucceeds(notebook.tool("pmset", {"-g"}));
+    expectSucceeds(notebook.control({"unfail", "pmset", "-g", "ps"}));
+    expectSucceeds(notebook.tool("pmset", {"-g", "ps"}));
+    EXPECT_EQ(notebook.control({"unfail", "pmset", "-g", "ps"}).status, 1)
+        << "nothing left to remove";
+
+    expectSucceeds(notebook.control(
+        {"garble", "ioreg", "-r", "-k", "AppleClamshellState", "-d", "4", "odd text"}));
+    const TRBCommandResult garbled =
+        notebook.tool("ioreg", {"-r", "-k", "AppleClamshellState", "-d", "4"});
+    EXPECT_EQ(garbled.status, 0);
+    EXPECT_EQ(garbled.output, "odd text");
+
+    // A sudo fault names pmset by its bare name, whatever folder the app runs it from.
+    expectSucceeds(notebook.control({"privilege", "grant"}));
+    expectSucceeds(
+        notebook.control({"fail", "sudo", "-n", "pmset", "repeat", "cancel", "--stderr", "no"}));
+    const TRBCommandResult sudoRun =
+        notebook.tool("sudo", {"-n", SimNotebook::toolPath("pmset"), "repeat", "cancel"});
+    EXPECT_EQ(sudoRun.status, 1);
+    EXPECT_EQ(sudoRun.error, "no");
+}
+
+TEST(SimTools, TwoProcessesChangingTheStateAtOnceLoseNothing) {
+    SimNotebook notebook;
+    constexpr int kChangesEach = 30;
+    auto toggle = [&](std::vector<std::string> first, std::vector<std::string> second) {
+        for (int i = 0; i < kChangesEach; ++i) {
+            expectSucceeds(notebook.control(i % 2 == 0 ? first : second));
+        }
+    };
+    std::thread power(toggle, std::vector<std::string>{"power", "battery"},
+                      std::vector<std::string>{"power", "ac"});
+    std::thread lid(toggle, std::vector<std::string>{"lid", "closed"},
+                    std::vector<std::string>{"lid", "open"});
+    power.join();
+    lid.join();
+    const TRBCommandResult events = notebook.control({"events"});
+    EXPECT_TRUE(events.output.starts_with("events: " + std::to_string(2 * kChangesEach) + "\n"))
+        << events.output;
+}
+
+TEST(SimTools, AStateFileThatIsNotValidIsReportedNeverReset) {
+    SimNotebook notebook;
+    expectSucceeds(notebook.control({"status"}));
+    ASSERT_TRUE(writeFileAtomically(notebook.statePath(), "{ this is not a notebook"));
+    for (const auto& [program, arguments] :
+         std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {DORVANE_SIM_BIN, {"status"}},
+             {DORVANE_SIM_BIN, {"power", "battery"}},
+             {SimNotebook::toolPath("pmset"), {"-g", "ps"}}}) {
+        SCOPED_TRACE(program + " " + arguments[0]);
+        const TRBCommandResult result = TRBRunCommand(program, arguments);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_NE(result.error.find("is not valid"), std::string::npos) << result.error;
+        EXPECT_NE(result.error.find("dorvane-sim reset"), std::string::npos);
+    }
+    EXPECT_EQ(readWholeFile(notebook.statePath()), "{ this is not a notebook");
+    expectSucceeds(notebook.control({"reset"}));
+    expectSucceeds(notebook.tool("pmset", {"-g", "ps"}));
+}
+
+TEST(SimTools, SleepNowRequestsSleepUnlessTheSwitchIsSet) {
+    SimNotebook notebook;
+    const TRBCommandResult sleepNow = notebook.tool("pmset", {"sleepnow"});
+    EXPECT_EQ(sleepNow.status, 0);
+    sim::StateFile file(notebook.statePath());
+    auto state = file.read(nullptr);
+    ASSERT_TRUE(state && state->sleepRequest);
+    EXPECT_FALSE(state->asleep) << "asleep only once acknowledged";
+
+    expectSucceeds(notebook.control({"wake"}));
+    expectSucceeds(notebook.control({"privilege", "grant"}));
+    expectSucceeds(
+        notebook.tool("sudo", {"-n", SimNotebook::toolPath("pmset"), "-a", "disablesleep", "1"}));
+    EXPECT_EQ(notebook.tool("pmset", {"sleepnow"}).status, 0);
+    state = file.read(nullptr);
+    ASSERT_TRUE(state);
+    EXPECT_FALSE(state->sleepRequest) << "a machine with sleep disabled refuses to sleep";
+}
+
+TEST(SimTools, AScheduledWakeMovesTheClockToItsTime) {
+    SimNotebook notebook;
+    EXPECT_EQ(notebook.control({"wake", "--scheduled"}).status, 1) << "no event to wake by";
+    expectSucceeds(notebook.control({"repeat", "set", "wakeorpoweron", "MTWRFSU", "06:45:00"}));
+    sim::StateFile file(notebook.statePath());
+    ASSERT_TRUE(file.update(
+        [](sim::State& state) {
+            state.asleep = true;
+            return true;
+        },
+        nullptr));
+    expectSucceeds(notebook.control({"wake", "--scheduled"}));
+    const auto state = file.read(nullptr);
+    ASSERT_TRUE(state);
+    EXPECT_FALSE(state->asleep);
+    EXPECT_EQ(state->events.back().kind, "wake");
+    const std::time_t now = std::chrono::system_clock::to_time_t(sim::notebookNow(*state));
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    EXPECT_EQ(local.tm_hour, 6);
+    EXPECT_EQ(local.tm_min, 45);
+
+    expectSucceeds(notebook.control({"clock", "set", "23:10"}));
+    EXPECT_NE(notebook.control({"status"}).output.find("clock:      23:10 (set)"),
+              std::string::npos);
+    expectSucceeds(notebook.control({"clock", "real"}));
+}
+
+TEST(SimTools, BadArgumentsGetAUsageLineAndStatusTwo) {
+    SimNotebook notebook;
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"explode"},
+        {"power"},
+        {"power", "solar"},
+        {"power", "battery", "101"},
+        {"power", "battery", "-1"},
+        {"lid", "ajar"},
+        {"privilege", "maybe"},
+        {"repeat", "set", "wake", "MX", "07:00:00"},
+        {"fail", "ls", "-l"},
+        {"fail", "pmset", "-g", "--status", "x"},
+        {"fail", "pmset", "-g", "--colour", "red"},
+        {"garble", "pmset"},
+        {"wake", "--later"},
+        {"clock", "set", "25:00"},
+        {"clock", "set", "7:5"},
+        {"status", "extra"},
+    };
+    for (const auto& arguments : cases) {
+        SCOPED_TRACE(arguments.empty() ? "(none)" : arguments[0]);
+        const TRBCommandResult result = notebook.control(arguments);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_TRUE(result.error.starts_with("usage: dorvane-sim") ||
+                    result.output.starts_with("usage: dorvane-sim"))
+            << result.output << result.error;
+    }
+    const TRBCommandResult help = notebook.control({"power", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.output, "usage: dorvane-sim power ac|battery|unknown [PERCENT]\n");
+}
+
+}  // namespace
+}  // namespace dorvane

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "system/command_runner.h"
+#include "system/tools.h"
+
+namespace dorvane::testing {
+
+// A simulated notebook of the test's own, in a fresh temporary folder: the stand-in tools and
+// dorvane-sim find it through DORVANE_SIM_STATE, which the children inherit.
+class SimNotebook {
+public:
+    SimNotebook() {
+        std::string folder =
+            (std::filesystem::temp_directory_path() / "dorvane-sim-XXXXXX").string();
+        folder_ = ::mkdtemp(folder.data());
+        statePath_ = folder_ + "/notebook.json";
+        ::setenv("DORVANE_SIM_STATE", statePath_.c_str(), 1);
+        ::unsetenv("DORVANE_SIM_AS_ROOT");
+    }
+    ~SimNotebook() {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    SimNotebook(const SimNotebook&) = delete;
+    SimNotebook& operator=(const SimNotebook&) = delete;
+
+    // Runs dorvane-sim with these arguments.
+    TRBCommandResult control(const std::vector<std::string>& arguments) const {
+        return TRBRunCommand(DORVANE_SIM_BIN, arguments);
+    }
+    // Runs a stand-in tool by its name.
+    TRBCommandResult tool(const std::string& name,
+                          const std::vector<std::string>& arguments) const {
+        return TRBRunCommand(toolPath(name), arguments);
+    }
+    static std::string toolPath(const std::string& name) {
+        return std::string(DORVANE_LIBEXEC_DIR) + "/" + name;
+    }
+    static ToolPaths toolPaths() {
+        return ToolPaths{toolPath("pmset"), toolPath("ioreg"), toolPath("sudo")};
+    }
+    const std::string& statePath() const { return statePath_; }
+    const std::string& folder() const { return folder_; }
+
+private:
+    std::string folder_;
+    std::string statePath_;
+};
+
+}  // namespace dorvane::testing
