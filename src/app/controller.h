@@ -10,6 +10,7 @@
 #include "app/date_formatter.h"
 #include "app/format.h"
 #include "app/types.h"
+#include "platform/menu.h"
 #include "platform/platform.h"
 
 namespace dorvane {
@@ -106,7 +107,68 @@ public:
     std::optional<bool> readSleepDisabled();
     std::optional<bool> readClamshellClosed();
 
+    // ---- Sleep switch and privilege ----
+    bool applySleepDisabled(bool disabled);
+    void requestSystemSleep();
+    void copyPermissionCommand();
+
+    // ---- Quiet hours settings and window ----
+    static constexpr const char* kDefaultQuietStart = "00:00";
+    static constexpr const char* kDefaultQuietEnd = "07:00";
+    static constexpr std::int64_t kDefaultQuietIntervalMinutes = 30;
+    void loadQuietHoursState();
+    void saveQuietHoursState();
+    // True when text is a valid time of day; the hour and minute go to whichever places are given.
+    bool parseTimeString(const std::string& text, std::int64_t* hour, std::int64_t* minute) const;
+    bool isInQuietHours() const;
+
+    // ---- Repeat wake schedule ----
+    bool readRepeatScheduleDescription(std::optional<std::string>* description);
+    bool currentScheduleMatchesAppOwned(const std::optional<std::string>& description,
+                                        const std::optional<DefaultsDictionary>& record) const;
+    bool cancelRepeatWake();
+    bool applyRepeatWakeAtHour(std::int64_t hour, std::int64_t minute);
+    bool syncRepeatWakeSchedule();
+
+    // ---- Refresh cycle and sleep policy ----
+    void refreshWithApplyChange(bool apply);
+    std::optional<bool> desiredSleepDisabled() const;
+    std::string runModeLabel() const;
+    std::string currentModeMessage() const;
+    std::string appliedMessageForDesiredSleepDisabled(bool disabled) const;
+
+    // ---- Status item and labels ----
+    void updateStatusItem();
+    std::string powerSourceLabel() const;
+    std::string clamshellLabel() const;
+    std::string sleepLabel() const;
+
+    // ---- Menu and mode commands ----
+    void rebuildMenu();
+    void addDisabledItem(const std::string& title, Menu& menu);
+    void addModeItemWithTitle(const std::string& title, RunMode mode, Menu& menu);
+    void selectRunMode(const MenuItem& sender);
+    void refreshNow();
+
+    // ---- Alerts ----
+    // A modal alert with a title, a body and one confirming button.
+    void showMessage(const std::string& title, const std::optional<std::string>& text);
+
 private:
+    // Turns the switch off ahead of a sleep request; true when it now reads off.
+    bool turnSleepSwitchOffBeforeSleeping();
+    // The reason shown when the wake event for switched-on quiet hours could not be set.
+    std::string wakeFailureReason() const;
+    MenuAction actionCalling(void (TRBController::*operation)());
+    void addActionItem(const std::string& title, void (TRBController::*operation)(), Menu& menu,
+                       const std::string& keyEquivalent = {});
+
+    bool wakeScheduleClaimed() const;
+    std::optional<DefaultsDictionary> appOwnedWakeSchedule() const;
+    void dropWakeScheduleClaim();
+    // Records a failed command's reason in both message properties.
+    void failCommand(const std::string& key);
+
     Platform platform_;
 
     std::unique_ptr<StatusItem> statusItem_;

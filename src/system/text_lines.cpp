@@ -57,15 +57,33 @@ std::size_t blankLength(std::string_view text) {
     return 0;
 }
 
-// Length of the blank that ends text, or 0.
-std::size_t trailingBlankLength(std::string_view text) {
-    for (std::size_t length = 1; length <= std::min<std::size_t>(3, text.size()); ++length) {
-        const std::string_view tail = text.substr(text.size() - length);
-        if (blankLength(tail) == length) {
-            return length;
+std::size_t blankOrNewlineLength(std::string_view text) {
+    const std::size_t blank = blankLength(text);
+    return blank != 0 ? blank : newlineLength(text);
+}
+
+// Trims at both ends every character that lengthAt recognizes (it answers a character's length
+// in bytes, or 0). Characters are at most three bytes long here.
+std::string_view trimBy(std::string_view text, std::size_t (*lengthAt)(std::string_view)) {
+    while (!text.empty()) {
+        const std::size_t length = lengthAt(text);
+        if (length == 0) {
+            break;
+        }
+        text.remove_prefix(length);
+    }
+    bool trimmed = true;
+    while (!text.empty() && trimmed) {
+        trimmed = false;
+        for (std::size_t length = 1; length <= std::min<std::size_t>(3, text.size()); ++length) {
+            if (lengthAt(text.substr(text.size() - length)) == length) {
+                text.remove_suffix(length);
+                trimmed = true;
+                break;
+            }
         }
     }
-    return 0;
+    return text;
 }
 
 }  // namespace
@@ -89,21 +107,11 @@ std::vector<std::string_view> splitLines(std::string_view text) {
 }
 
 std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty()) {
-        const std::size_t length = blankLength(text);
-        if (length == 0) {
-            break;
-        }
-        text.remove_prefix(length);
-    }
-    while (!text.empty()) {
-        const std::size_t length = trailingBlankLength(text);
-        if (length == 0) {
-            break;
-        }
-        text.remove_suffix(length);
-    }
-    return text;
+    return trimBy(text, blankLength);
+}
+
+std::string_view trimBlanksAndNewlines(std::string_view text) {
+    return trimBy(text, blankOrNewlineLength);
 }
 
 std::vector<std::string_view> splitAtEachBlank(std::string_view text) {

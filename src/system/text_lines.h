@@ -13,6 +13,9 @@ std::vector<std::string_view> splitLines(std::string_view text);
 // Trims blanks and tabs (the Unicode space separators and the horizontal tab), never line ends.
 std::string_view trimBlanks(std::string_view text);
 
+// Trims blanks, tabs and newline characters at both ends.
+std::string_view trimBlanksAndNewlines(std::string_view text);
+
 // Splits at every single blank or tab; a run of several yields empty pieces between them.
 std::vector<std::string_view> splitAtEachBlank(std::string_view text);
 

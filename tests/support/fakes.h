@@ -41,6 +41,8 @@ public:
                          const std::vector<std::string>& arguments) override;
 
     std::vector<Run> runs;
+    // Consulted after the one-off answers and before the standing ones: a machine model.
+    std::function<std::optional<TRBCommandResult>(const Run&)> handler;
 
 private:
     struct RunLess {

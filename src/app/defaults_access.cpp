@@ -1,0 +1,101 @@
+#include "app/defaults_access.h"
+
+#include <limits>
+
+namespace dorvane {
+namespace {
+
+template <typename... Handlers>
+struct Overloaded : Handlers... {
+    using Handlers::operator()...;
+};
+
+// The integer a text starts with, as the system reads it: blanks skipped, an optional sign, then
+// digits; saturating where the value does not fit.
+std::int64_t leadingInteger(const std::string& text) {
+    std::size_t i = text.find_first_not_of(" \t\n");
+    if (i == std::string::npos) {
+        return 0;
+    }
+    const bool negative = text[i] == '-';
+    if (text[i] == '-' || text[i] == '+') {
+        ++i;
+    }
+    std::int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const int digit = text[i] - '0';
+        if (value > (std::numeric_limits<std::int64_t>::max() - digit) / 10) {
+            return negative ? std::numeric_limits<std::int64_t>::min()
+                            : std::numeric_limits<std::int64_t>::max();
+        }
+        value = value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+bool textAsBool(const std::string& text) {
+    const std::size_t i = text.find_first_not_of(" \t\n+-0");
+    if (i == std::string::npos) {
+        return false;
+    }
+    const char first = text[i];
+    return first == 'Y' || first == 'y' || first == 'T' || first == 't' ||
+           (first >= '1' && first <= '9');
+}
+
+}  // namespace
+
+std::int64_t integerForKey(const UserDefaults& defaults, const std::string& key) {
+    const auto value = defaults.objectForKey(key);
+    if (!value) {
+        return 0;
+    }
+    return std::visit(Overloaded{[](bool b) -> std::int64_t { return b ? 1 : 0; },
+                                 [](std::int64_t n) { return n; },
+                                 [](const std::string& s) { return leadingInteger(s); },
+                                 [](const auto&) -> std::int64_t { return 0; }},
+                      *value);
+}
+
+bool boolForKey(const UserDefaults& defaults, const std::string& key) {
+    const auto value = defaults.objectForKey(key);
+    if (!value) {
+        return false;
+    }
+    return std::visit(Overloaded{[](bool b) { return b; }, [](std::int64_t n) { return n != 0; },
+                                 [](const std::string& s) { return textAsBool(s); },
+                                 [](const auto&) { return false; }},
+                      *value);
+}
+
+std::optional<std::string> stringForKey(const UserDefaults& defaults, const std::string& key) {
+    const auto value = defaults.objectForKey(key);
+    if (!value) {
+        return std::nullopt;
+    }
+    return std::visit(
+        Overloaded{[](const std::string& s) -> std::optional<std::string> { return s; },
+                   [](std::int64_t n) -> std::optional<std::string> { return std::to_string(n); },
+                   [](bool b) -> std::optional<std::string> { return b ? "1" : "0"; },
+                   [](const auto&) -> std::optional<std::string> { return std::nullopt; }},
+        *value);
+}
+
+std::optional<DefaultsDictionary> dictionaryForKey(const UserDefaults& defaults,
+                                                   const std::string& key) {
+    const auto value = defaults.objectForKey(key);
+    if (const auto* dictionary = value ? std::get_if<DefaultsDictionary>(&*value) : nullptr) {
+        return *dictionary;
+    }
+    return std::nullopt;
+}
+
+std::optional<Date> dateForKey(const UserDefaults& defaults, const std::string& key) {
+    const auto value = defaults.objectForKey(key);
+    if (const auto* date = value ? std::get_if<Date>(&*value) : nullptr) {
+        return *date;
+    }
+    return std::nullopt;
+}
+
+}  // namespace dorvane

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/user_defaults.h"
+
+namespace dorvane {
+
+// Typed reads of the user defaults, coercing as the system's defaults do: a number reads as a
+// boolean (non-zero) and a boolean as a number; a text reads as a number from its leading
+// digits and as a boolean from its first letter (Y, T or a non-zero digit); a number reads as
+// its decimal text. A missing key reads as 0, false or absent.
+std::int64_t integerForKey(const UserDefaults& defaults, const std::string& key);
+bool boolForKey(const UserDefaults& defaults, const std::string& key);
+std::optional<std::string> stringForKey(const UserDefaults& defaults, const std::string& key);
+std::optional<DefaultsDictionary> dictionaryForKey(const UserDefaults& defaults,
+                                                   const std::string& key);
+std::optional<Date> dateForKey(const UserDefaults& defaults, const std::string& key);
+
+}  // namespace dorvane

@@ -1,0 +1,98 @@
+#include "app/controller.h"
+
+namespace dorvane {
+
+std::optional<bool> TRBController::desiredSleepDisabled() const {
+    if (runMode() == RunMode::AlwaysAwake) {
+        return true;
+    }
+    if (isInQuietHours()) {
+        return false;
+    }
+    switch (powerSource()) {
+        case PowerSource::AC:
+            return true;
+        case PowerSource::Battery:
+            return false;
+        default:
+            return std::nullopt;
+    }
+}
+
+std::string TRBController::runModeLabel() const {
+    return localized(runMode() == RunMode::AlwaysAwake ? "mode.always_awake"
+                                                       : "mode.power_adapter");
+}
+
+std::string TRBController::currentModeMessage() const {
+    if (runMode() == RunMode::AlwaysAwake) {
+        return localized("status.always_awake_active");
+    }
+    return localized(powerSource() == PowerSource::AC ? "status.power_adapter_active"
+                                                      : "status.battery_normal_sleep");
+}
+
+std::string TRBController::appliedMessageForDesiredSleepDisabled(bool disabled) const {
+    if (runMode() == RunMode::AlwaysAwake) {
+        return localized("status.applied_always_awake");
+    }
+    return localized(disabled ? "status.applied_power_adapter" : "status.applied_battery_sleep");
+}
+
+bool TRBController::turnSleepSwitchOffBeforeSleeping() {
+    // No sleep is requested while the switch might still be on: a machine with sleep disabled
+    // would refuse it anyway.
+    if (!sleepDisabled().has_value() || *sleepDisabled()) {
+        if (applySleepDisabled(false)) {
+            setSleepDisabled(readSleepDisabled());
+        }
+    }
+    return sleepDisabled().has_value() && !*sleepDisabled();
+}
+
+void TRBController::refreshWithApplyChange(bool apply) {
+    setLastError(std::nullopt);
+
+    setPowerSource(readPowerSource());
+    setSleepDisabled(readSleepDisabled());
+    setClamshellClosed(readClamshellClosed());
+
+    // The policy: change the switch when it differs from what the run mode wants.
+    const std::optional<bool> desired = desiredSleepDisabled();
+    if (apply && desired && sleepDisabled()) {
+        if (*desired == *sleepDisabled()) {
+            setLastMessage(currentModeMessage());
+        } else if (applySleepDisabled(*desired)) {
+            setSleepDisabled(readSleepDisabled());
+            setLastMessage(appliedMessageForDesiredSleepDisabled(*desired));
+        }
+    } else if (!desired) {
+        setLastMessage(localized("status.waiting_power"));
+    }
+
+    // The lid closed on battery puts the machine to sleep at once, at every refresh while it
+    // stays so.
+    if (runMode() == RunMode::PowerAdapter && apply && powerSource() == PowerSource::Battery &&
+        clamshellClosed().value_or(false)) {
+        if (turnSleepSwitchOffBeforeSleeping()) {
+            requestSystemSleep();
+        }
+    }
+
+    // The beginning of quiet hours puts the machine to sleep once; later refreshes inside the
+    // window leave it to the policy.
+    const bool quietHoursInForce = runMode() == RunMode::PowerAdapter && isInQuietHours();
+    if (quietHoursInForce && apply && !wasEffectiveQuietHours()) {
+        if (turnSleepSwitchOffBeforeSleeping()) {
+            requestSystemSleep();
+            setLastMessage(localized("status.entered_quiet_hours"));
+        }
+    }
+    setWasEffectiveQuietHours(quietHoursInForce);
+
+    setLastUpdated(platform_.clock.now());
+    updateStatusItem();
+    rebuildMenu();
+}
+
+}  // namespace dorvane

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace dorvane {
+
+// The machine's repeating power events as one text, read from the schedule listing
+// ("pmset -g sched"): the lines after the heading that contains "repeating power events" (any
+// case), each trimmed of blanks and tabs, joined by "; ". The section ends at an empty line, a line
+// that contains "scheduled power events" (any case) or the end. Empty when there is no section.
+std::string describeRepeatingEvents(std::string_view listing);
+
+// The separator between the events of a description.
+inline constexpr std::string_view kScheduleSeparator = "; ";
+
+}  // namespace dorvane

@@ -1,0 +1,45 @@
+#include "app/controller.h"
+#include "system/permission_rule.h"
+#include "system/privilege.h"
+
+namespace dorvane {
+
+std::string composePermissionCommand(unsigned userId) {
+    return formatString(kPermissionCommandFormat,
+                        {std::int64_t{userId}, std::string(kAllowedPmsetCommands)});
+}
+
+bool TRBController::applySleepDisabled(bool disabled) {
+    const TRBCommandResult result = platform_.commands.run(
+        platform_.toolPaths.sudo,
+        tool_args::throughSudo(platform_.toolPaths.pmset, disabled ? tool_args::kDisableSleepOn
+                                                                   : tool_args::kDisableSleepOff));
+    if (result.status == 0) {
+        return true;
+    }
+    if (failedForWantOfPermission(result)) {
+        failCommand("error.need_pmset_permission");
+    } else {
+        failCommand(disabled ? "error.enable_lid_closed_failed"
+                             : "error.restore_normal_sleep_failed");
+    }
+    return false;
+}
+
+void TRBController::requestSystemSleep() {
+    const TRBCommandResult result =
+        platform_.commands.run(platform_.toolPaths.pmset, tool_args::kSleepNow);
+    if (result.status == 0) {
+        setLastMessage(localized("status.unplugged_lid_closed"));
+    } else {
+        failCommand("error.sleep_now_failed");
+    }
+}
+
+void TRBController::copyPermissionCommand() {
+    platform_.pasteboard.setString(composePermissionCommand(platform_.processInfo.userId()));
+    showMessage(localized("dialog.permission_copied.title"),
+                localized("dialog.permission_copied.body"));
+}
+
+}  // namespace dorvane

@@ -1,0 +1,174 @@
+#include "app/controller.h"
+#include "app/defaults_access.h"
+#include "app/defaults_keys.h"
+#include "system/permission_rule.h"
+#include "system/schedule_reader.h"
+
+namespace dorvane {
+
+namespace keys = defaults_keys;
+namespace record_keys = defaults_keys::wake_record;
+
+bool TRBController::wakeScheduleClaimed() const {
+    return boolForKey(platform_.defaults, keys::kWakeScheduleClaimed);
+}
+
+std::optional<DefaultsDictionary> TRBController::appOwnedWakeSchedule() const {
+    return dictionaryForKey(platform_.defaults, keys::kAppOwnedWakeSchedule);
+}
+
+void TRBController::dropWakeScheduleClaim() {
+    // The flag and the record always go together, flushed at once.
+    platform_.defaults.setObject(keys::kWakeScheduleClaimed, false);
+    platform_.defaults.removeObject(keys::kAppOwnedWakeSchedule);
+    platform_.defaults.synchronize();
+}
+
+void TRBController::failCommand(const std::string& key) {
+    setLastError(localized(key));
+    setLastMessage(lastError());
+}
+
+bool TRBController::readRepeatScheduleDescription(std::optional<std::string>* description) {
+    const TRBCommandResult result =
+        platform_.commands.run(platform_.toolPaths.pmset, tool_args::kSchedule);
+    if (result.status != 0) {
+        if (description != nullptr) {
+            description->reset();
+        }
+        return false;
+    }
+    if (description != nullptr) {
+        *description = describeRepeatingEvents(result.output);
+    }
+    return true;
+}
+
+bool TRBController::currentScheduleMatchesAppOwned(
+    const std::optional<std::string>& description,
+    const std::optional<DefaultsDictionary>& record) const {
+    if (!description || description->empty() || !record) {
+        return false;
+    }
+    // More than one repeating event is never taken for the application's own.
+    if (description->find(kScheduleSeparator) != std::string::npos) {
+        return false;
+    }
+    const auto canonical = record->find(record_keys::kCanonical);
+    if (canonical == record->end()) {
+        return false;
+    }
+    const auto* text = std::get_if<std::string>(&canonical->second);
+    return text != nullptr && !text->empty() && *text == *description;
+}
+
+bool TRBController::cancelRepeatWake() {
+    if (!wakeScheduleClaimed()) {
+        return true;
+    }
+    std::optional<std::string> description;
+    if (!readRepeatScheduleDescription(&description)) {
+        setWakeScheduleError(localized("error.read_wake_schedule_failed"));
+        return false;
+    }
+    if (description->empty()) {
+        dropWakeScheduleClaim();
+        setWakeScheduleError(std::nullopt);
+        return true;
+    }
+    if (currentScheduleMatchesAppOwned(description, appOwnedWakeSchedule())) {
+        const TRBCommandResult result = platform_.commands.run(
+            platform_.toolPaths.sudo,
+            tool_args::throughSudo(platform_.toolPaths.pmset, tool_args::kRepeatCancel));
+        if (result.status == 0) {
+            dropWakeScheduleClaim();
+            return true;
+        }
+        // The claim stays, so the next attempt still recognizes the event. The reason names the
+        // missing privilege when that is the cause, so the user knows what to do about it.
+        setWakeScheduleError(localized(failedForWantOfPermission(result)
+                                           ? "error.need_pmset_permission_with_wake"
+                                           : "error.set_wake_failed"));
+        return false;
+    }
+    setWakeScheduleError(localized("error.cancel_skipped_external_schedule"));
+    dropWakeScheduleClaim();
+    return false;
+}
+
+bool TRBController::applyRepeatWakeAtHour(std::int64_t hour, std::int64_t minute) {
+    std::optional<std::string> description;
+    // An existing claim is kept only while the machine still shows exactly what was installed.
+    if (wakeScheduleClaimed()) {
+        if (!readRepeatScheduleDescription(&description)) {
+            failCommand("error.read_wake_schedule_failed");
+            return false;
+        }
+        if (!currentScheduleMatchesAppOwned(description, appOwnedWakeSchedule())) {
+            dropWakeScheduleClaim();
+        }
+    }
+    // A schedule the application does not own is replaced only when the user says so.
+    if (!wakeScheduleClaimed()) {
+        if (!readRepeatScheduleDescription(&description)) {
+            failCommand("error.read_wake_schedule_failed");
+            return false;
+        }
+        if (!description->empty()) {
+            Alert question;
+            question.messageText = localized("dialog.existing_schedule.title");
+            question.informativeText =
+                localizedFormat("dialog.existing_schedule.body_format", {*description});
+            question.buttons = {localized("button.overwrite"), localized("button.cancel")};
+            if (platform_.alerts.runModal(question).code != kAlertFirstButtonReturn) {
+                failCommand("status.user_canceled_overwrite");
+                return false;
+            }
+        }
+    }
+    std::vector<std::string> pmsetArguments = {"repeat", tool_args::kRepeatWakeType,
+                                               tool_args::kRepeatWakeDays,
+                                               formatString("%02ld:%02ld:00", {hour, minute})};
+    const TRBCommandResult result =
+        platform_.commands.run(platform_.toolPaths.sudo,
+                               tool_args::throughSudo(platform_.toolPaths.pmset, pmsetArguments));
+    if (result.status != 0) {
+        failCommand(failedForWantOfPermission(result) ? "error.need_pmset_permission_with_wake"
+                                                      : "error.set_wake_failed");
+        return false;
+    }
+    // The record keeps what pmset itself prints for the new event, never a text composed here.
+    if (!readRepeatScheduleDescription(&description)) {
+        failCommand("error.read_wake_schedule_failed");
+        return false;
+    }
+    platform_.defaults.setObject(keys::kWakeScheduleClaimed, true);
+    platform_.defaults.setObject(
+        keys::kAppOwnedWakeSchedule,
+        DefaultsDictionary{{record_keys::kHour, hour},
+                           {record_keys::kMinute, minute},
+                           {record_keys::kWeekdays, std::string(tool_args::kRepeatWakeDays)},
+                           {record_keys::kCanonical, *description}});
+    platform_.defaults.synchronize();
+    return true;
+}
+
+bool TRBController::syncRepeatWakeSchedule() {
+    std::int64_t hour = 0;
+    std::int64_t minute = 0;
+    if (runMode() == RunMode::PowerAdapter && quietHoursEnabled() &&
+        parseTimeString(quietHoursEnd().value_or(""), &hour, &minute)) {
+        const bool installed = applyRepeatWakeAtHour(hour, minute);
+        setWakeScheduleError(
+            installed ? std::nullopt
+                      : std::optional(lastError().value_or(localized("error.set_wake_failed"))));
+        return installed;
+    }
+    const bool cancelled = cancelRepeatWake();
+    if (cancelled) {
+        setWakeScheduleError(std::nullopt);
+    }
+    return cancelled;
+}
+
+}  // namespace dorvane

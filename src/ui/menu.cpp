@@ -1,0 +1,121 @@
+#include "app/controller.h"
+#include "app/defaults_keys.h"
+
+namespace dorvane {
+
+MenuAction TRBController::actionCalling(void (TRBController::*operation)()) {
+    // A front end may keep the menu after the controller is gone; the action then does nothing.
+    return [weak = weak_from_this(), operation](const MenuItem&) {
+        if (const auto self = weak.lock()) {
+            (self.get()->*operation)();
+        }
+    };
+}
+
+void TRBController::addDisabledItem(const std::string& title, Menu& menu) {
+    MenuItem item;
+    item.title = title;
+    item.enabled = false;
+    menu.items.push_back(std::move(item));
+}
+
+void TRBController::addModeItemWithTitle(const std::string& title, RunMode mode, Menu& menu) {
+    MenuItem item;
+    item.title = title;
+    item.action = [weak = weak_from_this()](const MenuItem& sender) {
+        if (const auto self = weak.lock()) {
+            self->selectRunMode(sender);
+        }
+    };
+    item.representedObject = static_cast<std::int64_t>(mode);
+    item.checked = runMode() == mode;
+    menu.items.push_back(std::move(item));
+}
+
+void TRBController::addActionItem(const std::string& title, void (TRBController::*operation)(),
+                                  Menu& menu, const std::string& keyEquivalent) {
+    MenuItem item;
+    item.title = title;
+    item.action = actionCalling(operation);
+    item.keyEquivalent = keyEquivalent;
+    menu.items.push_back(std::move(item));
+}
+
+void TRBController::rebuildMenu() {
+    auto menu = std::make_shared<Menu>();
+    const auto information = [&](const char* labelKey, const std::string& value) {
+        addDisabledItem(localizedFormat("menu.label_format", {localized(labelKey), value}), *menu);
+    };
+
+    addDisabledItem(localized("app.name"), *menu);
+    information("label.mode", runModeLabel());
+    information("label.power", powerSourceLabel());
+    information("label.lid", clamshellLabel());
+    information("label.system_switch", sleepLabel());
+    // Presence decides, not emptiness: an empty error still wins over a wake-schedule error.
+    information("label.status", lastError()           ? *lastError()
+                                : wakeScheduleError() ? *wakeScheduleError()
+                                                      : lastMessage().value_or(""));
+    information("label.updated", dateFormatter() && lastUpdated()
+                                     ? dateFormatter()->stringFromDate(*lastUpdated())
+                                     : std::string());
+    menu->items.push_back(MenuItem::separatorItem());
+
+    addModeItemWithTitle(localized("mode.power_adapter"), RunMode::PowerAdapter, *menu);
+    addModeItemWithTitle(localized("mode.always_awake"), RunMode::AlwaysAwake, *menu);
+    menu->items.push_back(MenuItem::separatorItem());
+
+    addActionItem(localized("menu.refresh_now"), &TRBController::refreshNow, *menu, "r");
+    menu->items.push_back(MenuItem::separatorItem());
+
+    addActionItem(localized("menu.copy_permission"), &TRBController::copyPermissionCommand, *menu);
+
+    if (statusItem() != nullptr) {
+        statusItem()->setMenu(std::move(menu));
+    }
+}
+
+void TRBController::selectRunMode(const MenuItem& sender) {
+    if (!sender.representedObject) {
+        return;
+    }
+    setRunMode(*sender.representedObject == static_cast<std::int64_t>(RunMode::AlwaysAwake)
+                   ? RunMode::AlwaysAwake
+                   : RunMode::PowerAdapter);
+    // The mode is stored before the wake schedule is touched, so a failure there never rolls it
+    // back.
+    platform_.defaults.setObject(defaults_keys::kRunMode, static_cast<std::int64_t>(runMode()));
+
+    if (syncRepeatWakeSchedule()) {
+        refreshWithApplyChange(true);
+        return;
+    }
+    if (quietHoursEnabled() && runMode() == RunMode::PowerAdapter) {
+        // The wake event that ends quiet hours could not be set: quiet hours go off.
+        setQuietHoursEnabled(false);
+        saveQuietHoursState();
+        refreshWithApplyChange(true);
+        showMessage(
+            localized("dialog.quiet_hours_auto_disabled.title"),
+            localizedFormat("dialog.quiet_hours_auto_disabled.body_format", {wakeFailureReason()}));
+        return;
+    }
+    refreshWithApplyChange(true);
+    showMessage(localized("dialog.quiet_hours_off_partial.title"),
+                localizedFormat(
+                    "dialog.quiet_hours_off_partial.body_format",
+                    {wakeScheduleError().value_or(localized("error.read_wake_schedule_failed"))}));
+}
+
+void TRBController::refreshNow() {
+    refreshWithApplyChange(true);
+}
+
+std::string TRBController::wakeFailureReason() const {
+    if (wakeScheduleError()) {
+        return *wakeScheduleError();
+    }
+    return lastError().value_or(localized("error.need_pmset_permission_with_wake"));
+}
+
+}  // namespace dorvane

@@ -1,0 +1,469 @@
+#include <gtest/gtest.h>
+
+#include "support/fake_notebook.h"
+#include "support/fakes.h"
+#include "support/sim_notebook.h"
+
+namespace dorvane {
+namespace {
+
+using testing::Run;
+
+const ToolPaths kPaths;
+const Run PS{kPaths.pmset, {"-g", "ps"}};
+const Run G{kPaths.pmset, {"-g"}};
+const Run IO{kPaths.ioreg, {"-r", "-k", "AppleClamshellState", "-d", "4"}};
+const Run ON{kPaths.sudo, {"-n", kPaths.pmset, "-a", "disablesleep", "1"}};
+const Run OFF{kPaths.sudo, {"-n", kPaths.pmset, "-a", "disablesleep", "0"}};
+const Run SLEEP{kPaths.pmset, {"sleepnow"}};
+
+enum class Switch { On, Off, Unreadable };
+enum class Quiet { Outside, Beginning, InForce };
+enum class Fault { None, SudoPermission, SudoOther, SleepNow, PowerSource };
+
+struct Case {
+    const char* what;
+    RunMode mode;
+    sim::Power power;
+    Switch sleepSwitch;
+    sim::Lid lid;
+    Quiet quiet;
+    Fault fault;
+    std::vector<Run> runs;
+    std::string message;
+    std::optional<std::string> error;
+    bool effective;
+    std::string title;
+    bool apply = true;
+};
+
+constexpr auto M0 = RunMode::PowerAdapter;
+constexpr auto M1 = RunMode::AlwaysAwake;
+constexpr auto AC = sim::Power::AC;
+constexpr auto BAT = sim::Power::Battery;
+constexpr auto UNK = sim::Power::Unknown;
+constexpr auto OPEN = sim::Lid::Open;
+constexpr auto CLOSED = sim::Lid::Closed;
+const std::string kBefore = "status.initializing";
+
+const Case kCases[] = {
+    {"adapter, switch off: turned on",
+     M0,
+     AC,
+     Switch::Off,
+     OPEN,
+     Quiet::Outside,
+     Fault::None,
+     {PS, G, IO, ON, G},
+     "status.applied_power_adapter",
+     std::nullopt,
+     false,
+     "status.awake"},
+    {"adapter, switch on: as desired",
+     M0,
+     AC,
+     Switch::On,
+     OPEN,
+     Quiet::Outside,
+     Fault::None,
+     {PS, G, IO},
+     "status.power_adapter_active",
+     std::nullopt,
+     false,
+     "status.awake"},
+    {"battery, lid open, switch on: turned off, no sleep",
+     M0,
+     BAT,
+     Switch::On,
+     OPEN,
+     Quiet::Outside,
+     Fault::None,
+     {PS, G, IO, OFF, G},
+     "status.applied_battery_sleep",
+     std::nullopt,
+     false,
+     "status.sleep"},
+    {"battery, lid closed, switch on: off, then sleep",
+     M0,
+     BAT,
+     Switch::On,
+     CLOSED,
+     Quiet::Outside,
+     Fault::None,
+     {PS, G, IO, OFF, G, SLEEP},
+     "status.unplugged_lid_closed",
+     std::nullopt,
+     false,
+     "status.sleep"},
+    {"battery, lid closed, switch off: straight to sleep",
+     M0,
+     BAT,
+     Switch::Off,
+     CLOSED,
+     Quiet::Outside,
+     Fault::None,
+     {PS, G, IO, SLEEP},
+     "status.unplugged_lid_closed",
+     std::nullopt,
+     false,
+     "status.sleep"},
+    {"battery, lid closed, sleep request fails",
+     M0,
+     BAT,
+     Switch::Off,
+     CLOSED,
+     Quiet::Outside,
+     Fault::SleepNow,
+     {PS, G, IO, SLEEP},
+     "error.sleep_now_failed",
+     "error.sleep_now_failed",
+     false,
+     "status.error"},
+    {"always awake on battery with the lid closed",
+     M1,
+     BAT,
+     Switch::On,
+     CLOSED,
+     Quiet::Outside,
+     Fault::None,
+     {PS, G, IO},
+     "status.always_awake_active",
+     std::nullopt,
+     false,
+     "status.awake"},
+    {"always awake, switch off: turned on",
+     M1,
+     BAT,
+     Switch::Off,
+     CLOSED,
+     Quiet::Outside,
+     Fault::None,
+     {PS, G, IO, ON, G},
+     "status.applied_always_awake",
+     std::nullopt,
+     false,
+     "status.awake"},
+    {"unknown source: waiting, no lid step",
+     M0,
+     UNK,
+     Switch::On,
+     CLOSED,
+     Quiet::Outside,
+     Fault::None,
+     {PS, G, IO},
+     "status.waiting_power",
+     std::nullopt,
+     false,
+     "status.sleep"},
+    {"unknown source inside quiet hours decides off",
+     M0,
+     UNK,
+     Switch::On,
+     OPEN,
+     Quiet::Beginning,
+     Fault::None,
+     {PS, G, IO, OFF, G, SLEEP},
+     "status.entered_quiet_hours",
+     std::nullopt,
+     true,
+     "status.sleep"},
+    {"quiet hours begin on the adapter",
+     M0,
+     AC,
+     Switch::On,
+     OPEN,
+     Quiet::Beginning,
+     Fault::None,
+     {PS, G, IO, OFF, G, SLEEP},
+     "status.entered_quiet_hours",
+     std::nullopt,
+     true,
+     "status.ac_power"},
+    {"quiet hours already in force: no second sleep",
+     M0,
+     AC,
+     Switch::Off,
+     OPEN,
+     Quiet::InForce,
+     Fault::None,
+     {PS, G, IO},
+     "status.power_adapter_active",
+     std::nullopt,
+     true,
+     "status.ac_power"},
+    {"quiet hours begin with the lid closed on battery: two sleep requests",
+     M0,
+     BAT,
+     Switch::On,
+     CLOSED,
+     Quiet::Beginning,
+     Fault::None,
+     {PS, G, IO, OFF, G, SLEEP, SLEEP},
+     "status.entered_quiet_hours",
+     std::nullopt,
+     true,
+     "status.sleep"},
+    {"quiet hours begin, sleep request fails",
+     M0,
+     AC,
+     Switch::Off,
+     OPEN,
+     Quiet::Beginning,
+     Fault::SleepNow,
+     {PS, G, IO, SLEEP},
+     "status.entered_quiet_hours",
+     "error.sleep_now_failed",
+     true,
+     "status.error"},
+    {"switch unreadable, lid closed on battery: switch off tried, no sleep",
+     M0,
+     BAT,
+     Switch::Unreadable,
+     CLOSED,
+     Quiet::Outside,
+     Fault::None,
+     {PS, G, IO, OFF, G},
+     kBefore,
+     "error.read_sleep_switch_failed",
+     false,
+     "status.error"},
+    {"switch unreadable on the adapter: message unchanged",
+     M0,
+     AC,
+     Switch::Unreadable,
+     OPEN,
+     Quiet::Outside,
+     Fault::None,
+     {PS, G, IO},
+     kBefore,
+     "error.read_sleep_switch_failed",
+     false,
+     "status.error"},
+    {"privilege missing",
+     M0,
+     AC,
+     Switch::Off,
+     OPEN,
+     Quiet::Outside,
+     Fault::SudoPermission,
+     {PS, G, IO, ON},
+     "error.need_pmset_permission",
+     "error.need_pmset_permission",
+     false,
+     "status.error"},
+    {"setting the switch fails otherwise",
+     M0,
+     AC,
+     Switch::Off,
+     OPEN,
+     Quiet::Outside,
+     Fault::SudoOther,
+     {PS, G, IO, ON},
+     "error.enable_lid_closed_failed",
+     "error.enable_lid_closed_failed",
+     false,
+     "status.error"},
+    {"clearing the switch fails otherwise",
+     M0,
+     BAT,
+     Switch::On,
+     OPEN,
+     Quiet::Outside,
+     Fault::SudoOther,
+     {PS, G, IO, OFF},
+     "error.restore_normal_sleep_failed",
+     "error.restore_normal_sleep_failed",
+     false,
+     "status.error"},
+    {"privilege missing, lid closed at the start of quiet hours: no sleep at all",
+     M0,
+     BAT,
+     Switch::On,
+     CLOSED,
+     Quiet::Beginning,
+     Fault::SudoPermission,
+     {PS, G, IO, OFF, OFF, OFF},
+     "error.need_pmset_permission",
+     "error.need_pmset_permission",
+     true,
+     "status.error"},
+    {"power source unreadable: unknown, waiting",
+     M0,
+     AC,
+     Switch::On,
+     OPEN,
+     Quiet::Outside,
+     Fault::PowerSource,
+     {PS, G, IO},
+     "status.waiting_power",
+     "error.read_power_state_failed",
+     false,
+     "status.error"},
+    {"always awake inside the window: no quiet action",
+     M1,
+     AC,
+     Switch::On,
+     OPEN,
+     Quiet::Beginning,
+     Fault::None,
+     {PS, G, IO},
+     "status.always_awake_active",
+     std::nullopt,
+     false,
+     "status.awake"},
+    {"without apply nothing changes",
+     M0,
+     AC,
+     Switch::Off,
+     CLOSED,
+     Quiet::Beginning,
+     Fault::None,
+     {PS, G, IO},
+     kBefore,
+     std::nullopt,
+     true,
+     "status.ac_power",
+     false},
+    {"without apply an undecidable state still says so",
+     M0,
+     UNK,
+     Switch::Off,
+     OPEN,
+     Quiet::Outside,
+     Fault::None,
+     {PS, G, IO},
+     "status.waiting_power",
+     std::nullopt,
+     false,
+     "status.sleep",
+     false},
+};
+
+TEST(Refresh, FollowsThePolicyStepByStep) {
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.what);
+        testing::TestPlatform test;
+        testing::FakeNotebook notebook(test.commands, kPaths);
+        notebook.state.power = c.power;
+        notebook.state.lid = c.lid;
+        notebook.state.sleepDisabled = c.sleepSwitch == Switch::On;
+        notebook.state.sleepSwitchEverSet = true;
+        notebook.state.privilegeInstalled = c.fault != Fault::SudoPermission;
+        if (c.sleepSwitch == Switch::Unreadable) {
+            notebook.fail(G, testing::failed(1, "pmset: error"));
+        }
+        if (c.fault == Fault::SudoOther) {
+            notebook.fail(ON, testing::failed(1, "pmset: IOPMSetSystemPowerSetting failed"));
+            notebook.fail(OFF, testing::failed(1, "pmset: IOPMSetSystemPowerSetting failed"));
+        }
+        if (c.fault == Fault::SleepNow) {
+            notebook.fail(SLEEP, testing::failed(1, "", "Sleep failed"));
+        }
+        if (c.fault == Fault::PowerSource) {
+            notebook.fail(PS, testing::failed(1));
+        }
+
+        auto controller = test.makeController();
+        controller->setStatusItem(test.statusBar.createStatusItem());
+        controller->setRunMode(c.mode);
+        controller->setLastMessage(kBefore);
+        controller->setLastError("an earlier error");
+        controller->setQuietHoursEnabled(true);
+        controller->setQuietHoursStart("22:00");
+        controller->setQuietHoursEnd("06:00");
+        test.clock.setLocalTime(c.quiet == Quiet::Outside ? 12 : 23, 30);
+        controller->setWasEffectiveQuietHours(c.quiet == Quiet::InForce);
+
+        controller->refreshWithApplyChange(c.apply);
+
+        EXPECT_EQ(test.commands.runs, c.runs);
+        EXPECT_EQ(controller->lastMessage(), c.message);
+        EXPECT_EQ(controller->lastError(), c.error);
+        EXPECT_EQ(controller->wasEffectiveQuietHours(), c.effective);
+        EXPECT_EQ(test.statusBar.lastCreated->title, c.title);
+        EXPECT_EQ(controller->lastUpdated(), test.clock.now());
+        EXPECT_NE(test.statusBar.lastCreated->menu, nullptr) << "the menu is rebuilt";
+    }
+}
+
+TEST(Refresh, TheLidStepRepeatsWhileTheLidStaysClosedOnBattery) {
+    testing::TestPlatform test;
+    testing::FakeNotebook notebook(test.commands, kPaths);
+    notebook.state.power = BAT;
+    notebook.state.lid = CLOSED;
+    notebook.state.privilegeInstalled = true;
+    auto controller = test.makeController();
+    for (int i = 0; i < 3; ++i) {
+        controller->refreshWithApplyChange(true);
+    }
+    EXPECT_EQ(notebook.sleepRequests, 3);
+}
+
+TEST(Refresh, QuietHoursBeginAgainAfterTheWindowWasLeft) {
+    testing::TestPlatform test;
+    testing::FakeNotebook notebook(test.commands, kPaths);
+    notebook.state.privilegeInstalled = true;
+    auto controller = test.makeController();
+    controller->setQuietHoursEnabled(true);
+    controller->setQuietHoursStart("22:00");
+    controller->setQuietHoursEnd("06:00");
+    const std::pair<int, int> times[] = {{23, 0}, {23, 30}, {6, 0}, {22, 0}};
+    for (const auto& [hour, minute] : times) {
+        test.clock.setLocalTime(hour, minute);
+        controller->refreshWithApplyChange(true);
+    }
+    EXPECT_EQ(notebook.sleepRequests, 2) << "at 23:00 and again at 22:00 the next evening";
+    EXPECT_TRUE(notebook.state.sleepDisabled == false);
+}
+
+// The same refresh against the simulated notebook: real runner, real stand-ins.
+struct SimRefresh {
+    testing::SimNotebook notebook;
+    testing::TestPlatform test;
+    SpawnCommandRunner runner{test.bundle};
+    std::shared_ptr<TRBController> controller;
+
+    SimRefresh() {
+        Platform platform = test.platform();
+        controller = std::make_shared<TRBController>(Platform{
+            platform.application, platform.statusBar, platform.alerts, platform.pasteboard,
+            platform.workspace, platform.defaults, platform.mainQueue, platform.powerManagement,
+            platform.urlSession, platform.bundle, platform.locale, platform.clock,
+            platform.processInfo, runner, testing::SimNotebook::toolPaths()});
+        controller->setStatusItem(test.statusBar.createStatusItem());
+    }
+    std::string control(const std::vector<std::string>& arguments) {
+        const auto result = notebook.control(arguments);
+        EXPECT_EQ(result.status, 0) << result.error;
+        return result.output;
+    }
+};
+
+TEST(RefreshOnTheSimulatedNotebook, PullingTheAdapterWithTheLidClosedEndsAsleep) {
+    SimRefresh sim;
+    sim.control({"privilege", "grant"});
+    sim.controller->refreshWithApplyChange(true);
+    EXPECT_EQ(sim.controller->lastMessage(), "status.applied_power_adapter");
+    EXPECT_NE(sim.control({"status"}).find("sleep disabled (1)"), std::string::npos);
+
+    sim.control({"lid", "closed"});
+    sim.control({"power", "battery"});
+    sim.controller->refreshWithApplyChange(true);
+    EXPECT_EQ(sim.controller->lastMessage(), "status.unplugged_lid_closed");
+    EXPECT_FALSE(sim.controller->lastError().has_value());
+    const std::string status = sim.control({"status"});
+    EXPECT_NE(status.find("normal sleep (0)"), std::string::npos) << status;
+    EXPECT_NE(sim.control({"events"}).find("sleep-request"), std::string::npos);
+}
+
+TEST(RefreshOnTheSimulatedNotebook, WithoutThePrivilegeTheTitleSaysError) {
+    SimRefresh sim;
+    sim.controller->refreshWithApplyChange(true);
+    EXPECT_EQ(sim.test.statusBar.lastCreated->title, "status.error");
+    EXPECT_EQ(sim.controller->lastMessage(), "error.need_pmset_permission");
+    EXPECT_EQ(sim.controller->lastError(), "error.need_pmset_permission");
+    EXPECT_NE(sim.control({"status"}).find("never set"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace dorvane

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <map>
+#include <optional>
+
+#include "sim_state.h"
+#include "support/fakes.h"
+
+namespace dorvane::testing {
+
+// A notebook in memory that answers the controller's tool runs as the stand-ins do, for tests
+// that want a whole machine without starting processes. A failure set for a command line
+// answers instead of the machine.
+class FakeNotebook {
+public:
+    FakeNotebook(FakeCommandRunner& runner, ToolPaths paths);
+
+    void fail(const Run& run, TRBCommandResult result) { failures_[run] = std::move(result); }
+    void heal(const Run& run) { failures_.erase(run); }
+
+    sim::State state;
+    int sleepRequests = 0;
+
+private:
+    std::optional<TRBCommandResult> answer(const Run& run);
+    TRBCommandResult asRoot(const std::vector<std::string>& pmsetArguments);
+
+    ToolPaths paths_;
+    std::map<Run, TRBCommandResult, bool (*)(const Run&, const Run&)> failures_;
+};
+
+}  // namespace dorvane::testing

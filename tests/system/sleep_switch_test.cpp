@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/fakes.h"
+#include "system/command_runner.h"
+#include "system/privilege.h"
+
+namespace dorvane {
+namespace {
+
+using testing::failed;
+using testing::succeeded;
+
+TEST(SleepSwitch, ClassifiesFailuresByTheOneRule) {
+    struct Case {
+        const char* what;
+        bool disable;
+        TRBCommandResult answer;
+        bool ok;
+        std::optional<std::string> text;
+    };
+    const Case cases[] = {
+        {"set succeeds", true, succeeded(), true, std::nullopt},
+        {"clear succeeds", false, succeeded(), true, std::nullopt},
+        {"password required, setting", true, failed(1, "sudo: a password is required\n"), false,
+         "error.need_pmset_permission"},
+        {"password required, clearing", false, failed(1, "sudo: a password is required\n"), false,
+         "error.need_pmset_permission"},
+        {"the word in capitals on standard output", true, failed(1, "", "PASSWORD needed"), false,
+         "error.need_pmset_permission"},
+        {"sudo named with a capital", false, failed(1, "Sudo refused"), false,
+         "error.need_pmset_permission"},
+        {"sudo could not start", true, failed(-1, "sudo: no such file"), false,
+         "error.need_pmset_permission"},
+        {"empty texts, setting", true, failed(1), false, "error.enable_lid_closed_failed"},
+        {"empty texts, clearing", false, failed(1), false, "error.restore_normal_sleep_failed"},
+        {"other failure", true, failed(3, "pmset: IOPMSetSystemPowerSetting failed"), false,
+         "error.enable_lid_closed_failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::TestPlatform test;
+        const std::string value = c.disable ? "1" : "0";
+        test.commands.answer("/usr/bin/sudo", {"-n", "/usr/bin/pmset", "-a", "disablesleep", value},
+                             c.answer);
+        auto controller = test.makeController();
+        controller->setLastError("earlier");
+        controller->setLastMessage("before");
+        EXPECT_EQ(controller->applySleepDisabled(c.disable), c.ok);
+        EXPECT_EQ(controller->lastError(), c.text.value_or("earlier"))
+            << "a success leaves an earlier error";
+        EXPECT_EQ(controller->lastMessage(), c.text.value_or("before"));
+        EXPECT_EQ(test.commands.runs.size(), 1u) << "no retry";
+    }
+}
+
+TEST(SleepSwitch, SleepNowReportsItsOutcome) {
+    for (const bool works : {true, false}) {
+        testing::TestPlatform test;
+        test.commands.answer("/usr/bin/pmset", {"sleepnow"}, works ? succeeded() : failed(1));
+        auto controller = test.makeController();
+        controller->requestSystemSleep();
+        EXPECT_EQ(controller->lastMessage(),
+                  works ? "status.unplugged_lid_closed" : "error.sleep_now_failed");
+        EXPECT_EQ(controller->lastError(),
+                  works ? std::nullopt : std::optional<std::string>("error.sleep_now_failed"));
+    }
+}
+
+TEST(PermissionCommand, IsOneLineOnTheClipboardFollowedByAnAlert) {
+    testing::TestPlatform test;
+    test.processInfo.uid = 501;
+    auto controller = test.makeController();
+    controller->copyPermissionCommand();
+    ASSERT_EQ(test.pasteboard.contents.size(), 1u);
+    const std::string& command = test.pasteboard.contents[0];
+    EXPECT_EQ(command.find('\n'), std::string::npos);
+    EXPECT_TRUE(command.starts_with(
+        "printf '#501 ALL=(root) NOPASSWD: /usr/bin/pmset -a disablesleep 0, "));
+    EXPECT_TRUE(command.ends_with(
+        "schedule cancelall\\n' | sudo tee /etc/sudoers.d/dorvane >/dev/null && "
+        "sudo chmod 440 /etc/sudoers.d/dorvane && sudo visudo -cf /etc/sudoers.d/dorvane"));
+    ASSERT_EQ(test.alerts.shown.size(), 1u);
+    EXPECT_EQ(test.alerts.shown[0].messageText, "dialog.permission_copied.title");
+    EXPECT_EQ(test.alerts.shown[0].informativeText, "dialog.permission_copied.body");
+    EXPECT_EQ(test.alerts.shown[0].buttons, std::vector<std::string>{"button.ok"});
+}
+
+// The drop-in line the command writes, made by running its printf part in a shell as the user's
+// terminal would, passes sudo's own syntax check and allows exactly the eleven entries.
+TEST(PermissionCommand, TheDropInPassesVisudo) {
+    if (!std::filesystem::exists("/usr/sbin/visudo")) {
+        GTEST_SKIP() << "visudo is not installed";
+    }
+    const std::string command = composePermissionCommand(501);
+    const std::string printfPart = command.substr(0, command.find(" | sudo tee "));
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("dorvane-visudo-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string dropIn = (folder / "dorvane").string();
+    const TRBCommandResult written =
+        TRBRunCommand("/bin/sh", {"-c", printfPart + " > '" + dropIn + "'"});
+    ASSERT_EQ(written.status, 0) << written.error;
+
+    std::ifstream in(dropIn);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_TRUE(in.peek() == EOF) << "one line only";
+    EXPECT_TRUE(line.starts_with("#501 ALL=(root) NOPASSWD: "));
+    const std::string list = line.substr(std::string("#501 ALL=(root) NOPASSWD: ").size());
+    EXPECT_EQ(list, kAllowedPmsetCommands);
+    std::size_t entries = 1;
+    for (std::size_t at = list.find(", "); at != std::string::npos; at = list.find(", ", at + 2)) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 11u);
+
+    const TRBCommandResult checked = TRBRunCommand("/usr/sbin/visudo", {"-cf", dropIn});
+    EXPECT_EQ(checked.status, 0) << checked.output << checked.error;
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace dorvane

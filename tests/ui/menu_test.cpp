@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include "app/defaults_keys.h"
+#include "support/fake_notebook.h"
+#include "support/fakes.h"
+
+namespace dorvane {
+namespace {
+
+// A menu row as the tests compare it.
+struct Row {
+    std::string title;
+    bool enabled = true;
+    bool checked = false;
+    std::string key;
+    bool hasAction = false;
+    bool operator==(const Row&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const Row& row) {
+    return out << "{" << row.title << (row.enabled ? "" : ", disabled")
+               << (row.checked ? ", checked" : "") << (row.key.empty() ? "" : ", key " + row.key)
+               << (row.hasAction ? ", action" : "") << "}";
+}
+
+Row disabledRow(const std::string& title) {
+    return {title, false, false, "", false};
+}
+Row separatorRow() {
+    return {"—", true, false, "", false};
+}
+Row actionRow(const std::string& title, bool checked = false, const std::string& key = "") {
+    return {title, true, checked, key, true};
+}
+
+std::vector<Row> rowsOf(const Menu& menu) {
+    std::vector<Row> rows;
+    for (const MenuItem& item : menu.items) {
+        rows.push_back(item.separator ? separatorRow()
+                                      : Row{item.title, item.enabled, item.checked,
+                                            item.keyEquivalent, static_cast<bool>(item.action)});
+    }
+    return rows;
+}
+
+const MenuItem* itemTitled(const Menu& menu, const std::string& title) {
+    for (const MenuItem& item : menu.items) {
+        if (item.title == title) {
+            return &item;
+        }
+    }
+    return nullptr;
+}
+
+struct MenuFixture {
+    testing::TestPlatform test;
+    testing::FakeNotebook notebook{test.commands, ToolPaths{}};
+    std::shared_ptr<TRBController> controller = test.makeController();
+
+    MenuFixture() {
+        controller->setStatusItem(test.statusBar.createStatusItem());
+        controller->setDateFormatter(DateFormatter(test.clock, "HH:mm:ss"));
+        notebook.state.privilegeInstalled = true;
+    }
+    const Menu& menu() const { return *test.statusBar.lastCreated->menu; }
+};
+
+TEST(Menu, ShowsTheReadingsAndTheModesForEachRunMode) {
+    for (const RunMode mode : {RunMode::PowerAdapter, RunMode::AlwaysAwake}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        MenuFixture f;
+        f.controller->setRunMode(mode);
+        f.test.clock.setLocalTime(9, 5, 7);
+        f.controller->refreshWithApplyChange(true);
+        const bool m0 = mode == RunMode::PowerAdapter;
+        // The fake string table has no placeholders in its format texts.
+        const std::vector<Row> want = {
+            disabledRow("app.name"),
+            disabledRow("menu.label_format"),
+            disabledRow("menu.label_format"),
+            disabledRow("menu.label_format"),
+            disabledRow("menu.label_format"),
+            disabledRow("menu.label_format"),
+            disabledRow("menu.label_format"),
+            separatorRow(),
+            actionRow("mode.power_adapter", m0),
+            actionRow("mode.always_awake", !m0),
+            separatorRow(),
+            actionRow("menu.refresh_now", false, "r"),
+            separatorRow(),
+            actionRow("menu.copy_permission"),
+        };
+        const std::vector<Row> rows = rowsOf(f.menu());
+        ASSERT_GE(rows.size(), want.size());
+        EXPECT_EQ(std::vector<Row>(rows.begin(), rows.begin() + static_cast<long>(want.size())),
+                  want);
+        EXPECT_EQ(f.menu().items[8].representedObject, 0);
+        EXPECT_EQ(f.menu().items[9].representedObject, 1);
+    }
+}
+
+TEST(Menu, InformationRowsJoinLabelAndValue) {
+    MenuFixture f;
+    f.test.bundle.texts["menu.label_format"] = "%@: %@";
+    f.test.clock.setLocalTime(9, 5, 7);
+    f.controller->refreshWithApplyChange(true);
+    const std::vector<std::string> want = {
+        "label.mode: mode.power_adapter",
+        "label.power: value.power.ac",
+        "label.lid: value.lid.open",
+        "label.system_switch: value.sleep.disabled",
+        "label.status: status.applied_power_adapter",
+        "label.updated: 09:05:07",
+    };
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(f.menu().items[1 + i].title, want[i]);
+    }
+}
+
+TEST(Menu, TheStatusRowShowsTheFirstPresentText) {
+    struct Case {
+        const char* what;
+        std::optional<std::string> error;
+        std::optional<std::string> wakeError;
+        std::optional<std::string> message;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"the error first", "e", "w", "m", "label.status: e"},
+        {"an empty error still wins", "", "w", "m", "label.status: "},
+        {"then the wake-schedule error", std::nullopt, "w", "m", "label.status: w"},
+        {"then the message", std::nullopt, std::nullopt, "m", "label.status: m"},
+        {"nothing at all", std::nullopt, std::nullopt, std::nullopt, "label.status: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MenuFixture f;
+        f.test.bundle.texts["menu.label_format"] = "%@: %@";
+        f.controller->setLastError(c.error);
+        f.controller->setWakeScheduleError(c.wakeError);
+        f.controller->setLastMessage(c.message);
+        f.controller->rebuildMenu();
+        EXPECT_EQ(f.menu().items[5].title, c.shown);
+    }
+}
+
+TEST(Menu, RefreshNowRefreshesWithApply) {
+    MenuFixture f;
+    f.notebook.state.sleepDisabled = false;
+    f.controller->refreshWithApplyChange(false);
+    const MenuItem* refresh = itemTitled(f.menu(), "menu.refresh_now");
+    ASSERT_NE(refresh, nullptr);
+    refresh->action(*refresh);
+    EXPECT_TRUE(f.notebook.state.sleepDisabled) << "the switch was applied";
+}
+
+TEST(ModeCommand, StoresTheModeSyncsTheWakeEventAndRefreshes) {
+    struct Case {
+        const char* what;
+        RunMode chosen;
+        bool quietHours;
+        bool privilege;
+        bool ownedEvent;  // the application's wake event is on the machine
+        RunMode modeAfter;
+        bool quietHoursAfter;
+        std::optional<std::string> alertTitle;
+        std::string alertBody;
+    };
+    const Case cases[] = {
+        {"to mode 1, nothing owned", RunMode::AlwaysAwake, true, true, false, RunMode::AlwaysAwake,
+         true, std::nullopt, ""},
+        {"to mode 0 with quiet hours: the event is set", RunMode::PowerAdapter, true, true, false,
+         RunMode::PowerAdapter, true, std::nullopt, ""},
+        {"to mode 0 with quiet hours, no privilege: quiet hours go off", RunMode::PowerAdapter,
+         true, false, false, RunMode::PowerAdapter, false, "dialog.quiet_hours_auto_disabled.title",
+         "dialog.quiet_hours_auto_disabled.body_format"},
+        {"to mode 1, owned event cannot be removed: partial alert", RunMode::AlwaysAwake, true,
+         false, true, RunMode::AlwaysAwake, true, "dialog.quiet_hours_off_partial.title",
+         "dialog.quiet_hours_off_partial.body_format"},
+        {"the current mode again goes through the same steps", RunMode::PowerAdapter, false, true,
+         false, RunMode::PowerAdapter, false, std::nullopt, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MenuFixture f;
+        f.test.bundle.texts["dialog.quiet_hours_auto_disabled.body_format"] = "off because: %@";
+        f.test.bundle.texts["dialog.quiet_hours_off_partial.body_format"] = "left behind: %@";
+        f.notebook.state.privilegeInstalled = true;
+        if (c.ownedEvent) {
+            f.controller->setQuietHoursEnabled(true);
+            f.controller->setQuietHoursEnd("07:00");
+            ASSERT_TRUE(f.controller->syncRepeatWakeSchedule());
+        }
+        f.notebook.state.privilegeInstalled = c.privilege;
+        f.controller->setQuietHoursEnabled(c.quietHours);
+        f.controller->setQuietHoursStart("00:00");
+        f.controller->setQuietHoursEnd("07:00");
+        f.controller->rebuildMenu();
+        const MenuItem* item =
+            itemTitled(f.menu(), c.chosen == RunMode::PowerAdapter ? "mode.power_adapter"
+                                                                   : "mode.always_awake");
+        ASSERT_NE(item, nullptr);
+        const std::size_t runsBefore = f.test.commands.runs.size();
+        item->action(*item);
+
+        EXPECT_EQ(f.controller->runMode(), c.modeAfter);
+        EXPECT_EQ(f.test.defaults.values.at(defaults_keys::kRunMode),
+                  DefaultsValue(static_cast<std::int64_t>(c.modeAfter)));
+        EXPECT_EQ(f.controller->quietHoursEnabled(), c.quietHoursAfter);
+        EXPECT_GT(f.test.commands.runs.size(), runsBefore + 2) << "a refresh ran";
+        if (c.alertTitle) {
+            ASSERT_EQ(f.test.alerts.shown.size(), 1u);
+            EXPECT_EQ(f.test.alerts.shown[0].messageText, *c.alertTitle);
+            EXPECT_NE(f.test.alerts.shown[0].informativeText.find(
+                          "error.need_pmset_permission_with_wake"),
+                      std::string::npos)
+                << f.test.alerts.shown[0].informativeText;
+            if (!c.quietHoursAfter) {
+                EXPECT_EQ(f.test.defaults.values.at(defaults_keys::kQuietHoursEnabled),
+                          DefaultsValue(false));
+            }
+        } else {
+            EXPECT_TRUE(f.test.alerts.shown.empty());
+        }
+        const bool checkedM0 = f.menu().items[8].checked;
+        EXPECT_EQ(checkedM0, c.modeAfter == RunMode::PowerAdapter) << "the menu shows the new mode";
+    }
+}
+
+}  // namespace
+}  // namespace dorvane
