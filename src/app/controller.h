@@ -15,6 +15,10 @@
 
 namespace dorvane {
 
+// The period of the quiet-hours timer for a stored interval in minutes: 30 below 1, saturated
+// where it would overflow.
+std::chrono::nanoseconds quietHoursTimerPeriod(std::int64_t intervalMinutes);
+
 // The application's one controller and delegate: it owns every piece of state and performs every
 // operation. Its operations are defined across src/ by subsystem. It runs on the main thread only.
 class TRBController : public std::enable_shared_from_this<TRBController> {
@@ -130,6 +134,11 @@ public:
     bool applyRepeatWakeAtHour(std::int64_t hour, std::int64_t minute);
     bool syncRepeatWakeSchedule();
 
+    // ---- Quiet hours timer and commands ----
+    void startQuietHoursTimer();
+    void setQuietHoursOff();
+    void setQuietHoursOn();
+
     // ---- Refresh cycle and sleep policy ----
     void refreshWithApplyChange(bool apply);
     std::optional<bool> desiredSleepDisabled() const;
@@ -159,9 +168,16 @@ private:
     bool turnSleepSwitchOffBeforeSleeping();
     // The reason shown when the wake event for switched-on quiet hours could not be set.
     std::string wakeFailureReason() const;
+    // Switches quiet hours off with the window they had, saves, refreshes and says why: the one
+    // way back when the wake event for switched-on quiet hours cannot be set.
+    void fallBackFromQuietHours(const std::optional<std::string>& start,
+                                const std::optional<std::string>& end);
+    // Tells the user that the wake event could not be removed, with the reason.
+    void showWakeEventLeftBehind();
     MenuAction actionCalling(void (TRBController::*operation)());
     void addActionItem(const std::string& title, void (TRBController::*operation)(), Menu& menu,
                        const std::string& keyEquivalent = {});
+    MenuItem quietHoursMenuItem();
 
     bool wakeScheduleClaimed() const;
     std::optional<DefaultsDictionary> appOwnedWakeSchedule() const;

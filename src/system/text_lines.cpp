@@ -99,7 +99,8 @@ std::vector<std::string_view> splitLines(std::string_view text) {
             continue;
         }
         lines.push_back(text.substr(lineStart, i - lineStart));
-        i += length;
+        const bool crLf = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+        i += crLf ? 2 : length;
         lineStart = i;
     }
     lines.push_back(text.substr(lineStart));

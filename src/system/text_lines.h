@@ -7,7 +7,8 @@
 namespace dorvane {
 
 // Splits at every newline character: line feed, carriage return, U+000B, U+000C, U+0085,
-// U+2028 and U+2029. A CR LF pair yields an empty line between its two characters.
+// U+2028 and U+2029. A CR LF pair counts as one line end: split in two, it would put an empty
+// line inside a section whose end is an empty line.
 std::vector<std::string_view> splitLines(std::string_view text);
 
 // Trims blanks and tabs (the Unicode space separators and the horizontal tab), never line ends.

@@ -63,6 +63,7 @@ void TRBController::rebuildMenu() {
 
     addModeItemWithTitle(localized("mode.power_adapter"), RunMode::PowerAdapter, *menu);
     addModeItemWithTitle(localized("mode.always_awake"), RunMode::AlwaysAwake, *menu);
+    menu->items.push_back(quietHoursMenuItem());
     menu->items.push_back(MenuItem::separatorItem());
 
     addActionItem(localized("menu.refresh_now"), &TRBController::refreshNow, *menu, "r");
@@ -73,6 +74,29 @@ void TRBController::rebuildMenu() {
     if (statusItem() != nullptr) {
         statusItem()->setMenu(std::move(menu));
     }
+}
+
+MenuItem TRBController::quietHoursMenuItem() {
+    auto submenu = std::make_shared<Menu>();
+    submenu->title = localized("mode.quiet_hours");
+    // Without automatic enabling the interval row stays disabled.
+    submenu->autoenablesItems = false;
+    addActionItem(localized("menu.quiet_hours.off"), &TRBController::setQuietHoursOff, *submenu);
+    submenu->items.back().checked = !quietHoursEnabled();
+    addActionItem(formatString("%@ \u2013 %@",
+                               {quietHoursStart().value_or(""), quietHoursEnd().value_or("")}),
+                  &TRBController::setQuietHoursOn, *submenu);
+    submenu->items.back().checked = quietHoursEnabled();
+    addDisabledItem(
+        localizedFormat("menu.quiet_hours.interval_format", {quietHoursIntervalMinutes()}),
+        *submenu);
+
+    MenuItem item;
+    const bool available = runMode() == RunMode::PowerAdapter;
+    item.title = localized(available ? "mode.quiet_hours" : "mode.quiet_hours_disabled_note");
+    item.enabled = available;
+    item.submenu = std::move(submenu);
+    return item;
 }
 
 void TRBController::selectRunMode(const MenuItem& sender) {
@@ -91,20 +115,11 @@ void TRBController::selectRunMode(const MenuItem& sender) {
         return;
     }
     if (quietHoursEnabled() && runMode() == RunMode::PowerAdapter) {
-        // The wake event that ends quiet hours could not be set: quiet hours go off.
-        setQuietHoursEnabled(false);
-        saveQuietHoursState();
-        refreshWithApplyChange(true);
-        showMessage(
-            localized("dialog.quiet_hours_auto_disabled.title"),
-            localizedFormat("dialog.quiet_hours_auto_disabled.body_format", {wakeFailureReason()}));
+        fallBackFromQuietHours(quietHoursStart(), quietHoursEnd());
         return;
     }
     refreshWithApplyChange(true);
-    showMessage(localized("dialog.quiet_hours_off_partial.title"),
-                localizedFormat(
-                    "dialog.quiet_hours_off_partial.body_format",
-                    {wakeScheduleError().value_or(localized("error.read_wake_schedule_failed"))}));
+    showWakeEventLeftBehind();
 }
 
 void TRBController::refreshNow() {

@@ -12,13 +12,15 @@ using Args = std::vector<std::string>;
 }  // namespace
 
 FakeNotebook::FakeNotebook(FakeCommandRunner& runner, ToolPaths paths)
-    : paths_(std::move(paths)), failures_(runLess) {
+    : paths_(std::move(paths)), failures_(runLess), runCounts_(runLess) {
     runner.handler = [this](const Run& run) { return answer(run); };
 }
 
 std::optional<TRBCommandResult> FakeNotebook::answer(const Run& run) {
-    if (const auto failure = failures_.find(run); failure != failures_.end()) {
-        return failure->second;
+    const int nth = ++runCounts_[run];
+    if (const auto failure = failures_.find(run);
+        failure != failures_.end() && nth >= failure->second.fromNth) {
+        return failure->second.result;
     }
     const Args& args = run.arguments;
     if (run.program == paths_.ioreg) {

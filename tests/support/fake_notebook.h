@@ -15,7 +15,10 @@ class FakeNotebook {
 public:
     FakeNotebook(FakeCommandRunner& runner, ToolPaths paths);
 
-    void fail(const Run& run, TRBCommandResult result) { failures_[run] = std::move(result); }
+    // Every run of this command line from the nth on (counting from 1) answers so.
+    void fail(const Run& run, TRBCommandResult result, int fromNth = 1) {
+        failures_[run] = Failure{fromNth, std::move(result)};
+    }
     void heal(const Run& run) { failures_.erase(run); }
 
     sim::State state;
@@ -25,8 +28,13 @@ private:
     std::optional<TRBCommandResult> answer(const Run& run);
     TRBCommandResult asRoot(const std::vector<std::string>& pmsetArguments);
 
+    struct Failure {
+        int fromNth = 1;
+        TRBCommandResult result;
+    };
     ToolPaths paths_;
-    std::map<Run, TRBCommandResult, bool (*)(const Run&, const Run&)> failures_;
+    std::map<Run, Failure, bool (*)(const Run&, const Run&)> failures_;
+    std::map<Run, int, bool (*)(const Run&, const Run&)> runCounts_;
 };
 
 }  // namespace dorvane::testing

@@ -114,7 +114,8 @@ TEST(ClamshellParser, ClosedIsTestedFirst) {
 }
 
 TEST(TextLines, SplitsAndTrimsByTheStatedSets) {
-    EXPECT_EQ(splitLines("a\r\nb"), (std::vector<std::string_view>{"a", "", "b"}));
+    EXPECT_EQ(splitLines("a\r\nb"), (std::vector<std::string_view>{"a", "b"}));
+    EXPECT_EQ(splitLines("a\n\rb\r\r\n"), (std::vector<std::string_view>{"a", "", "b", "", ""}));
     EXPECT_EQ(splitLines("a\xC2\x85"
                          "b\xE2\x80\xA9"),
               (std::vector<std::string_view>{"a", "b", ""}));

@@ -1,0 +1,705 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "app/defaults_access.h"
+#include "app/defaults_keys.h"
+#include "support/fake_notebook.h"
+#include "support/fakes.h"
+#include "support/sim_notebook.h"
+#include "system/schedule_reader.h"
+
+namespace dorvane {
+namespace {
+
+using testing::Run;
+namespace keys = defaults_keys;
+
+const ToolPaths kPaths;
+const Run SCHED{kPaths.pmset, {"-g", "sched"}};
+const Run CANCEL{kPaths.sudo, {"-n", kPaths.pmset, "repeat", "cancel"}};
+Run wakeAt(const char* time) {
+    return {kPaths.sudo, {"-n", kPaths.pmset, "repeat", "wakeorpoweron", "MTWRFSU", time}};
+}
+const sim::RepeatEvent kAppAt7{"wakeorpoweron", "MTWRFSU", "07:00:00"};
+const sim::RepeatEvent kForeign{"wake", "MTWRF", "08:15:00"};
+const std::string kAppAt7Text = "wakepoweron at 7:00AM every day";
+
+TEST(ScheduleReader, CollectsTheRepeatingSection) {
+    struct Case {
+        const char* what;
+        std::string listing;
+        std::string want;
+    };
+    const Case cases[] = {
+        {"one event", "Repeating power events:\n  wakepoweron at 7:00AM every day\n", kAppAt7Text},
+        {"two events joined",
+         "Repeating power events:\n  wake at 8:00AM weekdays only\n  sleep at 11:00PM every day\n",
+         "wake at 8:00AM weekdays only; sleep at 11:00PM every day"},
+        {"ends at the scheduled heading without an empty line",
+         "Repeating power events:\n  wakepoweron at 7:00AM every day\nScheduled power events:\n "
+         "[0]  wake at 12/07/26 07:00:00 by 'x'\n",
+         kAppAt7Text},
+        {"ends at an empty line", "Repeating power events:\n  a\n\n  b\n", "a"},
+        {"heading in other capitals and words", "  REPEATING POWER EVENTS (2):\n\ta\t\n", "a"},
+        {"a second heading inside is passed over",
+         "Repeating power events:\nRepeating power events:\n  a\n", "a"},
+        {"CR LF line ends",
+         "Repeating power events:\r\n  a\r\n  b\r\n\r\nScheduled power events:\r\n", "a; b"},
+        {"nothing scheduled", "No scheduled events.\n", ""},
+        {"only one-off events", "Scheduled power events:\n [0]  wake at 12/07/26 07:00:00\n", ""},
+        {"empty", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(describeRepeatingEvents(c.listing), c.want);
+    }
+}
+
+TEST(ScheduleReader, ReadsEveryLayoutTheSimulatedNotebookPrints) {
+    const sim::RepeatEvent events[] = {
+        kAppAt7, kForeign, {"poweron", "SU", "00:05:00"}, {"wake", "R", "12:30:00"}};
+    for (const auto& event : events) {
+        for (const bool withOffEvent : {false, true}) {
+            sim::State state;
+            state.wakeSlot = event;
+            if (withOffEvent) {
+                state.offSlot = sim::RepeatEvent{"shutdown", "MWF", "23:59:00"};
+            }
+            std::string want = sim::repeatEventLine(event);
+            if (withOffEvent) {
+                want += "; shutdown at 11:59PM Some days";
+            }
+            EXPECT_EQ(describeRepeatingEvents(sim::renderScheduleListing(state)), want);
+        }
+    }
+}
+
+TEST(ScheduleMatch, OnlyTheRecordedSingleEventMatches) {
+    testing::TestPlatform test;
+    auto controller = test.makeController();
+    const DefaultsDictionary record{{"canonical", kAppAt7Text}};
+    struct Case {
+        const char* what;
+        std::optional<std::string> description;
+        std::optional<DefaultsDictionary> record;
+        bool want;
+    };
+    const Case cases[] = {
+        {"the same text", kAppAt7Text, record, true},
+        {"case differs", "WAKEPOWERON at 7:00AM every day", record, false},
+        {"two events, one of them ours", kAppAt7Text + "; sleep at 11:00PM every day", record,
+         false},
+        {"no description", std::nullopt, record, false},
+        {"empty description", "", record, false},
+        {"no record", kAppAt7Text, std::nullopt, false},
+        {"record without canonical", kAppAt7Text, DefaultsDictionary{{"hour", std::int64_t{7}}},
+         false},
+        {"empty canonical", "", DefaultsDictionary{{"canonical", std::string()}}, false},
+        {"canonical of the wrong type", kAppAt7Text,
+         DefaultsDictionary{{"canonical", std::int64_t{7}}}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(controller->currentScheduleMatchesAppOwned(c.description, c.record), c.want);
+    }
+}
+
+enum class Claim { NotOwned, Owned, UserRemoved, Replaced };
+enum class Operation { Install7, Install630, Cancel };
+enum class Fault { None, Read, RepeatPermission, RepeatOther, ReadBack };
+
+struct StateCase {
+    const char* what;
+    Claim claim;
+    std::optional<sim::RepeatEvent> machine;  // before the operation, when not owned
+    Operation operation;
+    Fault fault;
+    int answer;  // to the overwrite question, if asked
+    std::vector<Run> runs;
+    bool result;
+    bool ownedAfter;
+    std::optional<std::string> canonicalAfter;
+    std::optional<sim::RepeatEvent> machineAfter;
+    std::optional<std::string> text;  // lastError for installs, wakeScheduleError for cancels
+    bool asked = false;
+};
+
+const StateCase kStateCases[] = {
+    {"not owned, nothing on the machine: install without a question",
+     Claim::NotOwned,
+     std::nullopt,
+     Operation::Install7,
+     Fault::None,
+     1000,
+     {SCHED, wakeAt("07:00:00"), SCHED},
+     true,
+     true,
+     kAppAt7Text,
+     kAppAt7,
+     std::nullopt},
+    {"not owned, foreign event, overwrite chosen",
+     Claim::NotOwned,
+     kForeign,
+     Operation::Install7,
+     Fault::None,
+     1000,
+     {SCHED, wakeAt("07:00:00"), SCHED},
+     true,
+     true,
+     kAppAt7Text,
+     kAppAt7,
+     std::nullopt,
+     true},
+    {"not owned, foreign event, cancel chosen",
+     Claim::NotOwned,
+     kForeign,
+     Operation::Install7,
+     Fault::None,
+     1001,
+     {SCHED},
+     false,
+     false,
+     std::nullopt,
+     kForeign,
+     "status.user_canceled_overwrite",
+     true},
+    {"owned and unchanged: replaced without a question",
+     Claim::Owned,
+     std::nullopt,
+     Operation::Install630,
+     Fault::None,
+     1000,
+     {SCHED, wakeAt("06:30:00"), SCHED},
+     true,
+     true,
+     "wakepoweron at 6:30AM every day",
+     sim::RepeatEvent{"wakeorpoweron", "MTWRFSU", "06:30:00"},
+     std::nullopt},
+    {"out of date, removed by the user: claim dropped, install without a question",
+     Claim::UserRemoved,
+     std::nullopt,
+     Operation::Install7,
+     Fault::None,
+     1000,
+     {SCHED, SCHED, wakeAt("07:00:00"), SCHED},
+     true,
+     true,
+     kAppAt7Text,
+     kAppAt7,
+     std::nullopt},
+    {"out of date, replaced by somebody: claim dropped, then asked",
+     Claim::Replaced,
+     std::nullopt,
+     Operation::Install7,
+     Fault::None,
+     1001,
+     {SCHED, SCHED},
+     false,
+     false,
+     std::nullopt,
+     kForeign,
+     "status.user_canceled_overwrite",
+     true},
+    {"owned: cancel removes it",
+     Claim::Owned,
+     std::nullopt,
+     Operation::Cancel,
+     Fault::None,
+     1000,
+     {SCHED, CANCEL},
+     true,
+     false,
+     std::nullopt,
+     std::nullopt,
+     std::nullopt},
+    {"owned, cancel refused for want of the privilege: claim stays",
+     Claim::Owned,
+     std::nullopt,
+     Operation::Cancel,
+     Fault::RepeatPermission,
+     1000,
+     {SCHED, CANCEL},
+     false,
+     true,
+     kAppAt7Text,
+     kAppAt7,
+     "error.need_pmset_permission_with_wake"},
+    {"owned, cancel fails otherwise: claim stays",
+     Claim::Owned,
+     std::nullopt,
+     Operation::Cancel,
+     Fault::RepeatOther,
+     1000,
+     {SCHED, CANCEL},
+     false,
+     true,
+     kAppAt7Text,
+     kAppAt7,
+     "error.set_wake_failed"},
+    {"owned, removed by the user: cancel drops the claim",
+     Claim::UserRemoved,
+     std::nullopt,
+     Operation::Cancel,
+     Fault::None,
+     1000,
+     {SCHED},
+     true,
+     false,
+     std::nullopt,
+     std::nullopt,
+     std::nullopt},
+    {"out of date, replaced: cancel leaves it and drops the claim",
+     Claim::Replaced,
+     std::nullopt,
+     Operation::Cancel,
+     Fault::None,
+     1000,
+     {SCHED},
+     false,
+     false,
+     std::nullopt,
+     kForeign,
+     "error.cancel_skipped_external_schedule"},
+    {"claimed, reading fails: cancel changes nothing",
+     Claim::Owned,
+     std::nullopt,
+     Operation::Cancel,
+     Fault::Read,
+     1000,
+     {SCHED},
+     false,
+     true,
+     kAppAt7Text,
+     kAppAt7,
+     "error.read_wake_schedule_failed"},
+    {"claimed, reading fails: install changes nothing",
+     Claim::Owned,
+     std::nullopt,
+     Operation::Install630,
+     Fault::Read,
+     1000,
+     {SCHED},
+     false,
+     true,
+     kAppAt7Text,
+     kAppAt7,
+     "error.read_wake_schedule_failed"},
+    {"not owned: cancel runs nothing",
+     Claim::NotOwned,
+     kForeign,
+     Operation::Cancel,
+     Fault::None,
+     1000,
+     {},
+     true,
+     false,
+     std::nullopt,
+     kForeign,
+     std::nullopt},
+    {"not owned, repeat refused for want of the privilege",
+     Claim::NotOwned,
+     std::nullopt,
+     Operation::Install7,
+     Fault::RepeatPermission,
+     1000,
+     {SCHED, wakeAt("07:00:00")},
+     false,
+     false,
+     std::nullopt,
+     std::nullopt,
+     "error.need_pmset_permission_with_wake"},
+    {"owned, repeat fails otherwise: claim kept",
+     Claim::Owned,
+     std::nullopt,
+     Operation::Install630,
+     Fault::RepeatOther,
+     1000,
+     {SCHED, wakeAt("06:30:00")},
+     false,
+     true,
+     kAppAt7Text,
+     kAppAt7,
+     "error.set_wake_failed"},
+    {"not owned, read-back fails: the new event is foreign",
+     Claim::NotOwned,
+     std::nullopt,
+     Operation::Install7,
+     Fault::ReadBack,
+     1000,
+     {SCHED, wakeAt("07:00:00"), SCHED},
+     false,
+     false,
+     std::nullopt,
+     kAppAt7,
+     "error.read_wake_schedule_failed"},
+    {"owned, read-back fails: old record kept",
+     Claim::Owned,
+     std::nullopt,
+     Operation::Install630,
+     Fault::ReadBack,
+     1000,
+     {SCHED, wakeAt("06:30:00"), SCHED},
+     false,
+     true,
+     kAppAt7Text,
+     sim::RepeatEvent{"wakeorpoweron", "MTWRFSU", "06:30:00"},
+     "error.read_wake_schedule_failed"},
+};
+
+std::optional<std::string> canonicalOf(const UserDefaults& defaults) {
+    const auto record = dictionaryForKey(defaults, keys::kAppOwnedWakeSchedule);
+    if (!record || !record->contains("canonical")) {
+        return std::nullopt;
+    }
+    return std::get<std::string>(record->at("canonical"));
+}
+
+TEST(WakeSchedule, EveryRowOfTheStateTable) {
+    for (const StateCase& c : kStateCases) {
+        SCOPED_TRACE(c.what);
+        testing::TestPlatform test;
+        testing::FakeNotebook notebook(test.commands, kPaths);
+        notebook.state.privilegeInstalled = true;
+        auto controller = test.makeController();
+        if (c.claim != Claim::NotOwned) {
+            ASSERT_TRUE(controller->applyRepeatWakeAtHour(7, 0));
+        }
+        if (c.claim == Claim::UserRemoved) {
+            notebook.state.wakeSlot.reset();
+        }
+        if (c.claim == Claim::Replaced) {
+            notebook.state.wakeSlot = kForeign;
+        }
+        if (c.machine) {
+            notebook.state.wakeSlot = c.machine;
+        }
+        test.commands.runs.clear();
+        switch (c.fault) {
+            case Fault::Read:
+                notebook.fail(SCHED, testing::failed(1));
+                break;
+            case Fault::ReadBack:
+                notebook.fail(SCHED, testing::failed(1), 2 + (c.claim == Claim::NotOwned ? 0 : 2));
+                break;
+            case Fault::RepeatPermission:
+                notebook.state.privilegeInstalled = false;
+                break;
+            case Fault::RepeatOther:
+                notebook.fail(CANCEL, testing::failed(1, "pmset: failure"));
+                notebook.fail(wakeAt("06:30:00"), testing::failed(1, "pmset: failure"));
+                break;
+            case Fault::None:
+                break;
+        }
+        test.alerts.script.push_back({c.answer, {}});
+        test.bundle.texts["dialog.existing_schedule.body_format"] = "found: %@";
+        controller->setWakeScheduleError("before");
+
+        const bool result =
+            c.operation == Operation::Cancel
+                ? controller->cancelRepeatWake()
+                : controller->applyRepeatWakeAtHour(c.operation == Operation::Install7 ? 7 : 6,
+                                                    c.operation == Operation::Install7 ? 0 : 30);
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(test.commands.runs, c.runs);
+        EXPECT_EQ(boolForKey(test.defaults, keys::kWakeScheduleClaimed), c.ownedAfter);
+        EXPECT_EQ(canonicalOf(test.defaults), c.canonicalAfter) << "the record goes with the claim";
+        EXPECT_EQ(notebook.state.wakeSlot, c.machineAfter);
+        if (c.operation == Operation::Cancel) {
+            // A cancel that changed nothing in its own keeps the earlier text.
+            const bool keeps = c.runs.empty() || (c.result && c.runs.size() == 2);
+            EXPECT_EQ(controller->wakeScheduleError(),
+                      keeps ? std::optional<std::string>("before") : c.text);
+        } else if (c.text) {
+            EXPECT_EQ(controller->lastError(), c.text);
+            EXPECT_EQ(controller->lastMessage(), c.text);
+        }
+        EXPECT_EQ(test.alerts.shown.size(), c.asked ? 1u : 0u);
+        if (c.asked) {
+            EXPECT_EQ(test.alerts.shown[0].messageText, "dialog.existing_schedule.title");
+            EXPECT_EQ(test.alerts.shown[0].informativeText, "found: wake at 8:15AM weekdays only");
+            EXPECT_EQ(test.alerts.shown[0].buttons,
+                      (std::vector<std::string>{"button.overwrite", "button.cancel"}));
+        }
+        if (c.ownedAfter && c.result && c.operation == Operation::Install630) {
+            const auto record = dictionaryForKey(test.defaults, keys::kAppOwnedWakeSchedule);
+            EXPECT_EQ(record->at("hour"), DictionaryValue(std::int64_t{6}));
+            EXPECT_EQ(record->at("minute"), DictionaryValue(std::int64_t{30}));
+            EXPECT_EQ(record->at("weekdays"), DictionaryValue(std::string("MTWRFSU")));
+        }
+    }
+}
+
+TEST(WakeSchedule, SyncInstallsOnlyInModeZeroWithQuietHoursOn) {
+    struct Case {
+        const char* what;
+        RunMode mode;
+        bool quiet;
+        const char* end;
+        bool installs;
+    };
+    const Case cases[] = {
+        {"mode 0, quiet hours on", RunMode::PowerAdapter, true, "06:45", true},
+        {"mode 0, quiet hours off", RunMode::PowerAdapter, false, "06:45", false},
+        {"mode 1, quiet hours on", RunMode::AlwaysAwake, true, "06:45", false},
+        {"an end that does not parse cancels instead", RunMode::PowerAdapter, true, "6.45", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::TestPlatform test;
+        testing::FakeNotebook notebook(test.commands, kPaths);
+        notebook.state.privilegeInstalled = true;
+        auto controller = test.makeController();
+        ASSERT_TRUE(controller->applyRepeatWakeAtHour(7, 0));
+        controller->setRunMode(c.mode);
+        controller->setQuietHoursEnabled(c.quiet);
+        controller->setQuietHoursEnd(c.end);
+        controller->setWakeScheduleError("stale");
+        EXPECT_TRUE(controller->syncRepeatWakeSchedule());
+        EXPECT_FALSE(controller->wakeScheduleError().has_value());
+        EXPECT_EQ(notebook.state.wakeSlot.has_value(), c.installs);
+        if (c.installs) {
+            EXPECT_EQ(notebook.state.wakeSlot->time, "06:45:00");
+        }
+    }
+}
+
+TEST(WakeSchedule, SyncCopiesTheInstallFailureIntoTheWakeScheduleError) {
+    testing::TestPlatform test;
+    testing::FakeNotebook notebook(test.commands, kPaths);
+    auto controller = test.makeController();
+    controller->setQuietHoursEnabled(true);
+    controller->setQuietHoursEnd("07:00");
+    EXPECT_FALSE(controller->syncRepeatWakeSchedule());
+    EXPECT_EQ(controller->wakeScheduleError(), "error.need_pmset_permission_with_wake");
+}
+
+TEST(WakeSchedule, TheTimeIsWrittenWithTwoDigitsAndZeroSeconds) {
+    const std::tuple<int, int, const char*> times[] = {
+        {7, 0, "07:00:00"}, {23, 59, "23:59:00"}, {0, 5, "00:05:00"}};
+    for (const auto& [hour, minute, written] : times) {
+        testing::TestPlatform test;
+        testing::FakeNotebook notebook(test.commands, kPaths);
+        notebook.state.privilegeInstalled = true;
+        auto controller = test.makeController();
+        EXPECT_TRUE(controller->applyRepeatWakeAtHour(hour, minute));
+        EXPECT_EQ(test.commands.runs[1], wakeAt(written));
+    }
+}
+
+// ---- The protocol under random use ----
+
+// The model's view of the machine: what the app may touch, by the model's own bookkeeping of who
+// installed each event. It renders listings, never parses them.
+struct ProtocolModel {
+    std::function<std::string()> machineListing;
+    std::optional<std::string> recordedListing;  // the machine as it was after the app's install
+    bool overwriteChosen = false;
+    bool awaitingReadBack = false;
+    enum class Reads { Work, AllFail, FailAfterFirst } reads = Reads::Work;
+    int readsThisOperation = 0;
+    std::vector<std::string> violations;
+
+    void startOperation(Reads newReads) {
+        reads = newReads;
+        readsThisOperation = 0;
+        overwriteChosen = false;
+    }
+    bool readFails() {
+        ++readsThisOperation;
+        return reads == Reads::AllFail ||
+               (reads == Reads::FailAfterFirst && readsThisOperation > 1);
+    }
+    void beforeChange(const std::string& what) {
+        const std::string listing = machineListing();
+        if (listing == "No scheduled events.\n" || overwriteChosen ||
+            (recordedListing && *recordedListing == listing)) {
+            return;
+        }
+        violations.push_back(what + " replaced or cancelled a schedule the app does not own:\n" +
+                             listing);
+    }
+};
+
+// Sits between the controller and the machine: fails reads as the model says and checks every
+// change against the model.
+class ModelCheckingRunner : public CommandRunner {
+public:
+    ModelCheckingRunner(CommandRunner& inner, ProtocolModel& model, ToolPaths paths)
+        : inner_(inner), model_(model), paths_(std::move(paths)) {}
+
+    TRBCommandResult run(const std::string& program,
+                         const std::vector<std::string>& arguments) override {
+        const bool schedule =
+            program == paths_.pmset && arguments == std::vector<std::string>{"-g", "sched"};
+        const bool change =
+            program == paths_.sudo && arguments.size() >= 3 && arguments[2] == "repeat";
+        if (schedule && model_.readFails()) {
+            model_.awaitingReadBack = false;
+            return {1, "", "pmset: could not read"};
+        }
+        if (change) {
+            model_.beforeChange(arguments.size() > 3 ? arguments[3] : "repeat");
+        }
+        TRBCommandResult result = inner_.run(program, arguments);
+        if (change && result.status == 0) {
+            model_.overwriteChosen = false;
+            if (arguments[3] == "cancel") {
+                model_.recordedListing.reset();
+            } else {
+                model_.awaitingReadBack = true;
+            }
+        } else if (schedule && model_.awaitingReadBack) {
+            model_.awaitingReadBack = false;
+            if (result.status == 0) {
+                model_.recordedListing = model_.machineListing();
+            }
+        }
+        return result;
+    }
+
+private:
+    CommandRunner& inner_;
+    ProtocolModel& model_;
+    ToolPaths paths_;
+};
+
+// What changes the machine behind the app's back, and the privilege.
+struct Machine {
+    std::function<void(const sim::RepeatEvent&)> otherSets;
+    std::function<void()> otherClears;
+    std::function<void(bool)> setPrivilege;
+};
+
+void runRandomSequence(std::uint32_t seed, int operations, testing::TestPlatform& test,
+                       CommandRunner& runner, ProtocolModel& model, const Machine& machine,
+                       const ToolPaths& paths) {
+    std::mt19937 random(seed);
+    const auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
+    const auto makeController = [&] {
+        Platform platform = test.platform();
+        return std::make_shared<TRBController>(
+            Platform{platform.application, platform.statusBar, platform.alerts, platform.pasteboard,
+                     platform.workspace, platform.defaults, platform.mainQueue,
+                     platform.powerManagement, platform.urlSession, platform.bundle,
+                     platform.locale, platform.clock, platform.processInfo, runner, paths});
+    };
+    auto controller = makeController();
+    test.alerts.whileOpen = [&] {
+        model.overwriteChosen = test.alerts.script.empty() ||
+                                test.alerts.script.front().code == kAlertFirstButtonReturn;
+    };
+    const sim::RepeatEvent foreign[] = {
+        kForeign, {"wakeorpoweron", "MTWRFSU", "07:00:00"}, {"poweron", "SU", "09:00:00"}};
+    for (int step = 0; step < operations; ++step) {
+        const int kind = static_cast<int>(random() % 9);
+        const auto reads = chance(15)   ? ProtocolModel::Reads::AllFail
+                           : chance(15) ? ProtocolModel::Reads::FailAfterFirst
+                                        : ProtocolModel::Reads::Work;
+        model.startOperation(reads);
+        test.alerts.script.clear();
+        test.alerts.script.push_back(
+            {chance(50) ? kAlertFirstButtonReturn : kAlertSecondButtonReturn, {}});
+        SCOPED_TRACE("seed " + std::to_string(seed) + " step " + std::to_string(step) + " kind " +
+                     std::to_string(kind));
+        switch (kind) {
+            case 0:
+            case 1:
+                controller->applyRepeatWakeAtHour(static_cast<std::int64_t>(random() % 3) + 6,
+                                                  chance(50) ? 0 : 30);
+                break;
+            case 2:
+                controller->cancelRepeatWake();
+                break;
+            case 3:
+                controller->setRunMode(chance(70) ? RunMode::PowerAdapter : RunMode::AlwaysAwake);
+                controller->setQuietHoursEnabled(chance(70));
+                controller->setQuietHoursEnd(chance(90) ? "07:00" : "bad");
+                controller->syncRepeatWakeSchedule();
+                break;
+            case 4:
+                machine.otherSets(foreign[random() % 3]);
+                break;
+            case 5:
+                machine.otherSets(
+                    {"sleep", "MTWRFSU", "23:00:00"});  // a second line beside the wake event
+                break;
+            case 6:
+                machine.otherClears();
+                break;
+            case 7:
+                machine.setPrivilege(chance(75));
+                break;
+            case 8:
+                controller = makeController();  // a restart: everything reloads from the defaults
+                break;
+        }
+        const bool claimed = boolForKey(test.defaults, keys::kWakeScheduleClaimed);
+        const bool recorded =
+            dictionaryForKey(test.defaults, keys::kAppOwnedWakeSchedule).has_value();
+        EXPECT_EQ(claimed, recorded) << "the claim and the record go together";
+        if (!model.violations.empty()) {
+            ADD_FAILURE() << model.violations.front();
+            return;
+        }
+    }
+}
+
+TEST(WakeScheduleProtocol, HoldsUnderThousandsOfRandomSequences) {
+    for (std::uint32_t seed = 1; seed <= 2000; ++seed) {
+        testing::TestPlatform test;
+        testing::FakeNotebook notebook(test.commands, kPaths);
+        notebook.state.privilegeInstalled = true;
+        ProtocolModel model;
+        model.machineListing = [&] { return sim::renderScheduleListing(notebook.state); };
+        ModelCheckingRunner runner(test.commands, model, kPaths);
+        const Machine machine{
+            [&](const sim::RepeatEvent& event) { sim::applyRepeatEvent(notebook.state, event); },
+            [&] {
+                notebook.state.wakeSlot.reset();
+                notebook.state.offSlot.reset();
+            },
+            [&](bool granted) { notebook.state.privilegeInstalled = granted; }};
+        runRandomSequence(seed, 40, test, runner, model, machine, kPaths);
+        if (::testing::Test::HasFailure()) {
+            return;
+        }
+    }
+}
+
+TEST(WakeScheduleProtocol, HoldsAgainstTheSimulatedNotebook) {
+    for (std::uint32_t seed = 1; seed <= 24; ++seed) {
+        testing::SimNotebook notebook;
+        testing::TestPlatform test;
+        SpawnCommandRunner spawn(test.bundle);
+        ProtocolModel model;
+        sim::StateFile file(notebook.statePath());
+        model.machineListing = [&] {
+            const auto state = file.read(nullptr);
+            return state ? sim::renderScheduleListing(*state) : std::string("unreadable");
+        };
+        const ToolPaths paths = testing::SimNotebook::toolPaths();
+        ModelCheckingRunner runner(spawn, model, paths);
+        const auto control = [&](const std::vector<std::string>& arguments) {
+            EXPECT_EQ(notebook.control(arguments).status, 0);
+        };
+        control({"privilege", "grant"});
+        const Machine machine{[&](const sim::RepeatEvent& event) {
+                                  control({"repeat", "set", event.type, event.days, event.time});
+                              },
+                              [&] {
+                                  control({"repeat", "clear"});
+                              },
+                              [&](bool granted) {
+                                  control({"privilege", granted ? "grant" : "revoke"});
+                              }};
+        runRandomSequence(seed, 12, test, runner, model, machine, paths);
+        if (::testing::Test::HasFailure()) {
+            return;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace dorvane

@@ -84,6 +84,7 @@ TEST(Menu, ShowsTheReadingsAndTheModesForEachRunMode) {
             separatorRow(),
             actionRow("mode.power_adapter", m0),
             actionRow("mode.always_awake", !m0),
+            {m0 ? "mode.quiet_hours" : "mode.quiet_hours_disabled_note", m0, false, "", false},
             separatorRow(),
             actionRow("menu.refresh_now", false, "r"),
             separatorRow(),
@@ -95,6 +96,30 @@ TEST(Menu, ShowsTheReadingsAndTheModesForEachRunMode) {
                   want);
         EXPECT_EQ(f.menu().items[8].representedObject, 0);
         EXPECT_EQ(f.menu().items[9].representedObject, 1);
+        const auto& submenu = f.menu().items[10].submenu;
+        ASSERT_NE(submenu, nullptr);
+        EXPECT_EQ(submenu->title, "mode.quiet_hours");
+        EXPECT_FALSE(submenu->autoenablesItems);
+    }
+}
+
+TEST(Menu, TheQuietHoursSubmenuReadsAsARadioPair) {
+    for (const bool enabled : {false, true}) {
+        SCOPED_TRACE(enabled);
+        MenuFixture f;
+        f.test.bundle.texts["menu.quiet_hours.interval_format"] = "every %ld min";
+        f.controller->setQuietHoursEnabled(enabled);
+        f.controller->setQuietHoursStart("22:00");
+        f.controller->setQuietHoursEnd("06:00");
+        f.controller->setQuietHoursIntervalMinutes(45);
+        f.controller->rebuildMenu();
+        const Menu& submenu = *f.menu().items[10].submenu;
+        const std::vector<Row> want = {
+            actionRow("menu.quiet_hours.off", !enabled),
+            actionRow("22:00 \u2013 06:00", enabled),
+            disabledRow("every 45 min"),
+        };
+        EXPECT_EQ(rowsOf(submenu), want);
     }
 }
 

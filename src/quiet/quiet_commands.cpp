@@ -1,0 +1,83 @@
+#include <limits>
+
+#include "app/controller.h"
+
+namespace dorvane {
+
+std::chrono::nanoseconds quietHoursTimerPeriod(std::int64_t intervalMinutes) {
+    const std::int64_t minutes =
+        intervalMinutes >= 1 ? intervalMinutes : TRBController::kDefaultQuietIntervalMinutes;
+    // A stored interval may be any integer: past what nanoseconds can hold, the period saturates
+    // instead of wrapping into a short or negative one.
+    constexpr std::int64_t kNanosecondsPerMinute = 60'000'000'000;
+    if (minutes > std::numeric_limits<std::int64_t>::max() / kNanosecondsPerMinute) {
+        return std::chrono::nanoseconds::max();
+    }
+    return std::chrono::nanoseconds(minutes * kNanosecondsPerMinute);
+}
+
+void TRBController::startQuietHoursTimer() {
+    if (quietHoursTimer() != nullptr) {
+        quietHoursTimer()->cancel();
+        setQuietHoursTimer(nullptr);
+    }
+    const std::chrono::nanoseconds period = quietHoursTimerPeriod(quietHoursIntervalMinutes());
+    // The timer is the program's periodic refresh, whether or not quiet hours are on.
+    setQuietHoursTimer(platform_.mainQueue.startTimer(
+        TimerSpec{period, period, std::chrono::seconds(30), TimerClock::Monotonic},
+        [weak = weak_from_this()] {
+            if (const auto self = weak.lock()) {
+                self->refreshWithApplyChange(true);
+            }
+        }));
+}
+
+void TRBController::setQuietHoursOff() {
+    setQuietHoursEnabled(false);
+    saveQuietHoursState();
+    const bool removed = syncRepeatWakeSchedule();
+    refreshWithApplyChange(true);
+    if (!removed) {
+        showWakeEventLeftBehind();
+    }
+}
+
+void TRBController::showWakeEventLeftBehind() {
+    showMessage(localized("dialog.quiet_hours_off_partial.title"),
+                localizedFormat(
+                    "dialog.quiet_hours_off_partial.body_format",
+                    {wakeScheduleError().value_or(localized("error.read_wake_schedule_failed"))}));
+}
+
+void TRBController::setQuietHoursOn() {
+    std::optional<std::string> start = quietHoursStart();
+    std::optional<std::string> end = quietHoursEnd();
+    if (!start || start->empty() || !end || end->empty()) {
+        start = kDefaultQuietStart;
+        end = kDefaultQuietEnd;
+        setQuietHoursStart(start);
+        setQuietHoursEnd(end);
+    }
+    setQuietHoursEnabled(true);
+    if (syncRepeatWakeSchedule()) {
+        saveQuietHoursState();
+        refreshWithApplyChange(true);
+        return;
+    }
+    fallBackFromQuietHours(start, end);
+}
+
+void TRBController::fallBackFromQuietHours(const std::optional<std::string>& start,
+                                           const std::optional<std::string>& end) {
+    // Quiet hours are never left on without the wake event that ends them.
+    setQuietHoursEnabled(false);
+    setQuietHoursStart(start);
+    setQuietHoursEnd(end);
+    saveQuietHoursState();
+    refreshWithApplyChange(true);
+    showMessage(
+        localized("dialog.quiet_hours_auto_disabled.title"),
+        localizedFormat("dialog.quiet_hours_auto_disabled.body_format", {wakeFailureReason()}));
+}
+
+}  // namespace dorvane

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include "app/defaults_access.h"
+#include "app/defaults_keys.h"
+#include "support/fake_notebook.h"
+#include "support/fakes.h"
+
+namespace dorvane {
+namespace {
+
+using namespace std::chrono_literals;
+namespace keys = defaults_keys;
+
+TEST(QuietTimer, FiresEveryPeriodAndARestartReplacesIt) {
+    testing::TestPlatform test;
+    testing::FakeNotebook notebook(test.commands, ToolPaths{});
+    auto controller = test.makeController();
+    controller->setQuietHoursIntervalMinutes(45);
+    controller->startQuietHoursTimer();
+    ASSERT_EQ(test.mainQueue.timers.size(), 1u);
+    EXPECT_EQ(test.mainQueue.timers[0]->spec.leeway, 30s);
+    const auto refreshes = [&] { return controller->lastUpdated().has_value(); };
+
+    test.mainQueue.advance(45min - 1s);
+    EXPECT_FALSE(refreshes());
+    test.mainQueue.advance(1s);
+    EXPECT_TRUE(refreshes()) << "the first firing comes one period after the start";
+    const std::size_t runsAfterFirst = test.commands.runs.size();
+    test.mainQueue.advance(45min);
+    EXPECT_EQ(test.commands.runs.size(), 2 * runsAfterFirst) << "and the next one period later";
+
+    controller->setQuietHoursIntervalMinutes(10);
+    controller->startQuietHoursTimer();
+    EXPECT_TRUE(test.mainQueue.timers[0]->cancelled) << "the old timer is gone";
+    test.mainQueue.advance(10min);
+    EXPECT_EQ(test.commands.runs.size(), 3 * runsAfterFirst);
+}
+
+TEST(QuietTimer, APeriodTooLargeForNanosecondsSaturates) {
+    struct Case {
+        std::int64_t minutes;
+        std::chrono::nanoseconds period;
+    };
+    const Case cases[] = {
+        {0, 30min},
+        {-7, 30min},
+        {1440, 24h},
+        {153'722'867, std::chrono::minutes(153'722'867)},
+        {153'722'868, std::chrono::nanoseconds::max()},
+        {INT64_MAX, std::chrono::nanoseconds::max()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.minutes);
+        EXPECT_EQ(quietHoursTimerPeriod(c.minutes), c.period);
+        EXPECT_GT(quietHoursTimerPeriod(c.minutes).count(), 0);
+    }
+}
+
+TEST(QuietTimer, DoesNothingOnceTheControllerIsGone) {
+    testing::TestPlatform test;
+    auto controller = test.makeController();
+    controller->setQuietHoursIntervalMinutes(1);
+    controller->startQuietHoursTimer();
+    auto handler = test.mainQueue.timers[0]->handler;
+    controller.reset();
+    handler();  // holds the controller weakly: no crash, no run
+    EXPECT_TRUE(test.commands.runs.empty());
+}
+
+struct CommandFixture {
+    testing::TestPlatform test;
+    testing::FakeNotebook notebook{test.commands, ToolPaths{}};
+    std::shared_ptr<TRBController> controller = test.makeController();
+
+    CommandFixture() {
+        test.bundle.texts["dialog.quiet_hours_auto_disabled.body_format"] = "off: %@";
+        test.bundle.texts["dialog.quiet_hours_off_partial.body_format"] = "left: %@";
+        notebook.state.privilegeInstalled = true;
+        controller->loadQuietHoursState();
+    }
+};
+
+TEST(QuietCommands, SwitchingOnSetsTheWakeEventOrFallsBack) {
+    struct Case {
+        const char* what;
+        std::optional<std::string> start;
+        std::optional<std::string> end;
+        bool privilege;
+        bool enabledAfter;
+        std::string startAfter;
+        std::string endAfter;
+        bool wakeEvent;
+        std::optional<std::string> alertBody;
+    };
+    const Case cases[] = {
+        {"a window stored", "22:00", "06:00", true, true, "22:00", "06:00", true, std::nullopt},
+        {"an empty start: the default window", "", "06:00", true, true, "00:00", "07:00", true,
+         std::nullopt},
+        {"an empty start and no privilege: default window kept, quiet hours off", "", "06:00",
+         false, false, "00:00", "07:00", false, "off: error.need_pmset_permission_with_wake"},
+        {"an unparsable end is kept; the event is removed instead", "22:00", "later", true, true,
+         "22:00", "later", false, std::nullopt},
+        {"no privilege: the old window stays and quiet hours are off", "22:00", "06:00", false,
+         false, "22:00", "06:00", false, "off: error.need_pmset_permission_with_wake"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CommandFixture f;
+        f.notebook.state.privilegeInstalled = c.privilege;
+        f.controller->setQuietHoursStart(c.start);
+        f.controller->setQuietHoursEnd(c.end);
+        f.controller->setQuietHoursOn();
+        EXPECT_EQ(f.controller->quietHoursEnabled(), c.enabledAfter);
+        EXPECT_EQ(boolForKey(f.test.defaults, keys::kQuietHoursEnabled), c.enabledAfter)
+            << "stored so";
+        EXPECT_EQ(stringForKey(f.test.defaults, keys::kQuietHoursStart), c.startAfter);
+        EXPECT_EQ(stringForKey(f.test.defaults, keys::kQuietHoursEnd), c.endAfter);
+        EXPECT_EQ(f.notebook.state.wakeSlot.has_value(), c.wakeEvent);
+        EXPECT_TRUE(f.controller->lastUpdated().has_value()) << "a refresh ran";
+        if (c.alertBody) {
+            ASSERT_EQ(f.test.alerts.shown.size(), 1u);
+            EXPECT_EQ(f.test.alerts.shown[0].messageText, "dialog.quiet_hours_auto_disabled.title");
+            EXPECT_EQ(f.test.alerts.shown[0].informativeText, *c.alertBody);
+        } else {
+            EXPECT_TRUE(f.test.alerts.shown.empty());
+        }
+    }
+}
+
+TEST(QuietCommands, TheFallbackNamesTheFirstReasonPresent) {
+    struct Case {
+        const char* what;
+        bool readFails;
+        std::string body;
+    };
+    const Case cases[] = {
+        {"the wake-schedule error", false, "off: error.need_pmset_permission_with_wake"},
+        {"a read failure left by the install", true, "off: error.read_wake_schedule_failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CommandFixture f;
+        f.notebook.state.privilegeInstalled = false;
+        if (c.readFails) {
+            f.notebook.fail({"/usr/bin/pmset", {"-g", "sched"}}, testing::failed(1));
+        }
+        f.controller->setQuietHoursOn();
+        ASSERT_EQ(f.test.alerts.shown.size(), 1u);
+        EXPECT_EQ(f.test.alerts.shown[0].informativeText, c.body);
+    }
+}
+
+TEST(QuietCommands, SwitchingOffStaysOffEvenWhenTheEventStays) {
+    for (const bool privilege : {true, false}) {
+        SCOPED_TRACE(privilege);
+        CommandFixture f;
+        f.controller->setQuietHoursOn();
+        ASSERT_TRUE(f.notebook.state.wakeSlot.has_value());
+        f.notebook.state.privilegeInstalled = privilege;
+        f.controller->setQuietHoursOff();
+        EXPECT_FALSE(f.controller->quietHoursEnabled());
+        EXPECT_FALSE(boolForKey(f.test.defaults, keys::kQuietHoursEnabled));
+        EXPECT_EQ(f.notebook.state.wakeSlot.has_value(), !privilege);
+        if (privilege) {
+            EXPECT_TRUE(f.test.alerts.shown.empty());
+        } else {
+            ASSERT_EQ(f.test.alerts.shown.size(), 1u);
+            EXPECT_EQ(f.test.alerts.shown[0].messageText, "dialog.quiet_hours_off_partial.title");
+            EXPECT_EQ(f.test.alerts.shown[0].informativeText,
+                      "left: error.need_pmset_permission_with_wake");
+        }
+    }
+}
+
+}  // namespace
+}  // namespace dorvane
