@@ -19,6 +19,13 @@ namespace dorvane {
 // where it would overflow.
 std::chrono::nanoseconds quietHoursTimerPeriod(std::int64_t intervalMinutes);
 
+class TRBController;
+// The power-source change callback: the context is the controller.
+void TRBPowerSourceChanged(void* context);
+// The system-power callback: the reference is the controller.
+void TRBSystemPowerCallback(void* refCon, std::uint32_t service, std::uint32_t messageType,
+                            void* messageArgument);
+
 // The application's one controller and delegate: it owns every piece of state and performs every
 // operation. Its operations are defined across src/ by subsystem. It runs on the main thread only.
 class TRBController : public std::enable_shared_from_this<TRBController> {
@@ -111,6 +118,15 @@ public:
     std::optional<bool> readSleepDisabled();
     std::optional<bool> readClamshellClosed();
 
+    // ---- Start-up, power events and shut-down ----
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+    void workspaceDidWake();
+    void handleWakeEvent(const std::string& reason);
+
+    // ---- Restore and quit ----
+    void restoreAndQuit();
+
     // ---- Sleep switch and privilege ----
     bool applySleepDisabled(bool disabled);
     void requestSystemSleep();
@@ -162,8 +178,16 @@ public:
     // ---- Alerts ----
     // A modal alert with a title, a body and one confirming button.
     void showMessage(const std::string& title, const std::optional<std::string>& text);
+    // The main menu: quit through the restore path, and the text-editing commands.
+    void installEditMenu();
 
 private:
+    friend void TRBPowerSourceChanged(void* context);
+    friend void TRBSystemPowerCallback(void* refCon, std::uint32_t service,
+                                       std::uint32_t messageType, void* messageArgument);
+
+    // Cancels and drops both timers.
+    void cancelTimers();
     // Turns the switch off ahead of a sleep request; true when it now reads off.
     bool turnSleepSwitchOffBeforeSleeping();
     // The reason shown when the wake event for switched-on quiet hours could not be set.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ostream>
+#include <sstream>
 
 namespace dorvane::testing {
 
@@ -17,6 +18,9 @@ TRBCommandResult FakeCommandRunner::run(const std::string& program,
                                         const std::vector<std::string>& arguments) {
     const Run key{program, arguments};
     runs.push_back(key);
+    std::ostringstream entry;
+    entry << "run " << key;
+    note(journal, entry.str());
     if (auto once = onceAnswers_.find(key); once != onceAnswers_.end() && !once->second.empty()) {
         TRBCommandResult result = std::move(once->second.front());
         once->second.pop_front();
@@ -36,6 +40,7 @@ TRBCommandResult FakeCommandRunner::run(const std::string& program,
 
 AlertResponse FakeAlerts::runModal(const Alert& alert) {
     shown.push_back(alert);
+    note(journal, "alert " + alert.messageText);
     if (whileOpen) {
         whileOpen();
     }
@@ -51,22 +56,30 @@ namespace {
 
 class FakeTimerSource : public TimerSource {
 public:
-    explicit FakeTimerSource(std::shared_ptr<FakeMainQueue::Timer> timer)
-        : timer_(std::move(timer)) {}
-    ~FakeTimerSource() override { cancel(); }
-    void cancel() override { timer_->cancelled = true; }
+    FakeTimerSource(std::shared_ptr<FakeMainQueue::Timer> timer, Journal* journal)
+        : timer_(std::move(timer)), journal_(journal) {}
+    ~FakeTimerSource() override { timer_->cancelled = true; }
+    void cancel() override {
+        note(journal_, "cancelTimer");
+        timer_->cancelled = true;
+    }
 
 private:
     std::shared_ptr<FakeMainQueue::Timer> timer_;
+    Journal* journal_;
 };
 
 }  // namespace
 
 std::unique_ptr<TimerSource> FakeMainQueue::startTimer(const TimerSpec& spec,
                                                        std::function<void()> handler) {
+    note(journal, "startTimer " +
+                      std::to_string(
+                          std::chrono::duration_cast<std::chrono::minutes>(spec.interval).count()) +
+                      "min");
     auto timer = std::make_shared<Timer>(Timer{spec, now + spec.start, std::move(handler)});
     timers.push_back(timer);
-    return std::make_unique<FakeTimerSource>(std::move(timer));
+    return std::make_unique<FakeTimerSource>(std::move(timer), journal);
 }
 
 void FakeMainQueue::drain() {
@@ -102,6 +115,13 @@ void FakeMainQueue::advance(std::chrono::nanoseconds duration) {
     now = end;
 }
 
+namespace {
+void record(FakePowerManagement& power, const std::string& call) {
+    power.calls.push_back(call);
+    note(power.journal, call);
+}
+}  // namespace
+
 // The fake hands out small integers dressed as handles; nothing dereferences them.
 template <typename Handle>
 Handle* fakeHandle(std::uintptr_t value) {
@@ -110,7 +130,7 @@ Handle* fakeHandle(std::uintptr_t value) {
 
 RunLoopSource* FakePowerManagement::createPowerSourceNotification(PowerSourceCallback callback,
                                                                   void* context) {
-    calls.push_back("IOPSNotificationCreateRunLoopSource");
+    record(*this, "IOPSNotificationCreateRunLoopSource");
     if (failPowerSource) {
         return nullptr;
     }
@@ -122,7 +142,7 @@ RunLoopSource* FakePowerManagement::createPowerSourceNotification(PowerSourceCal
 std::uint32_t FakePowerManagement::registerForSystemPower(void* refCon, NotificationPort** port,
                                                           SystemPowerCallback callback,
                                                           std::uint32_t* notifier) {
-    calls.push_back("IORegisterForSystemPower");
+    record(*this, "IORegisterForSystemPower");
     if (failSystemPower) {
         return 0;
     }
@@ -134,43 +154,43 @@ std::uint32_t FakePowerManagement::registerForSystemPower(void* refCon, Notifica
 }
 
 RunLoopSource* FakePowerManagement::notificationPortRunLoopSource(NotificationPort*) {
-    calls.push_back("IONotificationPortGetRunLoopSource");
+    record(*this, "IONotificationPortGetRunLoopSource");
     return fakeHandle<RunLoopSource>(0x30);
 }
 
 int FakePowerManagement::allowPowerChange(std::uint32_t rootPort, std::intptr_t notificationID) {
-    calls.push_back("IOAllowPowerChange");
+    record(*this, "IOAllowPowerChange");
     allowed.emplace_back(rootPort, notificationID);
     return 0;
 }
 
 int FakePowerManagement::deregisterForSystemPower(std::uint32_t*) {
-    calls.push_back("IODeregisterForSystemPower");
+    record(*this, "IODeregisterForSystemPower");
     return 0;
 }
 
 int FakePowerManagement::serviceClose(std::uint32_t) {
-    calls.push_back("IOServiceClose");
+    record(*this, "IOServiceClose");
     return 0;
 }
 
 void FakePowerManagement::notificationPortDestroy(NotificationPort*) {
-    calls.push_back("IONotificationPortDestroy");
+    record(*this, "IONotificationPortDestroy");
 }
 
 void FakePowerManagement::addRunLoopSource(RunLoopSource* source) {
-    calls.push_back(source == fakeHandle<RunLoopSource>(0x10) ? "CFRunLoopAddSource(power source)"
-                                                              : "CFRunLoopAddSource(system power)");
+    record(*this, source == fakeHandle<RunLoopSource>(0x10) ? "CFRunLoopAddSource(power source)"
+                                                            : "CFRunLoopAddSource(system power)");
 }
 
 void FakePowerManagement::removeRunLoopSource(RunLoopSource* source) {
-    calls.push_back(source == fakeHandle<RunLoopSource>(0x10)
-                        ? "CFRunLoopRemoveSource(power source)"
-                        : "CFRunLoopRemoveSource(system power)");
+    record(*this, source == fakeHandle<RunLoopSource>(0x10)
+                      ? "CFRunLoopRemoveSource(power source)"
+                      : "CFRunLoopRemoveSource(system power)");
 }
 
 void FakePowerManagement::releaseRunLoopSource(RunLoopSource*) {
-    calls.push_back("CFRelease");
+    record(*this, "CFRelease");
 }
 
 LocalTime FakeClock::localTime(std::chrono::system_clock::time_point moment) const {
@@ -184,6 +204,16 @@ void FakeClock::setLocalTime(int hour, int minute, int second) {
     const auto day = std::chrono::floor<std::chrono::days>(current);
     current = day + std::chrono::hours{hour} + std::chrono::minutes{minute} +
               std::chrono::seconds{second};
+}
+
+TestPlatform::TestPlatform() {
+    application.journal = &journal;
+    statusBar.journal = &journal;
+    alerts.journal = &journal;
+    workspace.journal = &journal;
+    mainQueue.journal = &journal;
+    powerManagement.journal = &journal;
+    commands.journal = &journal;
 }
 
 Platform TestPlatform::platform() {

@@ -16,6 +16,14 @@
 
 namespace dorvane::testing {
 
+// One record, across all fakes, of what the controller asked of the platform, in order.
+using Journal = std::vector<std::string>;
+inline void note(Journal* journal, const std::string& entry) {
+    if (journal != nullptr) {
+        journal->push_back(entry);
+    }
+}
+
 // One tool run as the controller made it: the program and its arguments.
 struct Run {
     std::string program;
@@ -41,6 +49,7 @@ public:
                          const std::vector<std::string>& arguments) override;
 
     std::vector<Run> runs;
+    Journal* journal = nullptr;
     // Consulted after the one-off answers and before the standing ones: a machine model.
     std::function<std::optional<TRBCommandResult>(const Run&)> handler;
 
@@ -96,11 +105,13 @@ public:
 class FakeStatusBar : public StatusBar {
 public:
     std::unique_ptr<StatusItem> createStatusItem() override {
+        note(journal, "createStatusItem");
         auto item = std::make_unique<FakeStatusItem>();
         lastCreated = item.get();
         return item;
     }
     FakeStatusItem* lastCreated = nullptr;
+    Journal* journal = nullptr;
 };
 
 // Shows nothing: records each alert and answers it from a script (the first button when the
@@ -111,6 +122,7 @@ public:
 
     std::vector<Alert> shown;
     std::deque<AlertResponse> script;
+    Journal* journal = nullptr;
     std::function<void()> whileOpen;  // runs inside each modal alert, as events arriving then would
 };
 
@@ -122,33 +134,45 @@ public:
 
 class FakeApplication : public Application {
 public:
-    void setActivationPolicyAccessory() override {
-        calls.push_back("setActivationPolicyAccessory");
+    void setActivationPolicyAccessory() override { record("setActivationPolicyAccessory"); }
+    void activateIgnoringOtherApps() override { record("activate"); }
+    void setMainMenu(std::shared_ptr<const Menu> menu) override {
+        record("setMainMenu");
+        mainMenu = std::move(menu);
     }
-    void activateIgnoringOtherApps() override { calls.push_back("activate"); }
-    void setMainMenu(std::shared_ptr<const Menu> menu) override { mainMenu = std::move(menu); }
     void terminate() override {
-        calls.push_back("terminate");
+        record("terminate");
         if (onTerminate) {
             onTerminate();
         }
     }
 
+    void record(const std::string& call) {
+        calls.push_back(call);
+        note(journal, call);
+    }
+
     std::vector<std::string> calls;
     std::shared_ptr<const Menu> mainMenu;
     std::function<void()> onTerminate;
+    Journal* journal = nullptr;
 };
 
 class FakeWorkspace : public Workspace {
 public:
     void openURL(const std::string& url) override { opened.push_back(url); }
     void addWakeObserver(const void* observer, std::function<void()> onWake) override {
+        note(journal, "addWakeObserver");
         observers[observer] = std::move(onWake);
     }
-    void removeWakeObserver(const void* observer) override { observers.erase(observer); }
+    void removeWakeObserver(const void* observer) override {
+        note(journal, "removeWakeObserver");
+        observers.erase(observer);
+    }
 
     std::vector<std::string> opened;
     std::map<const void*, std::function<void()>> observers;
+    Journal* journal = nullptr;
 };
 
 class FakeDefaults : public UserDefaults {
@@ -192,6 +216,7 @@ public:
     std::vector<std::shared_ptr<Timer>> timers;
     std::deque<std::function<void()>> pending;
     std::chrono::nanoseconds now{};
+    Journal* journal = nullptr;
 };
 
 class FakePowerManagement : public PowerManagement {
@@ -212,6 +237,7 @@ public:
 
     // What was done, in order, as names of the power manager's functions.
     std::vector<std::string> calls;
+    Journal* journal = nullptr;
     std::vector<std::pair<std::uint32_t, std::intptr_t>> allowed;
     bool failPowerSource = false;
     bool failSystemPower = false;
@@ -269,6 +295,9 @@ struct TestPlatform {
     FakeCommandRunner commands;
     ToolPaths toolPaths;
 
+    Journal journal;
+
+    TestPlatform();
     Platform platform();
     std::shared_ptr<TRBController> makeController() {
         return std::make_shared<TRBController>(platform());
