@@ -14,17 +14,12 @@ public:
     virtual void cancel() = 0;
 };
 
-// Which clock measures a timer's period.
-enum class TimerClock {
-    Monotonic,  // measures elapsed time, unaffected by setting the wall clock
-    WallClock,  // follows the wall clock
-};
-
+// A timer measured on the monotonic clock, unaffected by setting the wall clock. It may fire up to
+// its leeway late, which lets the system coalesce wake-ups; an interval of zero fires once.
 struct TimerSpec {
     std::chrono::nanoseconds start{};  // first firing, from now
     std::chrono::nanoseconds interval{};
     std::chrono::nanoseconds leeway{};
-    TimerClock clock = TimerClock::Monotonic;
 };
 
 // The main queue: work posted here runs on the main thread, one item at a time, in order.

@@ -1,0 +1,162 @@
+#include "platform/linux/defaults_file.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+
+#include "system/atomic_file.h"
+
+namespace dorvane {
+namespace {
+
+template <typename... Handlers>
+struct Overloaded : Handlers... {
+    using Handlers::operator()...;
+};
+
+PlistValue toPlist(const DictionaryValue& value) {
+    return std::visit([](const auto& v) { return PlistValue{v}; }, value);
+}
+
+PlistValue toPlist(const DefaultsValue& value) {
+    return std::visit(Overloaded{[](const DefaultsDictionary& dictionary) {
+                                     PlistDictionary converted;
+                                     for (const auto& [key, item] : dictionary) {
+                                         converted.emplace(key, toPlist(item));
+                                     }
+                                     return PlistValue{std::move(converted)};
+                                 },
+                                 [](const auto& v) { return PlistValue{v}; }},
+                      value);
+}
+
+std::optional<DictionaryValue> toDictionaryValue(const PlistValue& value) {
+    return std::visit(
+        Overloaded{[](bool b) -> std::optional<DictionaryValue> { return b; },
+                   [](std::int64_t n) -> std::optional<DictionaryValue> { return n; },
+                   [](const std::string& s) -> std::optional<DictionaryValue> { return s; },
+                   [](const auto&) -> std::optional<DictionaryValue> { return std::nullopt; }},
+        value.value);
+}
+
+// Values of types the application never stores are passed over.
+std::optional<DefaultsValue> toDefaults(const PlistValue& value) {
+    return std::visit(
+        Overloaded{[](bool b) -> std::optional<DefaultsValue> { return b; },
+                   [](std::int64_t n) -> std::optional<DefaultsValue> { return n; },
+                   [](const std::string& s) -> std::optional<DefaultsValue> { return s; },
+                   [](const Date& d) -> std::optional<DefaultsValue> { return d; },
+                   [](const PlistDictionary& dictionary) -> std::optional<DefaultsValue> {
+                       DefaultsDictionary converted;
+                       for (const auto& [key, item] : dictionary) {
+                           if (auto plain = toDictionaryValue(item)) {
+                               converted.emplace(key, std::move(*plain));
+                           }
+                       }
+                       return converted;
+                   },
+                   [](const auto&) -> std::optional<DefaultsValue> { return std::nullopt; }},
+        value.value);
+}
+
+}  // namespace
+
+std::string defaultsPathFor(const std::string& bundleIdentifier) {
+    std::string base;
+    if (const char* configHome = std::getenv("XDG_CONFIG_HOME"); configHome && *configHome == '/') {
+        base = configHome;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home != nullptr ? home : "") + "/.config";
+    }
+    return base + "/dorvane/" + bundleIdentifier + ".plist";
+}
+
+DefaultsFile::DefaultsFile(std::string path, MainQueue& mainQueue, PropertyLists& propertyLists)
+    : path_(std::move(path)), mainQueue_(mainQueue), propertyLists_(propertyLists) {
+    load();
+}
+
+DefaultsFile::~DefaultsFile() {
+    flushIfChanged();
+}
+
+void DefaultsFile::flushIfChanged() {
+    if (dirty_) {
+        synchronize();
+    }
+}
+
+void DefaultsFile::load() {
+    std::error_code missing;
+    if (!std::filesystem::exists(path_, missing)) {
+        return;
+    }
+    std::string error;
+    const auto bytes = readWholeFile(path_, &error);
+    const auto root = bytes ? propertyLists_.parse(*bytes, &error) : std::nullopt;
+    const auto* dictionary = root ? std::get_if<PlistDictionary>(&root->value) : nullptr;
+    if (dictionary == nullptr) {
+        const std::string aside = path_ + ".unreadable-" + std::to_string(std::time(nullptr));
+        std::error_code renameFailure;
+        std::filesystem::rename(path_, aside, renameFailure);
+        std::cerr << "dorvane: the settings file " << path_ << " could not be read ("
+                  << (error.empty() ? "its top level is not a dictionary" : error) << "); "
+                  << (renameFailure ? "it could not be moved aside either"
+                                    : "it was moved to " + aside)
+                  << ", and the settings start empty\n";
+        return;
+    }
+    for (const auto& [key, value] : *dictionary) {
+        if (auto converted = toDefaults(value)) {
+            values_.emplace(key, std::move(*converted));
+        }
+    }
+}
+
+std::optional<DefaultsValue> DefaultsFile::objectForKey(const std::string& key) const {
+    const auto found = values_.find(key);
+    return found == values_.end() ? std::nullopt : std::optional(found->second);
+}
+
+void DefaultsFile::setObject(const std::string& key, DefaultsValue value) {
+    values_[key] = std::move(value);
+    changed();
+}
+
+void DefaultsFile::removeObject(const std::string& key) {
+    if (values_.erase(key) > 0) {
+        changed();
+    }
+}
+
+void DefaultsFile::changed() {
+    dirty_ = true;
+    if (!flushTimer_) {
+        flushTimer_ = mainQueue_.startTimer(
+            TimerSpec{std::chrono::milliseconds(500), {}, std::chrono::milliseconds(400)}, [this] {
+                flushTimer_.reset();
+                flushIfChanged();
+            });
+    }
+}
+
+bool DefaultsFile::synchronize() {
+    PlistDictionary root;
+    for (const auto& [key, value] : values_) {
+        root.emplace(key, toPlist(value));
+    }
+    std::string error;
+    const auto xml = propertyLists_.xmlData(PlistValue{std::move(root)}, &error);
+    std::error_code folderFailure;
+    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), folderFailure);
+    if (!xml || !writeFileAtomically(path_, *xml, &error, 0600)) {
+        std::cerr << "dorvane: the settings could not be saved: " << error << "\n";
+        return false;
+    }
+    dirty_ = false;
+    return true;
+}
+
+}  // namespace dorvane

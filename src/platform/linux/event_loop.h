@@ -1,0 +1,76 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <variant>
+#include <vector>
+
+#include "platform/main_queue.h"
+#include "system/unique_fd.h"
+
+namespace dorvane {
+
+// The main loop: posted work and timer firings run one at a time on the main thread, and
+// descriptors are watched. Idle, it sleeps in the kernel until a watched descriptor is ready or
+// the latest moment a timer may fire. While a modal alert is open, watched descriptors are still
+// served, but queued work and timer firings wait until it closes; a timer that came due several
+// times meanwhile runs once.
+class EventLoop : public MainQueue {
+public:
+    using Clock = std::chrono::steady_clock;
+    using WatchId = int;
+
+    EventLoop();
+    ~EventLoop() override;
+    EventLoop(const EventLoop&) = delete;
+    EventLoop& operator=(const EventLoop&) = delete;
+
+    // Safe from any thread.
+    void post(std::function<void()> work) override;
+    std::unique_ptr<TimerSource> startTimer(const TimerSpec& spec,
+                                            std::function<void()> handler) override;
+
+    // Calls onReady on the main thread whenever fd is readable, modal alerts included.
+    WatchId watch(int fd, std::function<void()> onReady);
+    void unwatch(WatchId id);
+
+    // Runs until stop(); it may be run again afterwards.
+    void run();
+    // Safe from any thread.
+    void stop();
+    // Runs a nested loop until finished() answers true or the loop is stopped.
+    void runModal(const std::function<bool()>& finished);
+    bool isModal() const { return modalDepth_ > 0; }
+    // How often the loop has returned from waiting in the kernel: a measure of idle cost.
+    std::uint64_t wakeUps() const { return wakeUps_; }
+
+    struct Timer;
+
+private:
+    using Item = std::variant<std::function<void()>, std::weak_ptr<Timer>>;
+
+    void iterate();
+    void queueDueTimers(Clock::time_point now);
+    std::optional<Clock::time_point> nextWake() const;
+    void runQueued();
+    void wake();
+
+    UniqueFd epoll_;
+    UniqueFd wakeEvent_;
+    std::mutex queueMutex_;
+    std::deque<Item> queue_;
+    std::vector<std::shared_ptr<Timer>> timers_;
+    std::map<WatchId, std::pair<int, std::function<void()>>> watches_;
+    WatchId nextWatchId_ = 1;
+    int modalDepth_ = 0;
+    std::uint64_t wakeUps_ = 0;
+    bool stopped_ = false;
+};
+
+}  // namespace dorvane

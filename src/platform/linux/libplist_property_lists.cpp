@@ -1,0 +1,159 @@
+#include "platform/linux/libplist_property_lists.h"
+
+#include <plist/plist.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace dorvane {
+namespace {
+
+struct PlistFree {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using PlistNode = std::unique_ptr<void, PlistFree>;
+
+struct MallocFree {
+    void operator()(void* memory) const { std::free(memory); }
+};
+
+// libplist counts dates in seconds from the start of 2001, as property lists do.
+constexpr std::int64_t kSecondsFrom1970To2001 = 978'307'200;
+
+template <typename... Handlers>
+struct Overloaded : Handlers... {
+    using Handlers::operator()...;
+};
+
+plist_t toNode(const PlistValue& value) {
+    return std::visit(
+        Overloaded{
+            [](bool b) { return plist_new_bool(b ? 1 : 0); },
+            // libplist keeps every integer as 64 unsigned bits and writes them back signed.
+            [](std::int64_t n) { return plist_new_uint(static_cast<std::uint64_t>(n)); },
+            [](double d) { return plist_new_real(d); },
+            [](const std::string& s) { return plist_new_string(s.c_str()); },
+            [](const Date& date) {
+                const auto micros =
+                    std::chrono::duration_cast<std::chrono::microseconds>(date.time_since_epoch())
+                        .count() -
+                    kSecondsFrom1970To2001 * 1'000'000;
+                const auto seconds =
+                    micros >= 0 ? micros / 1'000'000 : (micros - 999'999) / 1'000'000;
+                return plist_new_date(static_cast<std::int32_t>(seconds),
+                                      static_cast<std::int32_t>(micros - seconds * 1'000'000));
+            },
+            [](const PlistArray& array) {
+                plist_t node = plist_new_array();
+                for (const PlistValue& item : array) {
+                    plist_array_append_item(node, toNode(item));
+                }
+                return node;
+            },
+            [](const PlistDictionary& dictionary) {
+                plist_t node = plist_new_dict();
+                for (const auto& [key, item] : dictionary) {
+                    plist_dict_set_item(node, key.c_str(), toNode(item));
+                }
+                return node;
+            }},
+        value.value);
+}
+
+std::optional<PlistValue> fromNode(plist_t node) {
+    switch (plist_get_node_type(node)) {
+        case PLIST_BOOLEAN: {
+            std::uint8_t b = 0;
+            plist_get_bool_val(node, &b);
+            return PlistValue{b != 0};
+        }
+        case PLIST_UINT: {
+            std::uint64_t n = 0;
+            plist_get_uint_val(node, &n);
+            return PlistValue{static_cast<std::int64_t>(n)};
+        }
+        case PLIST_REAL: {
+            double d = 0;
+            plist_get_real_val(node, &d);
+            return PlistValue{d};
+        }
+        case PLIST_STRING: {
+            char* raw = nullptr;
+            plist_get_string_val(node, &raw);
+            const std::unique_ptr<char, MallocFree> text(raw);
+            return PlistValue{std::string(text ? text.get() : "")};
+        }
+        case PLIST_DATE: {
+            std::int32_t seconds = 0;
+            std::int32_t micros = 0;
+            plist_get_date_val(node, &seconds, &micros);
+            return PlistValue{Date(std::chrono::microseconds(
+                (static_cast<std::int64_t>(seconds) + kSecondsFrom1970To2001) * 1'000'000 +
+                micros))};
+        }
+        case PLIST_ARRAY: {
+            PlistArray array;
+            for (std::uint32_t i = 0; i < plist_array_get_size(node); ++i) {
+                if (auto item = fromNode(plist_array_get_item(node, i))) {
+                    array.push_back(std::move(*item));
+                }
+            }
+            return PlistValue{std::move(array)};
+        }
+        case PLIST_DICT: {
+            PlistDictionary dictionary;
+            plist_dict_iter raw = nullptr;
+            plist_dict_new_iter(node, &raw);
+            const std::unique_ptr<void, MallocFree> iterator(raw);
+            while (true) {
+                char* rawKey = nullptr;
+                plist_t item = nullptr;
+                plist_dict_next_item(node, raw, &rawKey, &item);
+                const std::unique_ptr<char, MallocFree> key(rawKey);
+                if (!key || item == nullptr) {
+                    break;
+                }
+                if (auto value = fromNode(item)) {
+                    dictionary.emplace(key.get(), std::move(*value));
+                }
+            }
+            return PlistValue{std::move(dictionary)};
+        }
+        default:
+            return std::nullopt;  // data and identifiers are nothing the application stores
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> LibplistPropertyLists::xmlData(const PlistValue& root,
+                                                          std::string* error) {
+    const PlistNode node(toNode(root));
+    char* xml = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(node.get(), &xml, &length);
+    if (xml == nullptr) {
+        if (error != nullptr) {
+            *error = "the property list could not be written as XML";
+        }
+        return std::nullopt;
+    }
+    std::string data(xml, length);
+    plist_to_xml_free(xml);
+    return data;
+}
+
+std::optional<PlistValue> LibplistPropertyLists::parse(std::string_view data, std::string* error) {
+    plist_t raw = nullptr;
+    if (data.size() <= UINT32_MAX) {
+        plist_from_memory(data.data(), static_cast<std::uint32_t>(data.size()), &raw);
+    }
+    const PlistNode node(raw);
+    auto value = node ? fromNode(node.get()) : std::nullopt;
+    if (!value && error != nullptr) {
+        *error = "not a property list";
+    }
+    return value;
+}
+
+}  // namespace dorvane

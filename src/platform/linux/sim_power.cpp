@@ -1,0 +1,199 @@
+#include "platform/linux/sim_power.h"
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <array>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+
+namespace dorvane {
+
+// The two run-loop sources this power manager hands out.
+struct RunLoopSource {
+    enum class Kind { PowerSource, SystemPower } kind;
+};
+struct NotificationPort {};
+
+namespace {
+
+RunLoopSource gPowerSourceSource{RunLoopSource::Kind::PowerSource};
+RunLoopSource gSystemPowerSource{RunLoopSource::Kind::SystemPower};
+NotificationPort gNotificationPort;
+constexpr std::uint32_t kRootPort = 1;
+constexpr std::uint32_t kNotifier = 1;
+
+}  // namespace
+
+SimPowerManagement::SimPowerManagement(EventLoop& loop, std::string statePath)
+    : loop_(loop),
+      file_(statePath),
+      fileName_(std::filesystem::path(statePath).filename().string()),
+      inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    reload();  // also creates the folder, so it can be watched
+    // Every write replaces the file, so the folder is watched, not the file.
+    const std::string folder = std::filesystem::path(statePath).parent_path().string();
+    if (inotify_.valid() &&
+        ::inotify_add_watch(inotify_.get(), folder.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO) >= 0) {
+        watchId_ = loop_.watch(inotify_.get(), [this] { onFolderChanged(); });
+    } else {
+        std::cerr << "dorvane: cannot watch " << folder << "; power events will not arrive\n";
+    }
+    if (snapshot_ && snapshot_->sleepRequest) {
+        lastSleepRequest_ = snapshot_->sleepRequest->id;
+    }
+}
+
+SimPowerManagement::~SimPowerManagement() {
+    if (watchId_ != 0) {
+        loop_.unwatch(watchId_);
+    }
+}
+
+void SimPowerManagement::onFolderChanged() {
+    alignas(inotify_event) std::array<char, 4096> buffer;
+    bool stateChanged = false;
+    ssize_t length = 0;
+    while ((length = ::read(inotify_.get(), buffer.data(), buffer.size())) > 0) {
+        for (ssize_t offset = 0; offset < length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + offset);
+            stateChanged = stateChanged || (event->len > 0 && fileName_ == event->name);
+            offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    if (stateChanged) {
+        reload();
+    }
+}
+
+void SimPowerManagement::reload() {
+    std::string error;
+    const std::optional<sim::State> fresh = file_.read(&error);
+    if (!fresh) {
+        if (!reportedInvalid_) {
+            std::cerr << "dorvane: " << error << "\n";
+            reportedInvalid_ = true;
+        }
+        return;
+    }
+    reportedInvalid_ = false;
+    const std::optional<sim::State> previous = std::move(snapshot_);
+    snapshot_ = fresh;
+    if (!previous) {
+        return;
+    }
+    if ((fresh->power != previous->power || fresh->batteryPercent != previous->batteryPercent) &&
+        powerSourceScheduled_) {
+        powerSourceCallback_(powerSourceContext_);
+    }
+    if (fresh->sleepRequest && fresh->sleepRequest->id != lastSleepRequest_) {
+        lastSleepRequest_ = fresh->sleepRequest->id;
+        if (systemPowerScheduled_) {
+            systemPowerCallback_(
+                systemPowerRefCon_, 0, kIOMessageSystemWillSleep,
+                reinterpret_cast<void*>(static_cast<std::intptr_t>(fresh->sleepRequest->id)));
+        }
+    }
+    if (previous->asleep && !fresh->asleep) {
+        if (systemPowerScheduled_) {
+            systemPowerCallback_(systemPowerRefCon_, 0, kIOMessageSystemHasPoweredOn, nullptr);
+        }
+        // Observers may remove themselves while being told.
+        const auto observers = wakeObservers_;
+        for (const auto& [observer, onWake] : observers) {
+            onWake();
+        }
+    }
+}
+
+RunLoopSource* SimPowerManagement::createPowerSourceNotification(PowerSourceCallback callback,
+                                                                 void* context) {
+    powerSourceCallback_ = callback;
+    powerSourceContext_ = context;
+    return &gPowerSourceSource;
+}
+
+std::uint32_t SimPowerManagement::registerForSystemPower(void* refCon, NotificationPort** port,
+                                                         SystemPowerCallback callback,
+                                                         std::uint32_t* notifier) {
+    systemPowerCallback_ = callback;
+    systemPowerRefCon_ = refCon;
+    *port = &gNotificationPort;
+    *notifier = kNotifier;
+    return kRootPort;
+}
+
+RunLoopSource* SimPowerManagement::notificationPortRunLoopSource(NotificationPort*) {
+    return &gSystemPowerSource;
+}
+
+int SimPowerManagement::allowPowerChange(std::uint32_t, std::intptr_t notificationID) {
+    std::string error;
+    const bool written =
+        file_
+            .update(
+                [&](sim::State& state) {
+                    return sim::acknowledgeSleep(state, static_cast<std::uint64_t>(notificationID));
+                },
+                &error)
+            .has_value();
+    if (!written) {
+        std::cerr << "dorvane: cannot acknowledge sleep: " << error << "\n";
+    }
+    return written ? 0 : -1;
+}
+
+int SimPowerManagement::deregisterForSystemPower(std::uint32_t* notifier) {
+    *notifier = 0;
+    systemPowerCallback_ = nullptr;
+    return 0;
+}
+
+int SimPowerManagement::serviceClose(std::uint32_t) {
+    return 0;
+}
+
+void SimPowerManagement::notificationPortDestroy(NotificationPort*) {}
+
+void SimPowerManagement::addRunLoopSource(RunLoopSource* source) {
+    (source->kind == RunLoopSource::Kind::PowerSource ? powerSourceScheduled_
+                                                      : systemPowerScheduled_) = true;
+}
+
+void SimPowerManagement::removeRunLoopSource(RunLoopSource* source) {
+    (source->kind == RunLoopSource::Kind::PowerSource ? powerSourceScheduled_
+                                                      : systemPowerScheduled_) = false;
+}
+
+void SimPowerManagement::releaseRunLoopSource(RunLoopSource* source) {
+    if (source->kind == RunLoopSource::Kind::PowerSource) {
+        powerSourceCallback_ = nullptr;
+        powerSourceScheduled_ = false;
+    }
+}
+
+void SimPowerManagement::addWakeObserver(const void* observer, std::function<void()> onWake) {
+    wakeObservers_[observer] = std::move(onWake);
+}
+
+void SimPowerManagement::removeWakeObserver(const void* observer) {
+    wakeObservers_.erase(observer);
+}
+
+std::int64_t SimPowerManagement::clockOffsetSeconds() const {
+    return snapshot_ ? snapshot_->clockOffsetSeconds : 0;
+}
+
+std::chrono::system_clock::time_point SimClock::now() const {
+    return std::chrono::system_clock::now() + std::chrono::seconds(power_.clockOffsetSeconds());
+}
+
+LocalTime SimClock::localTime(std::chrono::system_clock::time_point moment) const {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    return {local.tm_hour, local.tm_min, local.tm_sec};
+}
+
+}  // namespace dorvane

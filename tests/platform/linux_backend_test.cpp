@@ -1,0 +1,330 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "platform/linux/defaults_file.h"
+#include "platform/linux/event_loop.h"
+#include "platform/linux/libplist_property_lists.h"
+#include "platform/linux/linux_application.h"
+#include "platform/linux/linux_bundle.h"
+#include "platform/linux/signal_watch.h"
+#include "system/atomic_file.h"
+#include "system/unique_fd.h"
+
+namespace dorvane {
+namespace {
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+// Runs the loop until the predicate holds or the time is up; true when it held.
+bool runUntil(EventLoop& loop, const std::function<bool()>& done,
+              std::chrono::milliseconds limit = 5s) {
+    const auto deadline = SteadyClock::now() + limit;
+    bool held = false;
+    auto check = loop.startTimer(TimerSpec{5ms, 5ms, 0ms}, [&] {
+        held = done();
+        if (held || SteadyClock::now() >= deadline) {
+            loop.stop();
+        }
+    });
+    loop.run();
+    return held;
+}
+
+// A fresh loop for each run: stop() is final.
+struct Loop {
+    EventLoop loop;
+};
+
+TEST(EventLoop, RunsPostedWorkInOrderFromAnyThread) {
+    Loop l;
+    std::vector<int> order;
+    l.loop.post([&] { order.push_back(1); });
+    l.loop.post([&] {
+        order.push_back(2);
+        l.loop.post([&] { order.push_back(4); });
+    });
+    l.loop.post([&] { order.push_back(3); });
+    std::thread other([&] { l.loop.post([&] { order.push_back(5); }); });
+    other.join();
+    EXPECT_TRUE(runUntil(l.loop, [&] { return order.size() == 5; }));
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 5, 4}));
+}
+
+TEST(EventLoop, TimersFireWithinTheirLeewayAndNeverAfterCancel) {
+    Loop l;
+    const auto start = SteadyClock::now();
+    std::vector<SteadyClock::duration> firings;
+    auto repeating = l.loop.startTimer(TimerSpec{100ms, 100ms, 40ms},
+                                       [&] { firings.push_back(SteadyClock::now() - start); });
+    int cancelledFirings = 0;
+    auto cancelled = l.loop.startTimer(TimerSpec{50ms, 50ms, 0ms}, [&] { ++cancelledFirings; });
+    cancelled->cancel();
+    int once = 0;
+    auto oneShot = l.loop.startTimer(TimerSpec{20ms, 0ms, 0ms}, [&] { ++once; });
+    ASSERT_TRUE(runUntil(l.loop, [&] { return firings.size() >= 3; }));
+    for (std::size_t k = 0; k < firings.size(); ++k) {
+        const auto due = 100ms * static_cast<int>(k + 1);
+        EXPECT_GE(firings[k], due) << "never early";
+        EXPECT_LE(firings[k], due + 40ms + 150ms)
+            << "within the leeway, give or take a busy machine";
+    }
+    EXPECT_EQ(cancelledFirings, 0);
+    EXPECT_EQ(once, 1);
+}
+
+TEST(EventLoop, IdleSleepsUntilTheLatestMomentATimerAllows) {
+    Loop l;
+    auto quiet = l.loop.startTimer(TimerSpec{30min, 30min, 30s}, [] {});
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(300ms);
+        l.loop.stop();
+    });
+    l.loop.run();
+    stopper.join();
+    EXPECT_LE(l.loop.wakeUps(), 2u) << "no polling while idle";
+}
+
+TEST(EventLoop, AModalAlertHoldsWorkAndTimersButServesWatches) {
+    Loop l;
+    std::vector<std::string> order;
+    UniqueFd answer(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    bool answered = false;
+    l.loop.watch(answer.get(), [&] {
+        std::uint64_t value = 0;
+        [[maybe_unused]] auto read = ::read(answer.get(), &value, sizeof value);
+        order.push_back("answer");
+        answered = true;
+    });
+    int timerFirings = 0;
+    std::unique_ptr<TimerSource> timer;
+    l.loop.post([&] {
+        timer = l.loop.startTimer(TimerSpec{10ms, 10ms, 0ms}, [&] {
+            ++timerFirings;
+            order.push_back("timer");
+            timer->cancel();  // only the firing held during the alert is wanted
+        });
+        l.loop.post([&] { order.push_back("work queued during the alert"); });
+        std::thread answerer([&] {
+            std::this_thread::sleep_for(150ms);  // the timer comes due many times meanwhile
+            const std::uint64_t one = 1;
+            [[maybe_unused]] auto written = ::write(answer.get(), &one, sizeof one);
+        });
+        l.loop.runModal([&] { return answered; });
+        answerer.join();
+        order.push_back("alert closed");
+    });
+    ASSERT_TRUE(runUntil(
+        l.loop, [&] { return order.size() >= 4; }, 3s));
+    EXPECT_EQ(order, (std::vector<std::string>{"answer", "alert closed",
+                                               "work queued during the alert", "timer"}));
+    EXPECT_EQ(timerFirings, 1) << "a timer due many times during the alert runs once";
+}
+
+TEST(SignalWatch, TurnsTerminationSignalsIntoCallsOnTheLoop) {
+    Loop l;
+    std::vector<int> received;
+    SignalWatch watch(l.loop, [&](int signal) { received.push_back(signal); });
+    ::kill(::getpid(), SIGTERM);
+    ::kill(::getpid(), SIGHUP);
+    EXPECT_TRUE(runUntil(l.loop, [&] { return received.size() == 2; }));
+    std::sort(received.begin(), received.end());
+    EXPECT_EQ(received, (std::vector<int>{SIGHUP, SIGTERM}));
+}
+
+struct TempFolder {
+    std::string path;
+    TempFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "dorvane-test-XXXXXX").string();
+        path = ::mkdtemp(pattern.data());
+    }
+    ~TempFolder() { std::filesystem::remove_all(path); }
+};
+
+TEST(DefaultsFile, KeepsEveryStoredTypeAcrossARestart) {
+    TempFolder folder;
+    const std::string path = folder.path + "/nested/com.example.plist";
+    LibplistPropertyLists plists;
+    // XML property lists keep dates to the second.
+    const Date when = std::chrono::sys_days{std::chrono::year{2026} / 12 / 6} + 9h + 30min + 15s;
+    {
+        Loop l;
+        DefaultsFile defaults(path, l.loop, plists);
+        defaults.setObject("integer", std::int64_t{-42});
+        defaults.setObject("big", std::int64_t{1} << 40);
+        defaults.setObject("boolean", true);
+        defaults.setObject("text", std::string("22:00 <&> \xE4\xB8\xAD"));
+        defaults.setObject("date", when);
+        defaults.setObject("record", DefaultsDictionary{{"hour", std::int64_t{7}},
+                                                        {"canonical", std::string("x")}});
+        defaults.setObject("gone", true);
+        defaults.removeObject("gone");
+        EXPECT_TRUE(defaults.synchronize());
+    }
+    Loop l;
+    DefaultsFile reloaded(path, l.loop, plists);
+    EXPECT_EQ(reloaded.objectForKey("integer"), DefaultsValue(std::int64_t{-42}));
+    EXPECT_EQ(reloaded.objectForKey("big"), DefaultsValue(std::int64_t{1} << 40));
+    EXPECT_EQ(reloaded.objectForKey("boolean"), DefaultsValue(true));
+    EXPECT_EQ(reloaded.objectForKey("text"), DefaultsValue(std::string("22:00 <&> \xE4\xB8\xAD")));
+    EXPECT_EQ(reloaded.objectForKey("date"), DefaultsValue(when));
+    EXPECT_EQ(reloaded.objectForKey("record"),
+              DefaultsValue(
+                  DefaultsDictionary{{"hour", std::int64_t{7}}, {"canonical", std::string("x")}}));
+    EXPECT_FALSE(reloaded.objectForKey("gone"));
+    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::others_read,
+              std::filesystem::perms::none);
+}
+
+TEST(DefaultsFile, FlushesByItselfWithinASecond) {
+    TempFolder folder;
+    const std::string path = folder.path + "/d.plist";
+    LibplistPropertyLists plists;
+    Loop l;
+    DefaultsFile defaults(path, l.loop, plists);
+    const auto start = SteadyClock::now();
+    defaults.setObject("runMode", std::int64_t{1});
+    EXPECT_FALSE(std::filesystem::exists(path));
+    ASSERT_TRUE(runUntil(
+        l.loop, [&] { return std::filesystem::exists(path); }, 3s));
+    EXPECT_LT(SteadyClock::now() - start, 1s);
+    Loop other;
+    EXPECT_EQ(DefaultsFile(path, other.loop, plists).objectForKey("runMode"),
+              DefaultsValue(std::int64_t{1}));
+}
+
+TEST(DefaultsFile, AnUnreadableFileIsMovedAsideAndReported) {
+    const char* const contents[] = {
+        "not a property list", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>"};
+    for (const char* content : contents) {
+        SCOPED_TRACE(content);
+        TempFolder folder;
+        const std::string path = folder.path + "/d.plist";
+        ASSERT_TRUE(writeFileAtomically(path, content));
+        LibplistPropertyLists plists;
+        Loop l;
+        ::testing::internal::CaptureStderr();
+        DefaultsFile defaults(path, l.loop, plists);
+        const std::string reported = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(reported.find("could not be read"), std::string::npos) << reported;
+        EXPECT_FALSE(defaults.objectForKey("anything"));
+        EXPECT_FALSE(std::filesystem::exists(path));
+        int asideFiles = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.path)) {
+            asideFiles +=
+                entry.path().filename().string().starts_with("d.plist.unreadable-") ? 1 : 0;
+            if (entry.path().filename().string().starts_with("d.plist.unreadable-")) {
+                EXPECT_EQ(readWholeFile(entry.path().string()), content) << "kept as it was";
+            }
+        }
+        EXPECT_EQ(asideFiles, 1);
+    }
+}
+
+TEST(DefaultsFile, SurvivesBeingKilledInTheMiddleOfAWrite) {
+    TempFolder folder;
+    const std::string path = folder.path + "/d.plist";
+    std::mt19937 random(7);
+    LibplistPropertyLists plists;
+    std::int64_t lastSeen = 0;
+    for (int round = 0; round < 12; ++round) {
+        const pid_t writer = ::fork();
+        if (writer == 0) {
+            ::execl(DORVANE_DEFAULTS_WRITER, DORVANE_DEFAULTS_WRITER, path.c_str(), nullptr);
+            ::_exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 60));
+        ::kill(writer, SIGKILL);
+        ::waitpid(writer, nullptr, 0);
+        if (!std::filesystem::exists(path)) {
+            continue;  // killed before its first write
+        }
+        Loop l;
+        ::testing::internal::CaptureStderr();
+        DefaultsFile reloaded(path, l.loop, plists);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "")
+            << "round " << round << ": never corrupt";
+        const auto first = reloaded.objectForKey("key0");
+        ASSERT_TRUE(first.has_value());
+        for (int key = 1; key < 20; ++key) {
+            EXPECT_EQ(reloaded.objectForKey("key" + std::to_string(key)), first)
+                << "one whole write, old or new";
+        }
+        lastSeen = std::get<std::int64_t>(*first);
+    }
+    EXPECT_GT(lastSeen, 0);
+}
+
+TEST(Languages, ComeFromTheEnvironmentInOrder) {
+    struct Case {
+        const char* language;
+        const char* all;
+        const char* messages;
+        const char* lang;
+        std::vector<std::string> want;
+    };
+    const Case cases[] = {
+        {"", "", "", "zh_CN.UTF-8", {"zh-CN"}},
+        {"", "", "", "en_GB.UTF-8", {"en-GB"}},
+        {"zh_TW:en", "", "", "de_DE.UTF-8", {"zh-TW", "en", "de-DE"}},
+        {"", "fr_FR", "zh_CN", "en_US", {"fr-FR"}},
+        {"", "", "zh_CN", "en_US", {"zh-CN"}},
+        {"zh_CN", "C", "", "", {}},
+        {"", "", "", "", {}},
+        {"", "", "", "POSIX", {}},
+        {"en_US:zh_CN", "", "", "", {"en-US", "zh-CN"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.language) + "|" + c.all + "|" + c.messages + "|" + c.lang);
+        ::setenv("LANGUAGE", c.language, 1);
+        ::setenv("LC_ALL", c.all, 1);
+        ::setenv("LC_MESSAGES", c.messages, 1);
+        ::setenv("LANG", c.lang, 1);
+        EXPECT_EQ(preferredLanguagesFromEnvironment(), c.want);
+    }
+    EXPECT_EQ(tableForLanguage("zh-Hant-TW"), "zh-Hans");
+    EXPECT_EQ(tableForLanguage("ZH"), "zh-Hans");
+    EXPECT_EQ(tableForLanguage("en-GB"), "en");
+    EXPECT_EQ(tableForLanguage("de-DE"), std::nullopt);
+    EXPECT_EQ(tableForLanguage("zhx"), std::nullopt);
+}
+
+TEST(Bundle, FindsItsTablesAndVersionBesideTheExecutable) {
+    LibplistPropertyLists plists;
+    const InstallLayout layout{DORVANE_BUILD_DIR "/bin/dorvane", DORVANE_BUILD_DIR};
+    const LinuxBundle chinese(layout, {"de-DE", "zh-CN", "en"}, plists);
+    EXPECT_EQ(chinese.localizedString("button.ok"), "\xE5\xA5\xBD");
+    EXPECT_EQ(chinese.localizedString("no.such.key"), "no.such.key");
+    EXPECT_EQ(chinese.shortVersion(), "1.0");
+    EXPECT_EQ(chinese.identifier(), "com.dorvane.Dorvane");
+    const LinuxBundle english(layout, {}, plists);
+    EXPECT_EQ(english.localizedString("button.ok"), "OK");
+    EXPECT_EQ(layout.standInToolPaths().sudo, DORVANE_BUILD_DIR "/libexec/dorvane/sudo");
+}
+
+TEST(LinuxApplication, TerminatingRunsTheHandlerThenTheExitStepsThenExitsOnce) {
+    std::vector<std::string> order;
+    LinuxApplication application(
+        {}, [&](int status) { order.push_back("exit " + std::to_string(status)); });
+    application.setDelegateWillTerminate([&] {
+        order.push_back("will terminate");
+        application.terminate();  // asked again while terminating: nothing more
+    });
+    application.addExitStep([&] { order.push_back("flush settings"); });
+    application.addExitStep([&] { order.push_back("restore terminal"); });
+    application.terminate();
+    EXPECT_EQ(order, (std::vector<std::string>{"will terminate", "flush settings",
+                                               "restore terminal", "exit 0"}));
+}
+
+}  // namespace
+}  // namespace dorvane
