@@ -20,6 +20,12 @@ namespace dorvane {
 std::chrono::nanoseconds quietHoursTimerPeriod(std::int64_t intervalMinutes);
 
 class TRBController;
+
+// The update manifest's address on the product's own site.
+inline constexpr const char* TRBVersionCheckURL = kVersionCheckURL;
+
+// The launch agent's label: the application's bundle identifier.
+inline constexpr const char* TRBLaunchAgentLabel = "com.dorvane.Dorvane";
 // The power-source change callback: the context is the controller.
 void TRBPowerSourceChanged(void* context);
 // The system-power callback: the reference is the controller.
@@ -175,6 +181,23 @@ public:
     void selectRunMode(const MenuItem& sender);
     void refreshNow();
 
+    // ---- Launch at login ----
+    std::string launchAgentPath() const;
+    std::string launchAgentProgramPath() const;
+    bool isLaunchAtLoginEnabled() const;
+    // On failure answers false with the system's description of the error in error.
+    bool setLaunchAtLoginEnabled(bool enabled, std::string* error);
+    void toggleLaunchAtLogin(const MenuItem& sender);
+
+    // ---- Update check ----
+    void startVersionCheckTimer();
+    bool preferEnglishContent() const;
+    void checkForUpdatesSilently(bool silent);
+    void manualCheckForUpdates();
+    void openUpdatePage();
+    void showUpdateAlertWithVersion(const std::string& version, const std::string& changelog,
+                                    const std::string& url);
+
     // ---- Alerts ----
     // A modal alert with a title, a body and one confirming button.
     void showMessage(const std::string& title, const std::optional<std::string>& text);
@@ -186,6 +209,8 @@ private:
     friend void TRBSystemPowerCallback(void* refCon, std::uint32_t service,
                                        std::uint32_t messageType, void* messageArgument);
 
+    // Processes the answer of one update check on the main thread.
+    void finishUpdateCheck(const UrlResult& result, bool silent);
     // Cancels and drops both timers.
     void cancelTimers();
     // Turns the switch off ahead of a sleep request; true when it now reads off.

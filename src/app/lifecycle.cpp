@@ -60,6 +60,9 @@ void TRBController::applicationDidFinishLaunching() {
             self->showMessage(self->localized("dialog.quiet_hours_auto_disabled.title"), body);
         });
     }
+
+    startVersionCheckTimer();
+    checkForUpdatesSilently(true);
 }
 
 void TRBController::applicationWillTerminate() {

@@ -9,6 +9,7 @@
 #include "platform/pasteboard.h"
 #include "platform/power_management.h"
 #include "platform/process_info.h"
+#include "platform/property_list.h"
 #include "platform/status_item.h"
 #include "platform/url_session.h"
 #include "platform/user_defaults.h"
@@ -16,6 +17,9 @@
 #include "system/tools.h"
 
 namespace dorvane {
+
+// The update manifest on the product's own site.
+inline constexpr const char* kVersionCheckURL = "https://dorvane.app/api/dorvane-version.json";
 
 // Everything the controller needs from the platform it runs on, handed to it at construction.
 // The references must outlive the controller.
@@ -34,7 +38,10 @@ struct Platform {
     Clock& clock;
     ProcessInfo& processInfo;
     CommandRunner& commands;
+    PropertyLists& propertyLists;
     ToolPaths toolPaths;
+    // The update manifest's address; tests hand in one of their own.
+    std::string versionCheckURL = kVersionCheckURL;
 };
 
 }  // namespace dorvane

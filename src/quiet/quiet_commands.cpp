@@ -24,8 +24,7 @@ void TRBController::startQuietHoursTimer() {
     const std::chrono::nanoseconds period = quietHoursTimerPeriod(quietHoursIntervalMinutes());
     // The timer is the program's periodic refresh, whether or not quiet hours are on.
     setQuietHoursTimer(platform_.mainQueue.startTimer(
-        TimerSpec{period, period, std::chrono::seconds(30)},
-        [weak = weak_from_this()] {
+        TimerSpec{period, period, std::chrono::seconds(30)}, [weak = weak_from_this()] {
             if (const auto self = weak.lock()) {
                 self->refreshWithApplyChange(true);
             }

@@ -43,6 +43,12 @@ void TRBController::addActionItem(const std::string& title, void (TRBController:
 
 void TRBController::rebuildMenu() {
     auto menu = std::make_shared<Menu>();
+    if (latestAvailableVersion() && !latestAvailableVersion()->empty()) {
+        addActionItem(localizedFormat("menu.update_available_format", {*latestAvailableVersion()}),
+                      &TRBController::openUpdatePage, *menu);
+        menu->items.back().bold = true;
+        menu->items.push_back(MenuItem::separatorItem());
+    }
     const auto information = [&](const char* labelKey, const std::string& value) {
         addDisabledItem(localizedFormat("menu.label_format", {localized(labelKey), value}), *menu);
     };
@@ -70,6 +76,18 @@ void TRBController::rebuildMenu() {
     menu->items.push_back(MenuItem::separatorItem());
 
     addActionItem(localized("menu.copy_permission"), &TRBController::copyPermissionCommand, *menu);
+    MenuItem launchAtLogin;
+    launchAtLogin.title = localized("menu.launch_at_login");
+    launchAtLogin.checked = isLaunchAtLoginEnabled();
+    launchAtLogin.action = [weak = weak_from_this()](const MenuItem& sender) {
+        if (const auto self = weak.lock()) {
+            self->toggleLaunchAtLogin(sender);
+        }
+    };
+    menu->items.push_back(std::move(launchAtLogin));
+    addActionItem(localized("menu.check_for_updates"), &TRBController::manualCheckForUpdates,
+                  *menu);
+    addActionItem(localized("menu.quit_restore"), &TRBController::restoreAndQuit, *menu, "q");
 
     if (statusItem() != nullptr) {
         statusItem()->setMenu(std::move(menu));

@@ -40,12 +40,14 @@ struct App {
 TEST(StartUp, RunsItsStepsInOrder) {
     App app;
     app.start();
-    EXPECT_EQ(app.test.journal,
-              (Journal{"setActivationPolicyAccessory", "setMainMenu", "createStatusItem",
-                       "IOPSNotificationCreateRunLoopSource", "CFRunLoopAddSource(power source)",
-                       "addWakeObserver", "IORegisterForSystemPower",
-                       "IONotificationPortGetRunLoopSource", "CFRunLoopAddSource(system power)",
-                       "startTimer 30min", kPs, kSettings, kLid, kOn, kSettings}));
+    EXPECT_EQ(
+        app.test.journal,
+        (Journal{"setActivationPolicyAccessory", "setMainMenu", "createStatusItem",
+                 "IOPSNotificationCreateRunLoopSource", "CFRunLoopAddSource(power source)",
+                 "addWakeObserver", "IORegisterForSystemPower",
+                 "IONotificationPortGetRunLoopSource", "CFRunLoopAddSource(system power)",
+                 "startTimer 30min", kPs, kSettings, kLid, kOn, kSettings, "startTimer 1440min"}));
+    ASSERT_EQ(app.test.urlSession.requests.size(), 1u) << "one silent update check";
     EXPECT_EQ(app.test.statusBar.lastCreated->toolTip, "app.name");
     EXPECT_EQ(app.test.statusBar.lastCreated->title, "status.awake");
     EXPECT_EQ(app.controller->dateFormatter()->pattern(), "HH:mm:ss");

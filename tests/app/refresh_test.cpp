@@ -424,12 +424,8 @@ struct SimRefresh {
     std::shared_ptr<TRBController> controller;
 
     SimRefresh() {
-        Platform platform = test.platform();
-        controller = std::make_shared<TRBController>(Platform{
-            platform.application, platform.statusBar, platform.alerts, platform.pasteboard,
-            platform.workspace, platform.defaults, platform.mainQueue, platform.powerManagement,
-            platform.urlSession, platform.bundle, platform.locale, platform.clock,
-            platform.processInfo, runner, testing::SimNotebook::toolPaths()});
+        controller = std::make_shared<TRBController>(
+            test.platform(runner, testing::SimNotebook::toolPaths()));
         controller->setStatusItem(test.statusBar.createStatusItem());
     }
     std::string control(const std::vector<std::string>& arguments) {

@@ -200,10 +200,10 @@ struct LinuxApp {
 
     LinuxApp() {
         control({"privilege", "grant"});
-        controller = std::make_shared<TRBController>(
-            Platform{application, fakes.statusBar, alerts, fakes.pasteboard, workspace,
-                     fakes.defaults, loop, power, fakes.urlSession, fakes.bundle, fakes.locale,
-                     clock, fakes.processInfo, runner, SimNotebook::toolPaths()});
+        controller = std::make_shared<TRBController>(Platform{
+            application, fakes.statusBar, alerts, fakes.pasteboard, workspace, fakes.defaults, loop,
+            power, fakes.urlSession, fakes.bundle, fakes.locale, clock, fakes.processInfo, runner,
+            fakes.propertyLists, SimNotebook::toolPaths()});
         application.setDelegateWillTerminate([this] { controller->applicationWillTerminate(); });
     }
     void control(const std::vector<std::string>& arguments) {

@@ -20,15 +20,9 @@ struct SimController {
     SpawnCommandRunner runner{test.bundle};
     std::shared_ptr<TRBController> controller;
 
-    SimController() {
-        Platform platform = test.platform();
-        platform.toolPaths = SimNotebook::toolPaths();
-        controller = std::make_shared<TRBController>(Platform{
-            platform.application, platform.statusBar, platform.alerts, platform.pasteboard,
-            platform.workspace, platform.defaults, platform.mainQueue, platform.powerManagement,
-            platform.urlSession, platform.bundle, platform.locale, platform.clock,
-            platform.processInfo, runner, platform.toolPaths});
-    }
+    SimController()
+        : controller(
+              std::make_shared<TRBController>(test.platform(runner, SimNotebook::toolPaths()))) {}
 };
 
 void expectSucceeds(const TRBCommandResult& result) {

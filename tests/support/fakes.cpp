@@ -217,9 +217,14 @@ TestPlatform::TestPlatform() {
 }
 
 Platform TestPlatform::platform() {
-    return Platform{application, statusBar, alerts,          pasteboard, workspace,
-                    defaults,    mainQueue, powerManagement, urlSession, bundle,
-                    locale,      clock,     processInfo,     commands,   toolPaths};
+    return platform(commands, toolPaths);
+}
+
+Platform TestPlatform::platform(CommandRunner& runner, ToolPaths paths) {
+    return Platform{application, statusBar, alerts,        pasteboard,
+                    workspace,   defaults,  mainQueue,     powerManagement,
+                    urlSession,  bundle,    locale,        clock,
+                    processInfo, runner,    propertyLists, std::move(paths)};
 }
 
 }  // namespace dorvane::testing

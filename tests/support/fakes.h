@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/controller.h"
+#include "platform/linux/libplist_property_lists.h"
 #include "platform/platform.h"
 
 namespace dorvane::testing {
@@ -293,12 +294,15 @@ struct TestPlatform {
     FakeClock clock;
     FakeProcessInfo processInfo;
     FakeCommandRunner commands;
+    LibplistPropertyLists propertyLists;
     ToolPaths toolPaths;
 
     Journal journal;
 
     TestPlatform();
     Platform platform();
+    // The same fakes with a runner and tools of the test's own, such as the real ones.
+    Platform platform(CommandRunner& runner, ToolPaths paths);
     std::shared_ptr<TRBController> makeController() {
         return std::make_shared<TRBController>(platform());
     }

@@ -578,12 +578,7 @@ void runRandomSequence(std::uint32_t seed, int operations, testing::TestPlatform
     std::mt19937 random(seed);
     const auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
     const auto makeController = [&] {
-        Platform platform = test.platform();
-        return std::make_shared<TRBController>(
-            Platform{platform.application, platform.statusBar, platform.alerts, platform.pasteboard,
-                     platform.workspace, platform.defaults, platform.mainQueue,
-                     platform.powerManagement, platform.urlSession, platform.bundle,
-                     platform.locale, platform.clock, platform.processInfo, runner, paths});
+        return std::make_shared<TRBController>(test.platform(runner, paths));
     };
     auto controller = makeController();
     test.alerts.whileOpen = [&] {

@@ -1,0 +1,116 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "app/controller.h"
+#include "app/defaults_keys.h"
+#include "system/atomic_file.h"
+
+namespace dorvane {
+namespace {
+
+// How a value reads as a boolean, as the system's property-list readers take it: a number when
+// it is not zero, a text when it begins with Y, T or a digit other than 0.
+bool readsAsTrue(const PlistValue& value) {
+    if (const auto* b = std::get_if<bool>(&value.value))
+        return *b;
+    if (const auto* n = std::get_if<std::int64_t>(&value.value))
+        return *n != 0;
+    if (const auto* d = std::get_if<double>(&value.value))
+        return *d != 0;
+    if (const auto* text = std::get_if<std::string>(&value.value)) {
+        const std::size_t first = text->find_first_not_of(" \t\n+-0");
+        if (first == std::string::npos)
+            return false;
+        const char c = (*text)[first];
+        return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+    }
+    return false;
+}
+
+bool isExecutableFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+std::string TRBController::launchAgentPath() const {
+    return platform_.processInfo.homeDirectory() + "/Library/LaunchAgents/" + TRBLaunchAgentLabel +
+           ".plist";
+}
+
+std::string TRBController::launchAgentProgramPath() const {
+    const std::string candidate =
+        platform_.processInfo.homeDirectory() + "/Applications/Dorvane.app/Contents/MacOS/Dorvane";
+    if (isExecutableFile(candidate)) {
+        return candidate;
+    }
+    return platform_.bundle.executablePath().value_or(candidate);
+}
+
+bool TRBController::isLaunchAtLoginEnabled() const {
+    const auto bytes = readWholeFile(launchAgentPath());
+    const auto root = bytes ? platform_.propertyLists.parse(*bytes, nullptr) : std::nullopt;
+    const auto* agent = root ? std::get_if<PlistDictionary>(&root->value) : nullptr;
+    if (agent == nullptr) {
+        return false;
+    }
+    const auto label = agent->find("Label");
+    const auto* labelText =
+        label == agent->end() ? nullptr : std::get_if<std::string>(&label->second.value);
+    const auto runAtLoad = agent->find("RunAtLoad");
+    return labelText != nullptr && *labelText == TRBLaunchAgentLabel && runAtLoad != agent->end() &&
+           readsAsTrue(runAtLoad->second);
+}
+
+bool TRBController::setLaunchAtLoginEnabled(bool enabled, std::string* error) {
+    const std::string path = launchAgentPath();
+    std::error_code failure;
+    if (enabled) {
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), failure);
+        if (failure) {
+            if (error != nullptr)
+                *error = failure.message();
+            return false;
+        }
+        const PlistDictionary agent = {
+            {"Label", {std::string(TRBLaunchAgentLabel)}},
+            {"ProgramArguments", {PlistArray{{launchAgentProgramPath()}}}},
+            {"RunAtLoad", {true}},
+            {"StandardOutPath", {std::string("/tmp/dorvane.out")}},
+            {"StandardErrorPath", {std::string("/tmp/dorvane.err")}},
+        };
+        const auto xml = platform_.propertyLists.xmlData(PlistValue{agent}, error);
+        if (!xml || !writeFileAtomically(path, *xml, error)) {
+            return false;
+        }
+    } else {
+        // A file that is gone already is what was asked for.
+        std::filesystem::remove(path, failure);
+        if (failure) {
+            if (error != nullptr)
+                *error = failure.message();
+            return false;
+        }
+    }
+    platform_.defaults.setObject(defaults_keys::kLaunchAtLoginEnabled, enabled);
+    platform_.defaults.synchronize();
+    return true;
+}
+
+void TRBController::toggleLaunchAtLogin(const MenuItem&) {
+    std::string error;
+    if (!setLaunchAtLoginEnabled(!isLaunchAtLoginEnabled(), &error)) {
+        showMessage(
+            localized("dialog.launch_at_login_failed.title"),
+            localizedFormat("dialog.launch_at_login_failed.body_format",
+                            {error.empty() ? localized("error.command_launch_failed") : error}));
+    }
+    // The check mark shows what the file says now, whatever happened.
+    rebuildMenu();
+}
+
+}  // namespace dorvane

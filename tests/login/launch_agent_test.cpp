@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "app/defaults_keys.h"
+#include "support/fakes.h"
+#include "system/atomic_file.h"
+
+namespace dorvane {
+namespace {
+
+// A home folder of the test's own: nothing touches the real one.
+struct AgentFixture {
+    testing::TestPlatform test;
+    std::string home;
+    std::shared_ptr<TRBController> controller;
+
+    explicit AgentFixture(const std::string& homeName = "home") {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "dorvane-agent-XXXXXX").string();
+        const std::string folder = ::mkdtemp(pattern.data());
+        home = folder + "/" + homeName;
+        std::filesystem::create_directories(home);
+        test.processInfo.home = home;
+        test.bundle.executable = "/opt/dorvane/bin/dorvane";
+        controller = test.makeController();
+        controller->setStatusItem(test.statusBar.createStatusItem());
+    }
+    ~AgentFixture() { std::filesystem::remove_all(std::filesystem::path(home).parent_path()); }
+    std::string agentPath() const {
+        return home + "/Library/LaunchAgents/com.dorvane.Dorvane.plist";
+    }
+    PlistDictionary agent() {
+        const auto bytes = readWholeFile(agentPath());
+        const auto root = test.propertyLists.parse(bytes.value_or(""), nullptr);
+        return root ? std::get<PlistDictionary>(root->value) : PlistDictionary{};
+    }
+    void writeAgent(const std::string& content) {
+        std::filesystem::create_directories(std::filesystem::path(agentPath()).parent_path());
+        ASSERT_TRUE(writeFileAtomically(agentPath(), content));
+    }
+};
+
+std::string agentXml(const std::string& entries) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" + entries +
+           "</dict></plist>\n";
+}
+
+TEST(LaunchAgent, SwitchingOnWritesTheFiveKeysAndTheMirror) {
+    AgentFixture f;
+    ASSERT_FALSE(std::filesystem::exists(f.home + "/Library"));
+    EXPECT_FALSE(f.controller->isLaunchAtLoginEnabled());
+    std::string error;
+    ASSERT_TRUE(f.controller->setLaunchAtLoginEnabled(true, &error)) << error;
+    const PlistDictionary agent = f.agent();
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : agent)
+        keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"Label", "ProgramArguments", "RunAtLoad",
+                                              "StandardErrorPath", "StandardOutPath"}));
+    EXPECT_EQ(std::get<std::string>(agent.at("Label").value), "com.dorvane.Dorvane");
+    const auto& arguments = std::get<PlistArray>(agent.at("ProgramArguments").value);
+    ASSERT_EQ(arguments.size(), 1u);
+    EXPECT_EQ(std::get<std::string>(arguments[0].value), "/opt/dorvane/bin/dorvane");
+    EXPECT_EQ(std::get<bool>(agent.at("RunAtLoad").value), true);
+    EXPECT_EQ(std::get<std::string>(agent.at("StandardOutPath").value), "/tmp/dorvane.out");
+    EXPECT_EQ(std::get<std::string>(agent.at("StandardErrorPath").value), "/tmp/dorvane.err");
+    EXPECT_TRUE(readWholeFile(f.agentPath())->starts_with("<?xml version=\"1.0\""));
+    EXPECT_TRUE(f.controller->isLaunchAtLoginEnabled());
+    EXPECT_EQ(f.test.defaults.values.at(defaults_keys::kLaunchAtLoginEnabled), DefaultsValue(true));
+    EXPECT_EQ(f.test.defaults.synchronizeCount, 1);
+
+    ASSERT_TRUE(f.controller->setLaunchAtLoginEnabled(false, &error));
+    EXPECT_FALSE(std::filesystem::exists(f.agentPath()));
+    EXPECT_EQ(f.test.defaults.values.at(defaults_keys::kLaunchAtLoginEnabled),
+              DefaultsValue(false));
+    ASSERT_TRUE(f.controller->setLaunchAtLoginEnabled(false, &error))
+        << "a file gone already is a success";
+    EXPECT_EQ(f.test.defaults.synchronizeCount, 3);
+}
+
+TEST(LaunchAgent, ReadsTheStateFromTheFileAlone) {
+    struct Case {
+        const char* what;
+        std::string content;
+        bool enabled;
+    };
+    const std::string label = "<key>Label</key><string>com.dorvane.Dorvane</string>";
+    const Case cases[] = {
+        {"our own agent", agentXml(label + "<key>RunAtLoad</key><true/>"), true},
+        {"RunAtLoad false", agentXml(label + "<key>RunAtLoad</key><false/>"), false},
+        {"RunAtLoad missing", agentXml(label), false},
+        {"RunAtLoad as a number", agentXml(label + "<key>RunAtLoad</key><integer>1</integer>"),
+         true},
+        {"RunAtLoad as the text YES", agentXml(label + "<key>RunAtLoad</key><string>YES</string>"),
+         true},
+        {"RunAtLoad as the text no", agentXml(label + "<key>RunAtLoad</key><string>no</string>"),
+         false},
+        {"RunAtLoad as an array", agentXml(label + "<key>RunAtLoad</key><array/>"), false},
+        {"another label",
+         agentXml("<key>Label</key><string>com.example.other</string><key>RunAtLoad</key><true/>"),
+         false},
+        {"our label in other capitals",
+         agentXml(
+             "<key>Label</key><string>COM.DORVANE.DORVANE</string><key>RunAtLoad</key><true/>"),
+         false},
+        {"a label that is no text",
+         agentXml("<key>Label</key><integer>3</integer><key>RunAtLoad</key><true/>"), false},
+        {"not a property list", "hello", false},
+        {"a root that is no dictionary",
+         "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        AgentFixture f;
+        f.writeAgent(c.content);
+        EXPECT_EQ(f.controller->isLaunchAtLoginEnabled(), c.enabled);
+        if (!c.enabled) {
+            f.controller->toggleLaunchAtLogin(MenuItem{});
+            EXPECT_TRUE(f.controller->isLaunchAtLoginEnabled())
+                << "toggling writes our own file over it";
+        }
+    }
+}
+
+TEST(LaunchAgent, ATextWithXmlsSpecialCharactersSurvives) {
+    AgentFixture f("a <b> & \"c\" 'd'");
+    f.test.bundle.executable = f.home + "/bin/x<&>";
+    std::string error;
+    ASSERT_TRUE(f.controller->setLaunchAtLoginEnabled(true, &error)) << error;
+    const PlistDictionary agent = f.agent();
+    const auto& arguments = std::get<PlistArray>(agent.at("ProgramArguments").value);
+    EXPECT_EQ(std::get<std::string>(arguments[0].value), f.home + "/bin/x<&>");
+    EXPECT_TRUE(f.controller->isLaunchAtLoginEnabled());
+}
+
+TEST(LaunchAgent, ProgramPathPrefersTheCopyInTheUsersApplications) {
+    AgentFixture f;
+    const std::string candidate = f.home + "/Applications/Dorvane.app/Contents/MacOS/Dorvane";
+    EXPECT_EQ(f.controller->launchAgentProgramPath(), "/opt/dorvane/bin/dorvane")
+        << "no copy there";
+    std::filesystem::create_directories(std::filesystem::path(candidate).parent_path());
+    ASSERT_TRUE(writeFileAtomically(candidate, "binary", nullptr, 0644));
+    EXPECT_EQ(f.controller->launchAgentProgramPath(), "/opt/dorvane/bin/dorvane")
+        << "not executable";
+    ::chmod(candidate.c_str(), 0755);
+    EXPECT_EQ(f.controller->launchAgentProgramPath(), candidate);
+    std::filesystem::remove(candidate);
+    f.test.bundle.executable.reset();
+    EXPECT_EQ(f.controller->launchAgentProgramPath(), candidate) << "the candidate all the same";
+}
+
+TEST(LaunchAgent, AFailedToggleSaysWhyAndShowsTheRealState) {
+    AgentFixture f;
+    f.test.bundle.texts["dialog.launch_at_login_failed.body_format"] = "because: %@";
+    // A file where the LaunchAgents folder should be.
+    std::filesystem::create_directories(f.home + "/Library");
+    ASSERT_TRUE(writeFileAtomically(f.home + "/Library/LaunchAgents", "in the way"));
+    f.controller->rebuildMenu();
+    f.controller->toggleLaunchAtLogin(MenuItem{});
+    ASSERT_EQ(f.test.alerts.shown.size(), 1u);
+    EXPECT_EQ(f.test.alerts.shown[0].messageText, "dialog.launch_at_login_failed.title");
+    EXPECT_TRUE(f.test.alerts.shown[0].informativeText.starts_with("because: "));
+    EXPECT_GT(f.test.alerts.shown[0].informativeText.size(), std::string("because: ").size());
+    EXPECT_FALSE(f.test.defaults.values.contains(defaults_keys::kLaunchAtLoginEnabled))
+        << "only after success";
+    const Menu& menu = *f.test.statusBar.lastCreated->menu;
+    const auto row = std::find_if(menu.items.begin(), menu.items.end(), [](const MenuItem& item) {
+        return item.title == "menu.launch_at_login";
+    });
+    ASSERT_NE(row, menu.items.end());
+    EXPECT_FALSE(row->checked);
+}
+
+}  // namespace
+}  // namespace dorvane
