@@ -161,6 +161,10 @@ public:
     void setQuietHoursOff();
     void setQuietHoursOn();
 
+    // ---- Quiet hours dialogs ----
+    void showQuietHoursDialog();
+    void showQuietHoursIntervalDialog();
+
     // ---- Refresh cycle and sleep policy ----
     void refreshWithApplyChange(bool apply);
     std::optional<bool> desiredSleepDisabled() const;
@@ -209,6 +213,8 @@ private:
     friend void TRBSystemPowerCallback(void* refCon, std::uint32_t service,
                                        std::uint32_t messageType, void* messageArgument);
 
+    // Brings the application forward and runs a dialog with Save and Cancel around the fields.
+    AlertResponse runDialog(const char* titleKey, const char* bodyKey, AccessoryView accessory);
     // Processes the answer of one update check on the main thread.
     void finishUpdateCheck(const UrlResult& result, bool silent);
     // Cancels and drops both timers.

@@ -105,9 +105,14 @@ MenuItem TRBController::quietHoursMenuItem() {
                                {quietHoursStart().value_or(""), quietHoursEnd().value_or("")}),
                   &TRBController::setQuietHoursOn, *submenu);
     submenu->items.back().checked = quietHoursEnabled();
+    submenu->items.push_back(MenuItem::separatorItem());
+    addActionItem(localized("menu.quiet_hours.set_time"), &TRBController::showQuietHoursDialog,
+                  *submenu);
     addDisabledItem(
         localizedFormat("menu.quiet_hours.interval_format", {quietHoursIntervalMinutes()}),
         *submenu);
+    addActionItem(localized("menu.quiet_hours.set_interval"),
+                  &TRBController::showQuietHoursIntervalDialog, *submenu);
 
     MenuItem item;
     const bool available = runMode() == RunMode::PowerAdapter;

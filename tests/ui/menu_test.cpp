@@ -89,6 +89,9 @@ TEST(Menu, ShowsTheReadingsAndTheModesForEachRunMode) {
             actionRow("menu.refresh_now", false, "r"),
             separatorRow(),
             actionRow("menu.copy_permission"),
+            actionRow("menu.launch_at_login"),
+            actionRow("menu.check_for_updates"),
+            actionRow("menu.quit_restore", false, "q"),
         };
         const std::vector<Row> rows = rowsOf(f.menu());
         ASSERT_GE(rows.size(), want.size());
@@ -117,9 +120,29 @@ TEST(Menu, TheQuietHoursSubmenuReadsAsARadioPair) {
         const std::vector<Row> want = {
             actionRow("menu.quiet_hours.off", !enabled),
             actionRow("22:00 \u2013 06:00", enabled),
+            separatorRow(),
+            actionRow("menu.quiet_hours.set_time"),
             disabledRow("every 45 min"),
+            actionRow("menu.quiet_hours.set_interval"),
         };
         EXPECT_EQ(rowsOf(submenu), want);
+    }
+}
+
+TEST(Menu, AnUpdateFoundLeadsTheMenuInBold) {
+    for (const std::optional<std::string>& version :
+         {std::optional<std::string>(), std::optional<std::string>(""),
+          std::optional<std::string>("2.0")}) {
+        MenuFixture f;
+        f.test.bundle.texts["menu.update_available_format"] = "update %@";
+        f.controller->setLatestAvailableVersion(version);
+        f.controller->rebuildMenu();
+        const bool offered = version && !version->empty();
+        const Menu& menu = f.menu();
+        EXPECT_EQ(menu.items[0].title, offered ? "update 2.0" : "app.name");
+        EXPECT_EQ(menu.items[0].bold, offered);
+        EXPECT_EQ(menu.items[1].separator, offered);
+        EXPECT_EQ(menu.items.size(), offered ? 20u : 18u);
     }
 }
 
