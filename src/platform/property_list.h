@@ -18,6 +18,7 @@ using PlistArray = std::vector<PlistValue>;
 using PlistDictionary = std::map<std::string, PlistValue>;
 struct PlistValue {
     std::variant<bool, std::int64_t, double, std::string, Date, PlistArray, PlistDictionary> value;
+    bool operator==(const PlistValue& other) const { return value == other.value; }
 };
 
 // Converts property lists to and from their stored forms.

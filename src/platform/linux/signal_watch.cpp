@@ -5,21 +5,14 @@
 #include <unistd.h>
 
 namespace dorvane {
-namespace {
-
-sigset_t terminationSignals() {
+SignalWatch::SignalWatch(EventLoop& loop, std::initializer_list<int> signals,
+                         std::function<void(int)> onSignal)
+    : loop_(loop) {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    sigaddset(&set, SIGINT);
-    return set;
-}
-
-}  // namespace
-
-SignalWatch::SignalWatch(EventLoop& loop, std::function<void(int)> onSignal) : loop_(loop) {
-    const sigset_t set = terminationSignals();
+    for (const int signal : signals) {
+        sigaddset(&set, signal);
+    }
     ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
     // A reader that went away must not kill the app through SIGPIPE; writes report it instead.
     ::signal(SIGPIPE, SIG_IGN);

@@ -1,17 +1,24 @@
 #pragma once
 
+#include <signal.h>
+
 #include <functional>
+#include <initializer_list>
 
 #include "platform/linux/event_loop.h"
 #include "system/unique_fd.h"
 
 namespace dorvane {
 
-// Turns SIGTERM, SIGHUP and SIGINT into a call on the main loop, modal alerts included. The
-// signals are blocked in every thread, so it must be made before any other thread starts.
+// Turns signals into calls on the main loop, modal alerts included: by default SIGTERM, SIGHUP
+// and SIGINT. The signals are blocked in every thread, so it must be made before any other thread
+// starts.
 class SignalWatch {
 public:
-    SignalWatch(EventLoop& loop, std::function<void(int signal)> onSignal);
+    SignalWatch(EventLoop& loop, std::function<void(int signal)> onSignal)
+        : SignalWatch(loop, {SIGTERM, SIGHUP, SIGINT}, std::move(onSignal)) {}
+    SignalWatch(EventLoop& loop, std::initializer_list<int> signals,
+                std::function<void(int signal)> onSignal);
     ~SignalWatch();
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;

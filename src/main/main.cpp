@@ -1,0 +1,65 @@
+// Dorvane on Linux: the simulated notebook's backend with a terminal or line front end.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "app/controller.h"
+#include "platform/curl/curl_url_session.h"
+#include "platform/linux/defaults_file.h"
+#include "platform/linux/event_loop.h"
+#include "platform/linux/libplist_property_lists.h"
+#include "platform/linux/linux_application.h"
+#include "platform/linux/linux_bundle.h"
+#include "platform/linux/signal_watch.h"
+#include "platform/linux/sim_power.h"
+#include "platform/terminal/line_front_end.h"
+#include "platform/terminal/terminal_front_end.h"
+#include "system/command_runner.h"
+
+int main() {
+    using namespace dorvane;
+    EventLoop loop;
+    std::function<void()> terminate;
+    // Made first: the termination signals must be blocked before any other thread starts.
+    SignalWatch signals(loop, [&](int) { terminate(); });
+
+    const InstallLayout layout = InstallLayout::ofRunningProgram();
+    LibplistPropertyLists propertyLists;
+    LinuxBundle bundle(layout, preferredLanguagesFromEnvironment(), propertyLists);
+    EnvironmentLocale locale;
+    SimPowerManagement power(loop, sim::StateFile::defaultPath());
+    SimClock clock(power);
+    DefaultsFile defaults(defaultsPathFor(bundle.identifier().value_or(TRBLaunchAgentLabel)), loop,
+                          propertyLists);
+    PosixProcessInfo processInfo;
+    SpawnCommandRunner runner(bundle);
+    CurlUrlSession urlSession;
+
+    std::unique_ptr<FrontEnd> frontEnd;
+    if (::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO)) {
+        frontEnd = makeTerminalFrontEnd(loop, layout, sim::StateFile::defaultPath());
+    } else {
+        frontEnd = std::make_unique<LineFrontEnd>(loop, STDIN_FILENO, stdout);
+    }
+    SimWorkspace workspace(power, [&](const std::string& url) { frontEnd->openURL(url); });
+    LinuxApplication application(
+        {[&] { frontEnd->activate(); },
+         [&](std::shared_ptr<const Menu> menu) { frontEnd->setMainMenu(std::move(menu)); }},
+        [](int status) { std::exit(status); });
+
+    // The one controller; main holds the only strong reference while the loop runs.
+    auto controller = std::make_shared<TRBController>(Platform{
+        application, *frontEnd, *frontEnd, *frontEnd, workspace, defaults, loop, power, urlSession,
+        bundle, locale, clock, processInfo, runner, propertyLists, layout.standInToolPaths()});
+    application.setDelegateWillTerminate([&] { controller->applicationWillTerminate(); });
+    application.addExitStep([&] { defaults.flushIfChanged(); });
+    application.addExitStep([&] { frontEnd->restore(); });
+    terminate = [&] { application.terminate(); };
+
+    frontEnd->start(terminate);
+    loop.post([&] { controller->applicationDidFinishLaunching(); });
+    loop.run();
+    return 0;
+}

@@ -1,0 +1,244 @@
+#include "platform/terminal/line_front_end.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <nlohmann/json.hpp>
+
+namespace dorvane {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+json describeMenu(const Menu& menu) {
+    json items = json::array();
+    for (const MenuItem& item : menu.items) {
+        if (item.separator) {
+            items.push_back({{"separator", true}});
+            continue;
+        }
+        json described = {{"title", item.title},
+                          {"enabled", item.enabled},
+                          {"checked", item.checked},
+                          {"bold", item.bold},
+                          {"key", item.keyEquivalent}};
+        if (item.submenu) {
+            described["submenu"] = describeMenu(*item.submenu);
+        }
+        items.push_back(std::move(described));
+    }
+    return items;
+}
+
+// Editable fields, each with the label that stands before it in the view.
+json describeFields(const AccessoryView& view) {
+    json fields = json::array();
+    std::string label;
+    for (const TextField& field : view.fields) {
+        if (!field.editable) {
+            label = field.text;
+            continue;
+        }
+        fields.push_back(
+            {{"label", label}, {"text", field.text}, {"placeholder", field.placeholder}});
+        label.clear();
+    }
+    return fields;
+}
+
+class LineStatusItem : public StatusItem {
+public:
+    explicit LineStatusItem(LineFrontEnd& frontEnd) : frontEnd_(frontEnd) {}
+    void setTitle(const std::string& title) override {
+        frontEnd_.emit(json{{"title", title}}.dump());
+    }
+    void setToolTip(const std::string& toolTip) override {
+        frontEnd_.emit(json{{"tooltip", toolTip}}.dump());
+    }
+    void setMenu(std::shared_ptr<const Menu> menu) override {
+        frontEnd_.emit(json{{"menu", describeMenu(*menu)}}.dump());
+        frontEnd_.setStatusMenu(std::move(menu));
+    }
+
+private:
+    LineFrontEnd& frontEnd_;
+};
+
+}  // namespace
+
+LineFrontEnd::LineFrontEnd(EventLoop& loop, int input, std::FILE* output)
+    : loop_(loop), input_(input), output_(output) {}
+
+std::unique_ptr<StatusItem> LineFrontEnd::createStatusItem() {
+    return std::make_unique<LineStatusItem>(*this);
+}
+
+void LineFrontEnd::emit(const std::string& json) {
+    std::fputs(json.c_str(), output_);
+    std::fputc('\n', output_);
+    std::fflush(output_);
+}
+
+AlertResponse LineFrontEnd::runModal(const Alert& alert) {
+    emit(json{{"alert",
+               {{"title", alert.messageText},
+                {"body", alert.informativeText},
+                {"buttons", alert.buttons},
+                {"fields", describeFields(alert.accessory)}}}}
+             .dump());
+    OpenAlert open;
+    openAlerts_.push_back(&open);
+    loop_.runModal([&] { return open.answer.has_value(); });
+    openAlerts_.pop_back();
+    if (!open.answer) {
+        return {kAlertSecondButtonReturn, {}};  // the loop was stopped with the alert open
+    }
+    // The answer names the editable fields; the response lists every field, labels included.
+    AlertResponse response{open.answer->code, {}};
+    std::size_t next = 0;
+    for (const TextField& field : alert.accessory.fields) {
+        const bool answered = field.editable && next < open.answer->fieldTexts.size();
+        response.fieldTexts.push_back(answered ? open.answer->fieldTexts[next] : field.text);
+        next += field.editable ? 1 : 0;
+    }
+    return response;
+}
+
+void LineFrontEnd::setString(const std::string& text) {
+    emit(json{{"clipboard", text}}.dump());
+}
+
+void LineFrontEnd::activate() {
+    emit(json{{"activate", true}}.dump());
+}
+
+void LineFrontEnd::setMainMenu(std::shared_ptr<const Menu> menu) {
+    emit(json{{"main_menu", describeMenu(*menu)}}.dump());
+    mainMenu_ = std::move(menu);
+}
+
+void LineFrontEnd::openURL(const std::string& url) {
+    emit(json{{"open_url", url}}.dump());
+}
+
+void LineFrontEnd::restore() {
+    emit(json{{"terminated", true}}.dump());
+}
+
+void LineFrontEnd::start(std::function<void()> endOfInput) {
+    endOfInput_ = std::move(endOfInput);
+    loop_.watch(input_, [this] { readInput(); });
+}
+
+void LineFrontEnd::readInput() {
+    std::array<char, 4096> buffer;
+    const ssize_t count = ::read(input_, buffer.data(), buffer.size());
+    if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
+        return;
+    }
+    if (count <= 0) {
+        // The end of the input ends the application as a system termination does.
+        if (endOfInput_) {
+            endOfInput_();
+        }
+        return;
+    }
+    pending_.append(buffer.data(), static_cast<std::size_t>(count));
+    std::size_t end = 0;
+    while ((end = pending_.find('\n')) != std::string::npos) {
+        const std::string line = pending_.substr(0, end);
+        pending_.erase(0, end + 1);
+        if (!line.empty()) {
+            handleLine(line);
+        }
+    }
+}
+
+void LineFrontEnd::handleLine(const std::string& line) {
+    const auto fail = [this](const std::string& why) { emit(json{{"error", why}}.dump()); };
+    const json message = json::parse(line, nullptr, false);
+    if (!message.is_object() || message.size() == 0) {
+        fail("not a JSON object");
+        return;
+    }
+    if (const auto answer = message.find("answer"); answer != message.end()) {
+        if (openAlerts_.empty()) {
+            fail("no alert is open");
+            return;
+        }
+        if (!answer->is_number_integer()) {
+            fail("answer takes a response code, 1000 for the first button");
+            return;
+        }
+        AlertResponse response{answer->get<int>(), {}};
+        if (const auto fields = message.find("fields"); fields != message.end()) {
+            if (!fields->is_array() || !std::all_of(fields->begin(), fields->end(),
+                                                    [](const json& f) { return f.is_string(); })) {
+                fail("fields takes a list of texts");
+                return;
+            }
+            response.fieldTexts = fields->get<std::vector<std::string>>();
+        }
+        openAlerts_.back()->answer = std::move(response);
+        return;
+    }
+    if (const auto key = message.find("key"); key != message.end()) {
+        const MenuItem* item = key->is_string() && mainMenu_
+                                   ? findKeyEquivalent(*mainMenu_, key->get<std::string>())
+                                   : nullptr;
+        if (item == nullptr || !item->action) {
+            fail("no main-menu command has that key");
+            return;
+        }
+        // Main-menu keys work with an alert open too, as they do in a dialog on the Mac: the
+        // command runs inside the alert's modal loop.
+        const MenuItem chosen = *item;
+        chosen.action(chosen);
+        return;
+    }
+    if (const auto path = message.find("choose"); path != message.end()) {
+        if (!openAlerts_.empty()) {
+            fail("an alert is open");
+            return;
+        }
+        if (!path->is_array() || path->empty() || !statusMenu_) {
+            fail("choose takes a path of menu indices or titles");
+            return;
+        }
+        const Menu* menu = statusMenu_.get();
+        const MenuItem* item = nullptr;
+        for (const json& step : *path) {
+            if (menu == nullptr) {
+                fail("the path goes past a row without a submenu");
+                return;
+            }
+            item = nullptr;
+            if (step.is_number_unsigned() && step.get<std::size_t>() < menu->items.size()) {
+                item = &menu->items[step.get<std::size_t>()];
+            } else if (step.is_string()) {
+                for (const MenuItem& candidate : menu->items) {
+                    if (!candidate.separator && candidate.title == step.get<std::string>()) {
+                        item = &candidate;
+                        break;
+                    }
+                }
+            }
+            if (item == nullptr || item->separator || !item->enabled) {
+                fail("no enabled row " + step.dump());
+                return;
+            }
+            menu = item->submenu.get();
+        }
+        if (!item->action) {
+            fail("that row does nothing");
+            return;
+        }
+        // Menu commands are delivered on the main queue.
+        loop_.post([chosen = *item] { chosen.action(chosen); });
+        return;
+    }
+    fail("unknown message");
+}
+
+}  // namespace dorvane

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/event_loop.h"
+#include "platform/terminal/front_end.h"
+
+namespace dorvane {
+
+// The front end for scripts and end-to-end tests: JSON Lines on standard output and input.
+//   out: {"title":T} {"tooltip":T} {"menu":[ITEM...]} {"main_menu":[ITEM...]}
+//        {"alert":{"title":T,"body":T,"buttons":[T...],"fields":[{"label":T,"text":T,"placeholder":T}...]}}
+//        {"clipboard":T} {"open_url":U} {"activate":true} {"terminated":true} {"error":T}
+//   ITEM: {"title":T,"enabled":B,"checked":B,"bold":B,"key":K,"submenu":[ITEM...]} or
+//   {"separator":true} in:  {"choose":[PATH...]}  a path of menu indices or titles into the status
+//   menu
+//        {"answer":CODE,"fields":[T...]}  for the innermost open alert (CODE 1000 is its first
+//        button)
+//        {"key":K}  a main-menu key equivalent, such as "q"
+class LineFrontEnd : public FrontEnd {
+public:
+    LineFrontEnd(EventLoop& loop, int input, std::FILE* output);
+
+    std::unique_ptr<StatusItem> createStatusItem() override;
+    AlertResponse runModal(const Alert& alert) override;
+    void setString(const std::string& text) override;
+    void start(std::function<void()> endOfInput) override;
+    void activate() override;
+    void setMainMenu(std::shared_ptr<const Menu> menu) override;
+    void openURL(const std::string& url) override;
+    void restore() override;
+
+    // Takes one input line; public so that the protocol can be tested without a process.
+    void handleLine(const std::string& line);
+    void emit(const std::string& json);
+    void setStatusMenu(std::shared_ptr<const Menu> menu) { statusMenu_ = std::move(menu); }
+
+private:
+    void readInput();
+
+    struct OpenAlert {
+        std::optional<AlertResponse> answer;
+    };
+
+    EventLoop& loop_;
+    int input_;
+    std::FILE* output_;
+    std::string pending_;
+    std::function<void()> endOfInput_;
+    std::shared_ptr<const Menu> statusMenu_;
+    std::shared_ptr<const Menu> mainMenu_;
+    std::vector<OpenAlert*> openAlerts_;
+};
+
+}  // namespace dorvane

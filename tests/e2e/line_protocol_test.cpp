@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include "e2e/app_process.h"
+#include "platform/linux/libplist_property_lists.h"
+#include "sim_state.h"
+#include "system/atomic_file.h"
+
+namespace dorvane {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing::AppProcess;
+
+sim::State notebookState(const AppProcess& app) {
+    return *sim::StateFile(app.notebook.statePath()).read(nullptr);
+}
+
+std::optional<PlistValue> storedSetting(const AppProcess& app, const std::string& key) {
+    LibplistPropertyLists plists;
+    const auto root = plists.parse(readWholeFile(app.defaultsPath()).value_or(""), nullptr);
+    const auto* settings = root ? std::get_if<PlistDictionary>(&root->value) : nullptr;
+    if (settings == nullptr || !settings->contains(key))
+        return std::nullopt;
+    return settings->at(key);
+}
+
+bool isAlert(const json& m, const std::string& title) {
+    return m.contains("alert") && m["alert"]["title"] == title;
+}
+
+TEST(LineProtocol, StartsPullsTheAdapterAndSwitchesModes) {
+    AppProcess app;
+    app.control({"privilege", "grant"});
+    app.start();
+    ASSERT_TRUE(app.waitForKey("main_menu"));
+    ASSERT_TRUE(app.waitForTitle("Dorvane")) << "the placeholder first";
+    ASSERT_TRUE(app.waitForTitle("Awake"));
+    ASSERT_TRUE(app.waitForKey("menu"));
+    EXPECT_EQ(app.menu[0]["title"], "Dorvane");
+    EXPECT_EQ(app.row("Awake on Power Adapter")["checked"], true);
+    EXPECT_TRUE(notebookState(app).sleepDisabled);
+
+    app.control({"power", "battery"});
+    ASSERT_TRUE(app.waitForTitle("Normal"));
+    EXPECT_FALSE(notebookState(app).sleepDisabled);
+
+    app.send(R"({"choose":["Always Awake"]})");
+    ASSERT_TRUE(app.waitForTitle("Awake"));
+    ASSERT_TRUE(app.waitForKey("menu"));
+    EXPECT_EQ(app.row("Always Awake")["checked"], true);
+    EXPECT_EQ(app.row("Quiet Hours (Power Adapter Mode Only)")["enabled"], false);
+    EXPECT_TRUE(notebookState(app).sleepDisabled);
+    ASSERT_TRUE(app.waitFor([](const json&) { return false; }, 1200ms) == false);
+    EXPECT_EQ(storedSetting(app, "runMode")->value, PlistValue{std::int64_t{1}}.value)
+        << "flushed by itself";
+
+    app.send(R"({"choose":[8]})");  // the first mode row, by index
+    ASSERT_TRUE(app.waitForTitle("Normal"));
+    app.send(R"({"choose":["No Such Row"]})");
+    ASSERT_TRUE(app.waitForKey("error"));
+}
+
+TEST(LineProtocol, SetsQuietHoursThroughTheDialog) {
+    AppProcess app;
+    app.control({"privilege", "grant"});
+    app.start();
+    ASSERT_TRUE(app.waitForKey("menu"));
+    app.send(R"({"choose":["Quiet Hours","Set Quiet Hours…"]})");
+    ASSERT_TRUE(app.waitFor([](const json& m) { return isAlert(m, "Quiet Hours"); }));
+    const json& fields = app.messages.back()["alert"]["fields"];
+    ASSERT_EQ(fields.size(), 2u);
+    EXPECT_EQ(fields[0]["label"], "From:");
+    EXPECT_EQ(fields[0]["text"], "00:00");
+    EXPECT_EQ(fields[1]["placeholder"], "07:00");
+    app.send(R"({"choose":["Always Awake"]})");
+    ASSERT_TRUE(app.waitForKey("error")) << "no menu while an alert is open";
+    app.send(R"({"answer":1000,"fields":["22:00","6:00"]})");
+    ASSERT_TRUE(app.waitFor([](const json& m) {
+        return m.contains("menu") && m["menu"][10]["submenu"][1]["checked"] == true;
+    }));
+    EXPECT_EQ(app.menu[10]["submenu"][1]["title"], "22:00 \u2013 06:00");
+    EXPECT_EQ(storedSetting(app, "quietHoursStart")->value, PlistValue{std::string("22:00")}.value);
+    EXPECT_EQ(storedSetting(app, "quietHoursEnd")->value, PlistValue{std::string("06:00")}.value);
+    EXPECT_EQ(storedSetting(app, "quietHoursEnabled")->value, PlistValue{true}.value);
+    const sim::State state = notebookState(app);
+    ASSERT_TRUE(state.wakeSlot.has_value());
+    EXPECT_EQ(state.wakeSlot->time, "06:00:00");
+}
+
+TEST(LineProtocol, CopiesThePrivilegeCommandAndQuitsRestoring) {
+    AppProcess app;
+    app.control({"privilege", "grant"});
+    app.control({"repeat", "set", "wake", "SU", "09:00:00"});  // somebody else's event stays
+    app.start();
+    ASSERT_TRUE(app.waitForKey("menu"));
+    app.send(R"({"choose":["Copy Permission Command"]})");
+    ASSERT_TRUE(app.waitForKey("clipboard"));
+    const std::string command = app.messages.back()["clipboard"];
+    EXPECT_TRUE(
+        command.starts_with("printf '#" + std::to_string(::getuid()) + " ALL=(root) NOPASSWD: "));
+    ASSERT_TRUE(app.waitFor([](const json& m) { return isAlert(m, "Permission Command Copied"); }));
+    app.send(R"({"answer":1000})");
+    app.send(R"({"key":"q"})");
+    ASSERT_TRUE(app.waitForKey("terminated"));
+    EXPECT_EQ(app.wait(), 0);
+    const sim::State state = notebookState(app);
+    EXPECT_FALSE(state.sleepDisabled);
+    EXPECT_TRUE(state.wakeSlot.has_value());
+}
+
+TEST(LineProtocol, QuittingWithoutThePrivilegeOffersACopyARetryOrQuitAnyway) {
+    AppProcess app;
+    app.control({"privilege", "grant"});
+    app.start();
+    ASSERT_TRUE(app.waitForTitle("Awake"));
+    app.control({"privilege", "revoke"});
+    app.send(R"({"key":"q"})");
+    ASSERT_TRUE(
+        app.waitFor([](const json& m) { return isAlert(m, "Could not restore normal sleep."); }));
+    EXPECT_EQ(app.messages.back()["alert"]["buttons"],
+              json::parse(R"(["Copy Permission Command","Retry","Quit Anyway"])"));
+    app.send(R"({"answer":1001})");  // retry, and it fails again
+    ASSERT_TRUE(app.waitFor(
+        [](const json& m) { return m.contains("alert") && m["alert"]["buttons"].size() == 1; }));
+    app.send(R"({"answer":1000})");
+    app.control({"power", "battery"});
+    ASSERT_TRUE(app.waitForKey("menu")) << "still running";
+    app.send(R"({"key":"q"})");
+    ASSERT_TRUE(
+        app.waitFor([](const json& m) { return isAlert(m, "Could not restore normal sleep."); }));
+    app.send(R"({"answer":1002})");  // quit anyway
+    ASSERT_TRUE(app.waitForKey("terminated"));
+    EXPECT_EQ(app.wait(), 0);
+}
+
+TEST(LineProtocol, TheEndOfInputAndSigtermRestoreSilently) {
+    for (const bool bySignal : {false, true}) {
+        SCOPED_TRACE(bySignal ? "SIGTERM" : "end of input");
+        AppProcess app;
+        app.control({"privilege", "grant"});
+        app.start();
+        ASSERT_TRUE(app.waitForTitle("Awake"));
+        ASSERT_TRUE(notebookState(app).sleepDisabled);
+        bySignal ? app.signal(SIGTERM) : app.closeInput();
+        ASSERT_TRUE(app.waitForKey("terminated"));
+        EXPECT_EQ(app.wait(), 0);
+        EXPECT_FALSE(notebookState(app).sleepDisabled);
+        for (const json& m : app.messages) {
+            EXPECT_FALSE(m.contains("alert"));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace dorvane
