@@ -647,7 +647,7 @@ void TerminalFrontEnd::drawPanel() {
 }
 
 void TerminalFrontEnd::drawMenus() {
-    int right = COLS - 1;  // each level opens to the left of the one before
+    // Each submenu opens over its parent, below the chosen row, stepped in from the right.
     int top = 1;
     for (std::size_t depth = 0; depth < menuPath_.size(); ++depth) {
         const Menu* menu = menuAtDepth(depth);
@@ -656,14 +656,10 @@ void TerminalFrontEnd::drawMenus() {
         }
         int width = 0;
         for (const MenuItem& item : menu->items) {
-            const std::string key =
-                item.keyEquivalent.empty()
-                    ? ""
-                    : "  ^" +
-                          std::string(1, static_cast<char>(std::toupper(item.keyEquivalent[0])));
-            width = std::max(width, columns(widen(item.title)) + static_cast<int>(key.size()) + 6);
+            width = std::max(width, columns(widen(item.title)) + 10);
         }
-        const int left = std::max(kPanelWidth / 2, right - width - 1);
+        const int right = COLS - 1 - 4 * static_cast<int>(depth);
+        const int left = std::max(0, right - width - 1);
         const int inner = right - left - 1;
         mvhline(top, left, ACS_HLINE, inner + 1);
         for (std::size_t i = 0; i < menu->items.size(); ++i) {
@@ -696,7 +692,6 @@ void TerminalFrontEnd::drawMenus() {
         }
         mvhline(top + 1 + static_cast<int>(menu->items.size()), left, ACS_HLINE, inner + 1);
         top += 1 + static_cast<int>(menuPath_[depth]);
-        right = left;
     }
 }
 

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "e2e/app_process.h"
+#include "sim_state.h"
+#include "system/atomic_file.h"
+#include "system/command_runner.h"
+
+namespace dorvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A tmux server of the test's own, with one pane running a plain shell.
+class Tmux {
+public:
+    explicit Tmux(const std::string& environment)
+        : socket_("dorvane-test-" + std::to_string(::getpid())) {
+        run({"new-session", "-d", "-s", "main", "-x", "110", "-y", "32",
+             "env " + environment + " LANG=C.UTF-8 PS1='$ ' bash --norc --noprofile"});
+    }
+    ~Tmux() { run({"kill-server"}); }
+
+    TRBCommandResult run(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), {"-L", socket_});
+        return TRBRunCommand(kTmux, arguments);
+    }
+    void keys(const std::vector<std::string>& keys) const {
+        std::vector<std::string> arguments = {"send-keys", "-t", "main"};
+        arguments.insert(arguments.end(), keys.begin(), keys.end());
+        run(arguments);
+        std::this_thread::sleep_for(150ms);
+    }
+    std::string screen() const { return run({"capture-pane", "-t", "main", "-p"}).output; }
+    bool waitForScreen(const std::string& text, std::chrono::milliseconds limit = 10s) const {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (screen().find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(100ms);
+        }
+        return false;
+    }
+    static constexpr const char* kTmux = "/usr/bin/tmux";
+
+private:
+    std::string socket_;
+};
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(100ms);
+    }
+    return true;
+}
+
+TEST(TerminalFrontEnd, SetsQuietHoursInTheDialogAndQuitsLeavingTheTerminalSane) {
+    if (!std::filesystem::exists(Tmux::kTmux)) {
+        GTEST_SKIP() << "tmux is not installed";
+    }
+    testing::AppProcess app;  // only for its notebook and settings folder
+    app.control({"privilege", "grant"});
+    const std::string configHome = std::filesystem::path(app.defaultsPath()).parent_path().parent_path().string();
+    Tmux tmux("DORVANE_SIM_STATE=" + app.notebook.statePath() + " XDG_CONFIG_HOME=" + configHome);
+    tmux.keys({std::string(DORVANE_APP_BIN) + "; echo EXITED:$?", "Enter"});
+    ASSERT_TRUE(tmux.waitForScreen("Awake")) << tmux.screen();
+    EXPECT_NE(tmux.screen().find("Simulated notebook"), std::string::npos);
+
+    tmux.keys({"Enter"});  // opens the menu
+    ASSERT_TRUE(tmux.waitForScreen("Quit and Restore Sleep")) << tmux.screen();
+    for (int row = 0; row < 9; ++row) tmux.keys({"Down"});  // to Quiet Hours, separators skipped
+    tmux.keys({"Enter"});
+    ASSERT_TRUE(tmux.waitForScreen("Set Quiet Hours")) << tmux.screen();
+    tmux.keys({"Down", "Down", "Enter"});
+    ASSERT_TRUE(tmux.waitForScreen("From:")) << tmux.screen();
+
+    // In the start field: select all, cut, type; in the end field: select all, paste what was cut.
+    tmux.keys({"C-a", "C-x"});
+    tmux.keys({"22:00"});
+    tmux.keys({"Tab", "C-a", "C-v"});
+    ASSERT_TRUE(tmux.waitForScreen("[22:00")) << tmux.screen();
+    ASSERT_TRUE(tmux.waitForScreen("[00:00")) << tmux.screen();
+    tmux.keys({"Enter"});
+    EXPECT_TRUE(waitFor([&] {
+        const std::string stored = readWholeFile(app.defaultsPath()).value_or("");
+        return stored.find("<key>quietHoursStart</key>\n\t<string>22:00</string>") != std::string::npos &&
+               stored.find("<key>quietHoursEnd</key>\n\t<string>00:00</string>") != std::string::npos;
+    })) << readWholeFile(app.defaultsPath()).value_or("");
+
+    tmux.keys({"C-q"});  // quits through the restore path
+    ASSERT_TRUE(tmux.waitForScreen("EXITED:0")) << tmux.screen();
+    const auto state = sim::StateFile(app.notebook.statePath()).read(nullptr);
+    EXPECT_FALSE(state->sleepDisabled);
+    EXPECT_FALSE(state->wakeSlot.has_value());
+    tmux.keys({"stty -a | grep -oE -- '-?(icanon|echo) ' | tr -d '\\n'; echo :SANE", "Enter"});
+    ASSERT_TRUE(tmux.waitForScreen(":SANE")) << tmux.screen();
+    EXPECT_NE(tmux.screen().find("icanon echo :SANE"), std::string::npos) << tmux.screen();
+}
+
+}  // namespace
+}  // namespace dorvane
