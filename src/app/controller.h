@@ -21,9 +21,6 @@ std::chrono::nanoseconds quietHoursTimerPeriod(std::int64_t intervalMinutes);
 
 class TRBController;
 
-// The update manifest's address on the product's own site.
-inline constexpr const char* TRBVersionCheckURL = kVersionCheckURL;
-
 // The launch agent's label: the application's bundle identifier.
 inline constexpr const char* TRBLaunchAgentLabel = "com.dorvane.Dorvane";
 // The power-source change callback: the context is the controller.
@@ -223,6 +220,10 @@ private:
     bool turnSleepSwitchOffBeforeSleeping();
     // The reason shown when the wake event for switched-on quiet hours could not be set.
     std::string wakeFailureReason() const;
+    // Switches quiet hours on with the window now set, or back off with the window they had
+    // when the wake event cannot be set.
+    void switchQuietHoursOnOrFallBack(const std::optional<std::string>& previousStart,
+                                      const std::optional<std::string>& previousEnd);
     // Switches quiet hours off with the window they had, saves, refreshes and says why: the one
     // way back when the wake event for switched-on quiet hours cannot be set.
     void fallBackFromQuietHours(const std::optional<std::string>& start,

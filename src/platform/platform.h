@@ -19,7 +19,7 @@
 namespace dorvane {
 
 // The update manifest on the product's own site.
-inline constexpr const char* kVersionCheckURL = "https://dorvane.app/api/dorvane-version.json";
+inline constexpr const char* TRBVersionCheckURL = "https://dorvane.app/api/dorvane-version.json";
 
 // Everything the controller needs from the platform it runs on, handed to it at construction.
 // The references must outlive the controller.
@@ -41,7 +41,7 @@ struct Platform {
     PropertyLists& propertyLists;
     ToolPaths toolPaths;
     // The update manifest's address; tests hand in one of their own.
-    std::string versionCheckURL = kVersionCheckURL;
+    std::string versionCheckURL = TRBVersionCheckURL;
 };
 
 }  // namespace dorvane

@@ -57,13 +57,19 @@ void TRBController::setQuietHoursOn() {
         setQuietHoursStart(start);
         setQuietHoursEnd(end);
     }
+    switchQuietHoursOnOrFallBack(start, end);
+}
+
+void TRBController::switchQuietHoursOnOrFallBack(const std::optional<std::string>& previousStart,
+                                                 const std::optional<std::string>& previousEnd) {
+    // The settings are stored only once the wake event that ends quiet hours is set.
     setQuietHoursEnabled(true);
     if (syncRepeatWakeSchedule()) {
         saveQuietHoursState();
         refreshWithApplyChange(true);
         return;
     }
-    fallBackFromQuietHours(start, end);
+    fallBackFromQuietHours(previousStart, previousEnd);
 }
 
 void TRBController::fallBackFromQuietHours(const std::optional<std::string>& start,

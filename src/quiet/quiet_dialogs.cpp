@@ -82,13 +82,7 @@ void TRBController::showQuietHoursDialog() {
     setQuietHoursStart(formatString("%02ld:%02ld", {start->hour, start->minute}));
     setQuietHoursEnd(formatString("%02ld:%02ld", {end->hour, end->minute}));
     // Saving a window switches quiet hours on.
-    setQuietHoursEnabled(true);
-    if (syncRepeatWakeSchedule()) {
-        saveQuietHoursState();
-        refreshWithApplyChange(true);
-        return;
-    }
-    fallBackFromQuietHours(previousStart, previousEnd);
+    switchQuietHoursOnOrFallBack(previousStart, previousEnd);
 }
 
 void TRBController::showQuietHoursIntervalDialog() {

@@ -37,7 +37,8 @@ public:
     bool waitForScreen(const std::string& text, std::chrono::milliseconds limit = 10s) const {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (std::chrono::steady_clock::now() < deadline) {
-            if (screen().find(text) != std::string::npos) return true;
+            if (screen().find(text) != std::string::npos)
+                return true;
             std::this_thread::sleep_for(100ms);
         }
         return false;
@@ -51,7 +52,8 @@ private:
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
         std::this_thread::sleep_for(100ms);
     }
     return true;
@@ -63,7 +65,8 @@ TEST(TerminalFrontEnd, SetsQuietHoursInTheDialogAndQuitsLeavingTheTerminalSane) 
     }
     testing::AppProcess app;  // only for its notebook and settings folder
     app.control({"privilege", "grant"});
-    const std::string configHome = std::filesystem::path(app.defaultsPath()).parent_path().parent_path().string();
+    const std::string configHome =
+        std::filesystem::path(app.defaultsPath()).parent_path().parent_path().string();
     Tmux tmux("DORVANE_SIM_STATE=" + app.notebook.statePath() + " XDG_CONFIG_HOME=" + configHome);
     tmux.keys({std::string(DORVANE_APP_BIN) + "; echo EXITED:$?", "Enter"});
     ASSERT_TRUE(tmux.waitForScreen("Awake")) << tmux.screen();
@@ -71,7 +74,8 @@ TEST(TerminalFrontEnd, SetsQuietHoursInTheDialogAndQuitsLeavingTheTerminalSane) 
 
     tmux.keys({"Enter"});  // opens the menu
     ASSERT_TRUE(tmux.waitForScreen("Quit and Restore Sleep")) << tmux.screen();
-    for (int row = 0; row < 9; ++row) tmux.keys({"Down"});  // to Quiet Hours, separators skipped
+    for (int row = 0; row < 9; ++row)
+        tmux.keys({"Down"});  // to Quiet Hours, separators skipped
     tmux.keys({"Enter"});
     ASSERT_TRUE(tmux.waitForScreen("Set Quiet Hours")) << tmux.screen();
     tmux.keys({"Down", "Down", "Enter"});
@@ -86,8 +90,10 @@ TEST(TerminalFrontEnd, SetsQuietHoursInTheDialogAndQuitsLeavingTheTerminalSane) 
     tmux.keys({"Enter"});
     EXPECT_TRUE(waitFor([&] {
         const std::string stored = readWholeFile(app.defaultsPath()).value_or("");
-        return stored.find("<key>quietHoursStart</key>\n\t<string>22:00</string>") != std::string::npos &&
-               stored.find("<key>quietHoursEnd</key>\n\t<string>00:00</string>") != std::string::npos;
+        return stored.find("<key>quietHoursStart</key>\n\t<string>22:00</string>") !=
+                   std::string::npos &&
+               stored.find("<key>quietHoursEnd</key>\n\t<string>00:00</string>") !=
+                   std::string::npos;
     })) << readWholeFile(app.defaultsPath()).value_or("");
 
     tmux.keys({"C-q"});  // quits through the restore path

@@ -158,7 +158,7 @@ TEST(UpdateCheck, EveryOutcomeSilentAndManual) {
             silent ? f.controller->checkForUpdatesSilently(true)
                    : f.controller->manualCheckForUpdates();
             ASSERT_EQ(f.test.urlSession.requests.size(), 1u);
-            EXPECT_EQ(f.test.urlSession.requests[0].url, kVersionCheckURL);
+            EXPECT_EQ(f.test.urlSession.requests[0].url, TRBVersionCheckURL);
             EXPECT_EQ(f.test.urlSession.requests[0].timeout, 10s);
             EXPECT_TRUE(f.test.urlSession.requests[0].ignoreLocalCache);
             f.answer(c.result);
