@@ -1,6 +1,7 @@
 #include "platform/terminal/terminal_front_end.h"
 
 #include <curses.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -301,15 +302,19 @@ void TerminalFrontEnd::openURL(const std::string& url) {
 void TerminalFrontEnd::onInput() {
     wint_t key = 0;
     int kind = 0;
+    bool anyKey = false;
     while ((kind = get_wch(&key)) != ERR) {
+        anyKey = true;
         onKey(key, kind == KEY_CODE_YES);
         if (!started_) {
             return;
         }
     }
-    // get_wch gives ERR at once when nothing is left; a closed terminal reads as the end.
-    char probe = 0;
-    if (::read(STDIN_FILENO, &probe, 0) < 0 && errno != EAGAIN && errno != EINTR && endOfInput_) {
+    // Readable with nothing to read: the terminal has gone. Without this, a closed terminal
+    // would wake the loop for ever.
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    if (!anyKey && ::poll(&input, 1, 0) == 1 &&
+        (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && endOfInput_) {
         endOfInput_();
     }
 }
