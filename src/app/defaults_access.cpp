@@ -1,14 +1,11 @@
 #include "app/defaults_access.h"
 
+#include "app/overloaded.h"
+
 #include <limits>
 
 namespace dorvane {
 namespace {
-
-template <typename... Handlers>
-struct Overloaded : Handlers... {
-    using Handlers::operator()...;
-};
 
 // The integer a text starts with, as the system reads it: blanks skipped, an optional sign, then
 // digits; saturating where the value does not fit.
@@ -33,7 +30,9 @@ std::int64_t leadingInteger(const std::string& text) {
     return negative ? -value : value;
 }
 
-bool textAsBool(const std::string& text) {
+}  // namespace
+
+bool textReadsAsTrue(const std::string& text) {
     const std::size_t i = text.find_first_not_of(" \t\n+-0");
     if (i == std::string::npos) {
         return false;
@@ -42,8 +41,6 @@ bool textAsBool(const std::string& text) {
     return first == 'Y' || first == 'y' || first == 'T' || first == 't' ||
            (first >= '1' && first <= '9');
 }
-
-}  // namespace
 
 std::int64_t integerForKey(const UserDefaults& defaults, const std::string& key) {
     const auto value = defaults.objectForKey(key);
@@ -63,7 +60,7 @@ bool boolForKey(const UserDefaults& defaults, const std::string& key) {
         return false;
     }
     return std::visit(Overloaded{[](bool b) { return b; }, [](std::int64_t n) { return n != 0; },
-                                 [](const std::string& s) { return textAsBool(s); },
+                                 [](const std::string& s) { return textReadsAsTrue(s); },
                                  [](const auto&) { return false; }},
                       *value);
 }

@@ -12,6 +12,10 @@ namespace dorvane {
 // boolean (non-zero) and a boolean as a number; a text reads as a number from its leading
 // digits and as a boolean from its first letter (Y, T or a non-zero digit); a number reads as
 // its decimal text. A missing key reads as 0, false or absent.
+// How a text reads as a boolean: true when its first letter, past blanks, signs and zeros, is Y,
+// T or a digit other than 0.
+bool textReadsAsTrue(const std::string& text);
+
 std::int64_t integerForKey(const UserDefaults& defaults, const std::string& key);
 bool boolForKey(const UserDefaults& defaults, const std::string& key);
 std::optional<std::string> stringForKey(const UserDefaults& defaults, const std::string& key);

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "app/controller.h"
+#include "app/defaults_access.h"
 #include "app/defaults_keys.h"
 #include "system/atomic_file.h"
 
@@ -11,7 +12,7 @@ namespace dorvane {
 namespace {
 
 // How a value reads as a boolean, as the system's property-list readers take it: a number when
-// it is not zero, a text when it begins with Y, T or a digit other than 0.
+// it is not zero, a text by the defaults' own rule.
 bool readsAsTrue(const PlistValue& value) {
     if (const auto* b = std::get_if<bool>(&value.value))
         return *b;
@@ -19,13 +20,8 @@ bool readsAsTrue(const PlistValue& value) {
         return *n != 0;
     if (const auto* d = std::get_if<double>(&value.value))
         return *d != 0;
-    if (const auto* text = std::get_if<std::string>(&value.value)) {
-        const std::size_t first = text->find_first_not_of(" \t\n+-0");
-        if (first == std::string::npos)
-            return false;
-        const char c = (*text)[first];
-        return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
-    }
+    if (const auto* text = std::get_if<std::string>(&value.value))
+        return textReadsAsTrue(*text);
     return false;
 }
 

@@ -3,16 +3,11 @@
 namespace dorvane::testing {
 namespace {
 
-bool runLess(const Run& a, const Run& b) {
-    return std::tie(a.program, a.arguments) < std::tie(b.program, b.arguments);
-}
-
 using Args = std::vector<std::string>;
 
 }  // namespace
 
-FakeNotebook::FakeNotebook(FakeCommandRunner& runner, ToolPaths paths)
-    : paths_(std::move(paths)), failures_(runLess), runCounts_(runLess) {
+FakeNotebook::FakeNotebook(FakeCommandRunner& runner, ToolPaths paths) : paths_(std::move(paths)) {
     runner.handler = [this](const Run& run) { return answer(run); };
 }
 

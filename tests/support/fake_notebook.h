@@ -33,8 +33,8 @@ private:
         TRBCommandResult result;
     };
     ToolPaths paths_;
-    std::map<Run, Failure, bool (*)(const Run&, const Run&)> failures_;
-    std::map<Run, int, bool (*)(const Run&, const Run&)> runCounts_;
+    std::map<Run, Failure, RunLess> failures_;
+    std::map<Run, int, RunLess> runCounts_;
 };
 
 }  // namespace dorvane::testing

@@ -33,6 +33,13 @@ struct Run {
 };
 std::ostream& operator<<(std::ostream& out, const Run& run);
 
+// Orders runs, so they can key a map.
+struct RunLess {
+    bool operator()(const Run& a, const Run& b) const {
+        return std::tie(a.program, a.arguments) < std::tie(b.program, b.arguments);
+    }
+};
+
 // Records every run and answers from a script: an answer set for a command line stays until it
 // is replaced. A run nobody scripted is a test failure.
 class FakeCommandRunner : public CommandRunner {
@@ -55,11 +62,6 @@ public:
     std::function<std::optional<TRBCommandResult>(const Run&)> handler;
 
 private:
-    struct RunLess {
-        bool operator()(const Run& a, const Run& b) const {
-            return std::tie(a.program, a.arguments) < std::tie(b.program, b.arguments);
-        }
-    };
     std::map<Run, TRBCommandResult, RunLess> answers_;
     std::map<Run, std::deque<TRBCommandResult>, RunLess> onceAnswers_;
 };

@@ -505,12 +505,10 @@ int runControl(StateFile& file, const Args& args) {
         std::cout << kUsage;
         return args.empty() ? 2 : 0;
     }
-    if (std::find(args.begin() + 1, args.end(), "--help") != args.end() && args[0] != "fail" &&
-        args[0] != "garble") {
-        std::cout << usageOf(args[0]);
-        return 0;
-    }
-    if (args.size() == 2 && args[1] == "--help") {
+    // fail and garble may carry "--help" as a text of their own; alone it asks for help.
+    const bool asksForHelp = std::find(args.begin() + 1, args.end(), "--help") != args.end() &&
+                             (args.size() == 2 || (args[0] != "fail" && args[0] != "garble"));
+    if (asksForHelp) {
         std::cout << usageOf(args[0]);
         return 0;
     }

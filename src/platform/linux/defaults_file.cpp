@@ -1,5 +1,7 @@
 #include "platform/linux/defaults_file.h"
 
+#include "app/overloaded.h"
+
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -9,11 +11,6 @@
 
 namespace dorvane {
 namespace {
-
-template <typename... Handlers>
-struct Overloaded : Handlers... {
-    using Handlers::operator()...;
-};
 
 PlistValue toPlist(const DictionaryValue& value) {
     return std::visit([](const auto& v) { return PlistValue{v}; }, value);

@@ -1,5 +1,7 @@
 #include "platform/linux/libplist_property_lists.h"
 
+#include "app/overloaded.h"
+
 #include <plist/plist.h>
 
 #include <cstdlib>
@@ -19,11 +21,6 @@ struct MallocFree {
 
 // libplist counts dates in seconds from the start of 2001, as property lists do.
 constexpr std::int64_t kSecondsFrom1970To2001 = 978'307'200;
-
-template <typename... Handlers>
-struct Overloaded : Handlers... {
-    using Handlers::operator()...;
-};
 
 plist_t toNode(const PlistValue& value) {
     return std::visit(
