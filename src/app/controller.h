@@ -52,6 +52,9 @@ public:
     void setPowerSource(PowerSource source) { powerSource_ = source; }
     std::optional<bool> sleepDisabled() const { return sleepDisabled_; }
     void setSleepDisabled(std::optional<bool> disabled) { sleepDisabled_ = disabled; }
+    // The internal battery's charge in percent, read with the power source; absent when unknown.
+    std::optional<std::int64_t> batteryCharge() const { return batteryCharge_; }
+    void setBatteryCharge(std::optional<std::int64_t> charge) { batteryCharge_ = charge; }
     std::optional<bool> clamshellClosed() const { return clamshellClosed_; }
     void setClamshellClosed(std::optional<bool> closed) { clamshellClosed_ = closed; }
     const std::optional<std::string>& lastMessage() const { return lastMessage_; }
@@ -168,6 +171,12 @@ public:
     std::string runModeLabel() const;
     std::string currentModeMessage() const;
     std::string appliedMessageForDesiredSleepDisabled(bool disabled) const;
+    // The charge at or below which run mode 1 lets a machine on battery sleep; 0 turns it off.
+    static constexpr std::int64_t kDefaultBatteryFloorPercent = 10;
+    static constexpr std::int64_t kMaximumBatteryFloorPercent = 50;
+    std::int64_t batteryFloorPercent() const;
+    // True on battery with a charge read at or below a floor that is on.
+    bool batteryFloorReached() const;
 
     // ---- Status item and labels ----
     void updateStatusItem();
@@ -216,6 +225,8 @@ private:
     void finishUpdateCheck(const UrlResult& result, bool silent);
     // Cancels and drops both timers.
     void cancelTimers();
+    // Says that run mode 1 lets the machine sleep because of the battery's charge.
+    std::string batteryFloorMessage() const;
     // Turns the switch off ahead of a sleep request; true when it now reads off.
     bool turnSleepSwitchOffBeforeSleeping();
     // The reason shown when the wake event for switched-on quiet hours could not be set.
@@ -249,6 +260,7 @@ private:
     RunMode runMode_ = RunMode::PowerAdapter;
     PowerSource powerSource_ = PowerSource::AC;
     std::optional<bool> sleepDisabled_;
+    std::optional<std::int64_t> batteryCharge_;
     std::optional<bool> clamshellClosed_;
     std::optional<std::string> lastMessage_;
     std::optional<std::string> lastError_;

@@ -12,6 +12,7 @@ inline constexpr const char* kWakeScheduleClaimed = "wakeScheduleClaimed";
 inline constexpr const char* kAppOwnedWakeSchedule = "appOwnedWakeSchedule";
 inline constexpr const char* kLastUpdateCheckAt = "lastUpdateCheckAt";
 inline constexpr const char* kLaunchAtLoginEnabled = "launchAtLoginEnabled";
+inline constexpr const char* kBatteryFloorPercent = "batteryFloorPercent";
 
 // The entries of the "appOwnedWakeSchedule" record.
 namespace wake_record {

@@ -1,10 +1,33 @@
 #include "app/controller.h"
+#include "app/defaults_access.h"
+#include "app/defaults_keys.h"
 
 namespace dorvane {
 
+std::int64_t TRBController::batteryFloorPercent() const {
+    // Only an integer in range counts: anything else a user may have written reads as the
+    // default, so a typo never turns the guard off.
+    const auto stored = platform_.defaults.objectForKey(defaults_keys::kBatteryFloorPercent);
+    const auto* floor = stored ? std::get_if<std::int64_t>(&*stored) : nullptr;
+    if (floor == nullptr || *floor < 0 || *floor > kMaximumBatteryFloorPercent) {
+        return kDefaultBatteryFloorPercent;
+    }
+    return *floor;
+}
+
+bool TRBController::batteryFloorReached() const {
+    if (powerSource() != PowerSource::Battery || !batteryCharge()) {
+        return false;
+    }
+    const std::int64_t floor = batteryFloorPercent();
+    return floor > 0 && *batteryCharge() <= floor;
+}
+
 std::optional<bool> TRBController::desiredSleepDisabled() const {
+    // Run mode 1 keeps the machine awake except on a battery about to run flat: a notebook that
+    // cannot sleep would otherwise switch off hard and lose whatever was open.
     if (runMode() == RunMode::AlwaysAwake) {
-        return true;
+        return !batteryFloorReached();
     }
     if (isInQuietHours()) {
         return false;
@@ -24,8 +47,16 @@ std::string TRBController::runModeLabel() const {
                                                        : "mode.power_adapter");
 }
 
+std::string TRBController::batteryFloorMessage() const {
+    return localizedFormat("status.battery_floor_format",
+                           {batteryCharge().value_or(0), batteryFloorPercent()});
+}
+
 std::string TRBController::currentModeMessage() const {
     if (runMode() == RunMode::AlwaysAwake) {
+        if (batteryFloorReached()) {
+            return batteryFloorMessage();
+        }
         return localized("status.always_awake_active");
     }
     return localized(powerSource() == PowerSource::AC ? "status.power_adapter_active"
@@ -34,6 +65,9 @@ std::string TRBController::currentModeMessage() const {
 
 std::string TRBController::appliedMessageForDesiredSleepDisabled(bool disabled) const {
     if (runMode() == RunMode::AlwaysAwake) {
+        if (!disabled) {
+            return batteryFloorMessage();
+        }
         return localized("status.applied_always_awake");
     }
     return localized(disabled ? "status.applied_power_adapter" : "status.applied_battery_sleep");
@@ -71,8 +105,9 @@ void TRBController::refreshWithApplyChange(bool apply) {
     }
 
     // The lid closed on battery puts the machine to sleep at once, at every refresh while it
-    // stays so.
-    if (runMode() == RunMode::PowerAdapter && apply && powerSource() == PowerSource::Battery &&
+    // stays so: in run mode 0 always, in run mode 1 once the battery is down to its floor.
+    const bool sleepsOnBattery = runMode() == RunMode::PowerAdapter || batteryFloorReached();
+    if (sleepsOnBattery && apply && powerSource() == PowerSource::Battery &&
         clamshellClosed().value_or(false)) {
         if (turnSleepSwitchOffBeforeSleeping()) {
             requestSystemSleep();

@@ -6,10 +6,13 @@ namespace dorvane {
 PowerSource TRBController::readPowerSource() {
     const TRBCommandResult result =
         platform_.commands.run(platform_.toolPaths.pmset, tool_args::kPowerSource);
+    // The battery's charge comes from the same listing, so it is as fresh as the power source.
     if (result.status != 0) {
+        setBatteryCharge(std::nullopt);
         setLastError(localized("error.read_power_state_failed"));
         return PowerSource::Unknown;
     }
+    setBatteryCharge(parseBatteryCharge(result.output));
     return parsePowerSource(result.output);
 }
 

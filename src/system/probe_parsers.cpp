@@ -14,6 +14,34 @@ PowerSource parsePowerSource(std::string_view listing) {
     return PowerSource::Unknown;
 }
 
+std::optional<std::int64_t> parseBatteryCharge(std::string_view listing) {
+    for (const std::string_view line : splitLines(listing)) {
+        const std::size_t name = line.find("-InternalBattery-");
+        if (name == std::string_view::npos) {
+            continue;
+        }
+        // Only the first battery line counts: a charge that cannot be read there is no charge.
+        const std::size_t idEnd = line.find(')', name);
+        if (idEnd == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const std::string_view rest = trimBlanks(line.substr(idEnd + 1));
+        const std::size_t digits = rest.find('%');
+        if (digits == 0 || digits > 3 || digits == std::string_view::npos) {
+            return std::nullopt;
+        }
+        std::int64_t charge = 0;
+        for (const char c : rest.substr(0, digits)) {
+            if (c < '0' || c > '9') {
+                return std::nullopt;
+            }
+            charge = charge * 10 + (c - '0');
+        }
+        return charge <= 100 ? std::optional(charge) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
 bool parseSleepSwitch(std::string_view listing) {
     for (const std::string_view line : splitLines(listing)) {
         const std::string_view trimmed = trimBlanks(line);

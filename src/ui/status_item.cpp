@@ -19,14 +19,16 @@ void TRBController::updateStatusItem() {
 }
 
 std::string TRBController::powerSourceLabel() const {
-    switch (powerSource()) {
-        case PowerSource::AC:
-            return localized("value.power.ac");
-        case PowerSource::Battery:
-            return localized("value.power.battery");
-        default:
-            return localized("value.power.unknown");
+    const char* key = "value.power.unknown";
+    if (powerSource() == PowerSource::AC) {
+        key = "value.power.ac";
+    } else if (powerSource() == PowerSource::Battery) {
+        key = "value.power.battery";
     }
+    if (!batteryCharge()) {
+        return localized(key);
+    }
+    return localizedFormat("value.power.with_charge_format", {localized(key), *batteryCharge()});
 }
 
 std::string TRBController::clamshellLabel() const {

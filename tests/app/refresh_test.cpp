@@ -416,6 +416,85 @@ TEST(Refresh, QuietHoursBeginAgainAfterTheWindowWasLeft) {
     EXPECT_TRUE(notebook.state.sleepDisabled == false);
 }
 
+TEST(Refresh, RunMode1LetsABatteryAtItsFloorSleep) {
+    struct Case {
+        const char* what;
+        sim::Power power;
+        std::optional<int> charge;  // absent: the listing carries no readable charge
+        sim::Lid lid;
+        Switch sleepSwitch;
+        std::optional<DefaultsValue> floor;
+        std::vector<testing::Run> runs;
+        std::string message;
+        std::string title;
+    };
+    const std::optional<DefaultsValue> unset;
+    const std::optional<DefaultsValue> off = std::int64_t{0};
+    // clang-format off
+    const Case cases[] = {
+        {"one above the floor: awake", BAT, 11, OPEN, Switch::On, unset, {PS, G, IO}, "status.always_awake_active", "status.awake"},
+        {"at the floor: switch cleared", BAT, 10, OPEN, Switch::On, unset, {PS, G, IO, OFF, G}, "floor 10/10", "status.sleep"},
+        {"below, lid open, switch off: stays off", BAT, 8, OPEN, Switch::Off, unset, {PS, G, IO}, "floor 8/10", "status.sleep"},
+        {"below, lid closed: cleared, then sleep", BAT, 8, CLOSED, Switch::On, unset, {PS, G, IO, OFF, G, SLEEP}, "status.unplugged_lid_closed", "status.sleep"},
+        {"below, lid closed, switch off: sleep", BAT, 8, CLOSED, Switch::Off, unset, {PS, G, IO, SLEEP}, "status.unplugged_lid_closed", "status.sleep"},
+        {"floor turned off", BAT, 8, CLOSED, Switch::On, off, {PS, G, IO}, "status.always_awake_active", "status.awake"},
+        {"no charge readable", BAT, std::nullopt, CLOSED, Switch::On, unset, {PS, G, IO}, "status.always_awake_active", "status.awake"},
+        {"on the adapter below the floor", AC, 3, CLOSED, Switch::On, unset, {PS, G, IO}, "status.always_awake_active", "status.awake"},
+        {"back above the floor: awake again", BAT, 11, CLOSED, Switch::Off, unset, {PS, G, IO, ON, G}, "status.applied_always_awake", "status.awake"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::TestPlatform test;
+        test.bundle.texts["status.battery_floor_format"] = "floor %ld/%ld";
+        testing::FakeNotebook notebook(test.commands, kPaths);
+        notebook.state.power = c.power;
+        notebook.state.batteryPercent = c.charge.value_or(50);
+        notebook.state.lid = c.lid;
+        notebook.state.sleepDisabled = c.sleepSwitch == Switch::On;
+        notebook.state.sleepSwitchEverSet = true;
+        notebook.state.privilegeInstalled = true;
+        if (!c.charge) {
+            notebook.fail(PS, testing::succeeded("Now drawing from 'Battery Power'\n"));
+        }
+        if (c.floor) {
+            test.defaults.values["batteryFloorPercent"] = *c.floor;
+        }
+        auto controller = test.makeController();
+        controller->setStatusItem(test.statusBar.createStatusItem());
+        controller->setRunMode(M1);
+
+        controller->refreshWithApplyChange(true);
+
+        EXPECT_EQ(test.commands.runs, c.runs);
+        EXPECT_EQ(controller->lastMessage(), c.message);
+        EXPECT_EQ(controller->lastError(), std::nullopt);
+        EXPECT_EQ(test.statusBar.lastCreated->title, c.title);
+    }
+}
+
+TEST(Refresh, TheBatteryFloorSettingReadsOnlyIntegersInRange) {
+    // clang-format off
+    const std::pair<std::optional<DefaultsValue>, std::int64_t> cases[] = {
+        {std::nullopt, 10},
+        {std::int64_t{0}, 0},
+        {std::int64_t{1}, 1},
+        {std::int64_t{50}, 50},
+        {std::int64_t{51}, 10},
+        {std::int64_t{-1}, 10},
+        {std::string("5"), 10},
+        {true, 10},
+    };
+    // clang-format on
+    for (const auto& [stored, want] : cases) {
+        testing::TestPlatform test;
+        if (stored) {
+            test.defaults.values["batteryFloorPercent"] = *stored;
+        }
+        EXPECT_EQ(test.makeController()->batteryFloorPercent(), want);
+    }
+}
+
 // The same refresh against the simulated notebook: real runner, real stand-ins.
 struct SimRefresh {
     testing::SimNotebook notebook;
@@ -450,6 +529,27 @@ TEST(RefreshOnTheSimulatedNotebook, PullingTheAdapterWithTheLidClosedEndsAsleep)
     const std::string status = sim.control({"status"});
     EXPECT_NE(status.find("normal sleep (0)"), std::string::npos) << status;
     EXPECT_NE(sim.control({"events"}).find("sleep-request"), std::string::npos);
+}
+
+TEST(RefreshOnTheSimulatedNotebook, RunMode1SleepsAtTheBatteryFloorAndWakesBackOnTheAdapter) {
+    SimRefresh sim;
+    sim.control({"privilege", "grant"});
+    sim.controller->setRunMode(RunMode::AlwaysAwake);
+    sim.control({"lid", "closed"});
+    sim.control({"power", "battery", "30"});
+    sim.controller->refreshWithApplyChange(true);
+    EXPECT_EQ(sim.controller->lastMessage(), "status.applied_always_awake");
+
+    sim.control({"power", "battery", "9"});
+    sim.controller->refreshWithApplyChange(true);
+    EXPECT_EQ(sim.controller->lastMessage(), "status.unplugged_lid_closed");
+    EXPECT_NE(sim.control({"status"}).find("normal sleep (0)"), std::string::npos);
+    EXPECT_NE(sim.control({"events"}).find("sleep-request"), std::string::npos);
+
+    sim.control({"power", "ac"});
+    sim.controller->refreshWithApplyChange(true);
+    EXPECT_EQ(sim.controller->lastMessage(), "status.applied_always_awake");
+    EXPECT_NE(sim.control({"status"}).find("sleep disabled (1)"), std::string::npos);
 }
 
 TEST(RefreshOnTheSimulatedNotebook, WithoutThePrivilegeTheTitleSaysError) {

@@ -55,6 +55,36 @@ TEST(PowerSourceParser, AdapterIsTestedFirst) {
     }
 }
 
+TEST(BatteryChargeParser, ReadsOnlyAWholePercentOnTheFirstBatteryLine) {
+    struct Case {
+        const char* what;
+        std::string listing;
+        std::optional<std::int64_t> want;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"on the adapter, full", kPowerListingAC, 100},
+        {"on battery", kPowerListingBattery, 87},
+        {"empty", "", std::nullopt},
+        {"a desktop: no battery line", "Now drawing from 'AC Power'\n", std::nullopt},
+        {"a UPS only", "Now drawing from 'UPS Power'\n -Back-UPS (id=8)\t55%; charging\n", std::nullopt},
+        {"empty battery", " -InternalBattery-0 (id=1)\t0%; discharging\n", 0},
+        {"blanks instead of a tab", " -InternalBattery-0 (id=1)   9%; discharging\n", 9},
+        {"letters", " -InternalBattery-0 (id=1)\tabc%; discharging\n", std::nullopt},
+        {"above 100", " -InternalBattery-0 (id=1)\t120%; discharging\n", std::nullopt},
+        {"negative", " -InternalBattery-0 (id=1)\t-5%; discharging\n", std::nullopt},
+        {"no percent sign", " -InternalBattery-0 (id=1)\t42; discharging\n", std::nullopt},
+        {"too many digits", " -InternalBattery-0 (id=1)\t0042%; discharging\n", std::nullopt},
+        {"the first battery decides", " -InternalBattery-0 (id=1)\t30%;\n -InternalBattery-1 (id=2)\t5%;\n", 30},
+        {"a garbled first battery hides a second", " -InternalBattery-0 (id=1)\tx%;\n -InternalBattery-1 (id=2)\t5%;\n", std::nullopt},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(parseBatteryCharge(c.listing), c.want);
+    }
+}
+
 TEST(SleepSwitchParser, ReadsTheFirstQualifyingLine) {
     struct Case {
         const char* what;

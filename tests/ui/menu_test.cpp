@@ -149,11 +149,12 @@ TEST(Menu, AnUpdateFoundLeadsTheMenuInBold) {
 TEST(Menu, InformationRowsJoinLabelAndValue) {
     MenuFixture f;
     f.test.bundle.texts["menu.label_format"] = "%@: %@";
+    f.test.bundle.texts["value.power.with_charge_format"] = "%@ (%ld%%)";
     f.test.clock.setLocalTime(9, 5, 7);
     f.controller->refreshWithApplyChange(true);
     const std::vector<std::string> want = {
         "label.mode: mode.power_adapter",
-        "label.power: value.power.ac",
+        "label.power: value.power.ac (100%)",
         "label.lid: value.lid.open",
         "label.system_switch: value.sleep.disabled",
         "label.status: status.applied_power_adapter",
