@@ -81,11 +81,14 @@ std::unique_ptr<TimerSource> EventLoop::startTimer(const TimerSpec& spec,
 
 EventLoop::WatchId EventLoop::watch(int fd, std::function<void()> onReady) {
     const WatchId id = nextWatchId_++;
-    watches_[id] = {fd, std::move(onReady)};
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.u64 = static_cast<std::uint64_t>(id);
-    ::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &event);
+    // epoll refuses descriptors that are always readable, such as a regular file or /dev/null
+    // given as standard input; those are served at every turn instead, so their reader sees the
+    // data and then the end as it would from a pipe.
+    const bool alwaysReady = ::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &event) != 0;
+    watches_[id] = Watch{fd, std::move(onReady), alwaysReady};
     return id;
 }
 
@@ -94,7 +97,9 @@ void EventLoop::unwatch(WatchId id) {
     if (found == watches_.end()) {
         return;
     }
-    ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, found->second.first, nullptr);
+    if (!found->second.alwaysReady) {
+        ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, found->second.fd, nullptr);
+    }
     watches_.erase(found);
 }
 
@@ -150,13 +155,7 @@ void EventLoop::queueDueTimers(Clock::time_point now) {
     std::sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a->due < b->due; });
     for (const auto& timer : due) {
         timer->queued = true;
-        if (timer->spec.interval.count() <= 0) {
-            timer->due = Clock::time_point::max();
-        } else {
-            // Firings missed while the loop could not run collapse into this one.
-            const auto behind = (now - timer->due) / timer->spec.interval;
-            timer->due = saturatingAdd(timer->due, timer->spec.interval * (behind + 1));
-        }
+        scheduleAfter(*timer, now);
         std::lock_guard lock(queueMutex_);
         queue_.emplace_back(std::weak_ptr<Timer>(timer));
     }
@@ -168,8 +167,13 @@ void EventLoop::iterate() {
         std::lock_guard lock(queueMutex_);
         workWaiting = !queue_.empty();
     }
+    // An always-readable descriptor is served only when no work waits, so that what is read
+    // from it is handled before more is read: a file of commands is taken at the pace of a pipe.
+    const bool serveAlwaysReady =
+        !workWaiting && std::any_of(watches_.begin(), watches_.end(),
+                                    [](const auto& entry) { return entry.second.alwaysReady; });
     int timeout = -1;
-    if (workWaiting) {
+    if (workWaiting || serveAlwaysReady) {
         timeout = 0;
     } else if (const auto wakeAt = nextWake()) {
         const auto remaining =
@@ -186,15 +190,39 @@ void EventLoop::iterate() {
             continue;
         }
         // The callback may unwatch itself or others, so it is looked up afresh and copied.
-        const auto found = watches_.find(static_cast<WatchId>(events[i].data.u64));
-        if (found != watches_.end()) {
-            const auto onReady = found->second.second;
-            onReady();
+        serveWatch(static_cast<WatchId>(events[i].data.u64));
+    }
+    std::vector<WatchId> alwaysReady;
+    for (const auto& [id, watch] : watches_) {
+        if (watch.alwaysReady && serveAlwaysReady) {
+            alwaysReady.push_back(id);
         }
+    }
+    for (const WatchId id : alwaysReady) {
+        serveWatch(id);
     }
     queueDueTimers(Clock::now());
     if (!isModal()) {
         runQueued();
+    }
+}
+
+void EventLoop::serveWatch(WatchId id) {
+    // The callback may unwatch itself or others, so it is looked up afresh and copied.
+    const auto found = watches_.find(id);
+    if (found != watches_.end()) {
+        const auto onReady = found->second.onReady;
+        onReady();
+    }
+}
+
+void EventLoop::scheduleAfter(Timer& timer, Clock::time_point now) {
+    if (timer.spec.interval.count() <= 0) {
+        timer.due = Clock::time_point::max();
+    } else if (timer.due <= now) {
+        // Firings missed while the loop could not run collapse into the one that is queued.
+        const auto behind = (now - timer.due) / timer.spec.interval;
+        timer.due = saturatingAdd(timer.due, timer.spec.interval * (behind + 1));
     }
 }
 
@@ -219,6 +247,8 @@ void EventLoop::runQueued() {
             (*work)();
         } else if (const auto timer = std::get<std::weak_ptr<Timer>>(item).lock()) {
             timer->queued = false;
+            // Periods that passed while the firing waited (behind an open alert) are part of it.
+            scheduleAfter(*timer, Clock::now());
             if (!timer->cancelled) {
                 // A timer without a period is done once it has fired.
                 timer->cancelled = timer->spec.interval.count() <= 0;

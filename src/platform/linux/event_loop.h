@@ -36,7 +36,8 @@ public:
     std::unique_ptr<TimerSource> startTimer(const TimerSpec& spec,
                                             std::function<void()> handler) override;
 
-    // Calls onReady on the main thread whenever fd is readable, modal alerts included.
+    // Calls onReady on the main thread whenever fd is readable, modal alerts included. A
+    // descriptor the kernel cannot watch counts as always readable.
     WatchId watch(int fd, std::function<void()> onReady);
     void unwatch(WatchId id);
 
@@ -59,14 +60,23 @@ private:
     void queueDueTimers(Clock::time_point now);
     std::optional<Clock::time_point> nextWake() const;
     void runQueued();
+    void serveWatch(WatchId id);
+    // Moves a periodic timer's next firing past now; a one-shot timer has none.
+    static void scheduleAfter(Timer& timer, Clock::time_point now);
     void wake();
+
+    struct Watch {
+        int fd;
+        std::function<void()> onReady;
+        bool alwaysReady;
+    };
 
     UniqueFd epoll_;
     UniqueFd wakeEvent_;
     std::mutex queueMutex_;
     std::deque<Item> queue_;
     std::vector<std::shared_ptr<Timer>> timers_;
-    std::map<WatchId, std::pair<int, std::function<void()>>> watches_;
+    std::map<WatchId, Watch> watches_;
     WatchId nextWatchId_ = 1;
     int modalDepth_ = 0;
     std::uint64_t wakeUps_ = 0;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <nlohmann/json.hpp>
@@ -10,6 +11,15 @@ namespace dorvane {
 namespace {
 
 using json = nlohmann::ordered_json;
+
+// A line longer than this is no message of the protocol; it is answered with one error.
+constexpr std::size_t kMaximumLineLength = 1 << 20;
+
+// One output line. Texts that are not valid UTF-8 are written with replacement characters
+// instead of ending the application.
+std::string asLine(const json& message) {
+    return message.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 json describeMenu(const Menu& menu) {
     json items = json::array();
@@ -51,13 +61,13 @@ class LineStatusItem : public StatusItem {
 public:
     explicit LineStatusItem(LineFrontEnd& frontEnd) : frontEnd_(frontEnd) {}
     void setTitle(const std::string& title) override {
-        frontEnd_.emit(json{{"title", title}}.dump());
+        frontEnd_.emit(asLine(json{{"title", title}}));
     }
     void setToolTip(const std::string& toolTip) override {
-        frontEnd_.emit(json{{"tooltip", toolTip}}.dump());
+        frontEnd_.emit(asLine(json{{"tooltip", toolTip}}));
     }
     void setMenu(std::shared_ptr<const Menu> menu) override {
-        frontEnd_.emit(json{{"menu", describeMenu(*menu)}}.dump());
+        frontEnd_.emit(asLine(json{{"menu", describeMenu(*menu)}}));
         frontEnd_.setStatusMenu(std::move(menu));
     }
 
@@ -81,13 +91,12 @@ void LineFrontEnd::emit(const std::string& json) {
 }
 
 AlertResponse LineFrontEnd::runModal(const Alert& alert) {
-    emit(json{{"alert",
-               {{"title", alert.messageText},
-                {"body", alert.informativeText},
-                {"buttons", alert.buttons},
-                {"fields", describeFields(alert.accessory)}}}}
-             .dump());
-    OpenAlert open;
+    emit(asLine(json{{"alert",
+                      {{"title", alert.messageText},
+                       {"body", alert.informativeText},
+                       {"buttons", alert.buttons},
+                       {"fields", describeFields(alert.accessory)}}}}));
+    OpenAlert open{&alert, std::nullopt};
     openAlerts_.push_back(&open);
     loop_.runModal([&] { return open.answer.has_value(); });
     openAlerts_.pop_back();
@@ -106,29 +115,29 @@ AlertResponse LineFrontEnd::runModal(const Alert& alert) {
 }
 
 void LineFrontEnd::setString(const std::string& text) {
-    emit(json{{"clipboard", text}}.dump());
+    emit(asLine(json{{"clipboard", text}}));
 }
 
 void LineFrontEnd::activate() {
-    emit(json{{"activate", true}}.dump());
+    emit(asLine(json{{"activate", true}}));
 }
 
 void LineFrontEnd::setMainMenu(std::shared_ptr<const Menu> menu) {
-    emit(json{{"main_menu", describeMenu(*menu)}}.dump());
+    emit(asLine(json{{"main_menu", describeMenu(*menu)}}));
     mainMenu_ = std::move(menu);
 }
 
 void LineFrontEnd::openURL(const std::string& url) {
-    emit(json{{"open_url", url}}.dump());
+    emit(asLine(json{{"open_url", url}}));
 }
 
 void LineFrontEnd::restore() {
-    emit(json{{"terminated", true}}.dump());
+    emit(asLine(json{{"terminated", true}}));
 }
 
 void LineFrontEnd::start(std::function<void()> endOfInput) {
     endOfInput_ = std::move(endOfInput);
-    loop_.watch(input_, [this] { readInput(); });
+    inputWatch_ = loop_.watch(input_, [this] { readInput(); });
 }
 
 void LineFrontEnd::readInput() {
@@ -139,24 +148,40 @@ void LineFrontEnd::readInput() {
     }
     if (count <= 0) {
         // The end of the input ends the application as a system termination does.
+        loop_.unwatch(inputWatch_);
         if (endOfInput_) {
             endOfInput_();
         }
         return;
     }
     pending_.append(buffer.data(), static_cast<std::size_t>(count));
+    // Only the new bytes are searched for a line end, so a long line costs its length once. Each
+    // line leaves pending_ before it is handled: handling it may open an alert, whose answer is
+    // read by a nested call.
     std::size_t end = 0;
-    while ((end = pending_.find('\n')) != std::string::npos) {
-        const std::string line = pending_.substr(0, end);
+    while ((end = pending_.find('\n', scanned_)) != std::string::npos) {
+        const std::string text = pending_.substr(0, end);
         pending_.erase(0, end + 1);
-        if (!line.empty()) {
-            handleLine(line);
+        scanned_ = 0;
+        if (skippingLongLine_) {
+            skippingLongLine_ = false;
+        } else if (!text.empty()) {
+            handleLine(text);
         }
+    }
+    scanned_ = pending_.size();
+    if (pending_.size() > kMaximumLineLength) {
+        if (!skippingLongLine_) {
+            emit(asLine(json{{"error", "line too long"}}));
+            skippingLongLine_ = true;
+        }
+        pending_.clear();
+        scanned_ = 0;
     }
 }
 
 void LineFrontEnd::handleLine(const std::string& line) {
-    const auto fail = [this](const std::string& why) { emit(json{{"error", why}}.dump()); };
+    const auto fail = [this](const std::string& why) { emit(asLine(json{{"error", why}})); };
     const json message = json::parse(line, nullptr, false);
     if (!message.is_object() || message.size() == 0) {
         fail("not a JSON object");
@@ -167,15 +192,25 @@ void LineFrontEnd::handleLine(const std::string& line) {
             fail("no alert is open");
             return;
         }
-        if (!answer->is_number_integer()) {
-            fail("answer takes a response code, 1000 for the first button");
+        const Alert& alert = *openAlerts_.back()->alert;
+        const auto buttons = static_cast<std::int64_t>(alert.buttons.size());
+        if (!answer->is_number_integer() || answer->get<std::int64_t>() < kAlertFirstButtonReturn ||
+            answer->get<std::int64_t>() >= kAlertFirstButtonReturn + buttons) {
+            fail(
+                "answer takes the response code of one of the alert's buttons, 1000 for the "
+                "first");
             return;
         }
-        AlertResponse response{answer->get<int>(), {}};
+        AlertResponse response{static_cast<int>(answer->get<std::int64_t>()), {}};
         if (const auto fields = message.find("fields"); fields != message.end()) {
-            if (!fields->is_array() || !std::all_of(fields->begin(), fields->end(),
-                                                    [](const json& f) { return f.is_string(); })) {
-                fail("fields takes a list of texts");
+            const auto editable =
+                std::count_if(alert.accessory.fields.begin(), alert.accessory.fields.end(),
+                              [](const TextField& field) { return field.editable; });
+            if (!fields->is_array() ||
+                !std::all_of(fields->begin(), fields->end(),
+                             [](const json& f) { return f.is_string(); }) ||
+                static_cast<std::ptrdiff_t>(fields->size()) != editable) {
+                fail("fields takes one text for each of the alert's editable fields");
                 return;
             }
             response.fieldTexts = fields->get<std::vector<std::string>>();
@@ -202,13 +237,19 @@ void LineFrontEnd::handleLine(const std::string& line) {
             fail("an alert is open");
             return;
         }
-        if (!path->is_array() || path->empty() || !statusMenu_) {
+        // Only a flat list of indices and titles is a path; anything else is refused before
+        // it is looked at further.
+        if (!path->is_array() || path->empty() || !statusMenu_ ||
+            !std::all_of(path->begin(), path->end(), [](const json& step) {
+                return step.is_string() || step.is_number_integer();
+            })) {
             fail("choose takes a path of menu indices or titles");
             return;
         }
         const Menu* menu = statusMenu_.get();
         const MenuItem* item = nullptr;
-        for (const json& step : *path) {
+        for (std::size_t depth = 0; depth < path->size(); ++depth) {
+            const json& step = (*path)[depth];
             if (menu == nullptr) {
                 fail("the path goes past a row without a submenu");
                 return;
@@ -225,7 +266,7 @@ void LineFrontEnd::handleLine(const std::string& line) {
                 }
             }
             if (item == nullptr || item->separator || !item->enabled) {
-                fail("no enabled row " + step.dump());
+                fail("no enabled row at step " + std::to_string(depth + 1) + " of the path");
                 return;
             }
             menu = item->submenu.get();

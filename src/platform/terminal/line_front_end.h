@@ -42,13 +42,19 @@ private:
     void readInput();
 
     struct OpenAlert {
+        const Alert* alert;
         std::optional<AlertResponse> answer;
     };
 
     EventLoop& loop_;
     int input_;
     std::FILE* output_;
+    EventLoop::WatchId inputWatch_ = 0;
     std::string pending_;
+    // How much of pending_ is known to hold no line end.
+    std::size_t scanned_ = 0;
+    // An over-long line was answered with an error; the rest of it is dropped up to its end.
+    bool skippingLongLine_ = false;
     std::function<void()> endOfInput_;
     std::shared_ptr<const Menu> statusMenu_;
     std::shared_ptr<const Menu> mainMenu_;

@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "platform/terminal/line_front_end.h"
+#include "system/unique_fd.h"
+
+namespace dorvane {
+namespace {
+
+using nlohmann::json;
+
+// A line front end reading from a descriptor of the test's choice and writing into memory.
+struct LineFixture {
+    EventLoop loop;
+    char* written = nullptr;
+    std::size_t writtenSize = 0;
+    std::FILE* output = ::open_memstream(&written, &writtenSize);
+    UniqueFd input;
+    UniqueFd feed;  // the writing end when the input is a pipe
+    LineFrontEnd frontEnd;
+
+    explicit LineFixture(UniqueFd in, UniqueFd writer = UniqueFd())
+        : input(std::move(in)), feed(std::move(writer)), frontEnd(loop, input.get(), output) {}
+    ~LineFixture() {
+        std::fclose(output);
+        std::free(written);
+    }
+    static LineFixture piped() {
+        int ends[2];
+        EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        return LineFixture(UniqueFd(ends[0]), UniqueFd(ends[1]));
+    }
+    void send(const std::string& line) {
+        const std::string text = line + "\n";
+        ASSERT_EQ(::write(feed.get(), text.data(), text.size()),
+                  static_cast<ssize_t>(text.size()));
+    }
+    std::vector<std::string> errors() {
+        std::fflush(output);
+        std::vector<std::string> found;
+        std::istringstream lines(std::string(written, writtenSize));
+        for (std::string line; std::getline(lines, line);) {
+            const json message = json::parse(line);
+            if (message.contains("error")) {
+                found.push_back(message["error"]);
+            }
+        }
+        return found;
+    }
+};
+
+TEST(LineFrontEnd, RefusesMalformedPathsWithoutEchoingThem) {
+    auto f = LineFixture::piped();
+    auto menu = std::make_shared<Menu>();
+    bool chosen = false;
+    MenuItem item;
+    item.title = "Refresh";
+    item.action = [&](const MenuItem&) { chosen = true; };
+    menu->items.push_back(item);
+    f.frontEnd.setStatusMenu(menu);
+    const std::string deep = std::string(100000, '[') + "0" + std::string(100000, ']');
+    // clang-format off
+    const std::string lines[] = {
+        R"({"choose":)" + deep + "}",
+        R"({"choose":[0.5]})",
+        R"({"choose":[{"row":0}]})",
+        R"({"choose":[true]})",
+        R"({"choose":[")" + std::string(5000, 'x') + R"("]})",
+        R"({"choose":[0,0]})",
+    };
+    // clang-format on
+    for (const auto& line : lines) {
+        f.frontEnd.handleLine(line);
+    }
+    const auto errors = f.errors();
+    ASSERT_EQ(errors.size(), std::size(lines));
+    for (const auto& error : errors) {
+        EXPECT_LT(error.size(), 80u) << error;
+    }
+    f.loop.post([&] { f.loop.stop(); });
+    f.loop.run();
+    EXPECT_FALSE(chosen);
+}
+
+TEST(LineFrontEnd, AcceptsOnlyAnAnswerTheOpenAlertCanGive) {
+    auto f = LineFixture::piped();
+    f.frontEnd.start([&] { f.loop.stop(); });
+    Alert alert;
+    alert.buttons = {"Copy", "Retry", "Quit Anyway"};
+    alert.accessory.fields.resize(3);
+    alert.accessory.fields[0].text = "Start";
+    alert.accessory.fields[0].editable = false;
+    // clang-format off
+    const char* const refused[] = {
+        R"({"answer":1003})",
+        R"({"answer":999})",
+        R"({"answer":0})",
+        R"({"answer":-1})",
+        R"({"answer":4294968296})",
+        R"({"answer":"1000"})",
+        R"({"answer":1000,"fields":["23:00"]})",
+        R"({"answer":1000,"fields":["23:00","07:00","x"]})",
+        R"({"answer":1000,"fields":["23:00",7]})",
+    };
+    // clang-format on
+    for (const char* line : refused) {
+        f.send(line);
+    }
+    f.send(R"({"answer":1002,"fields":["23:00","07:00"]})");
+    const AlertResponse response = f.frontEnd.runModal(alert);
+    EXPECT_EQ(response.code, kAlertThirdButtonReturn);
+    EXPECT_EQ(response.fieldTexts, (std::vector<std::string>{"Start", "23:00", "07:00"}));
+    EXPECT_EQ(f.errors().size(), std::size(refused));
+}
+
+TEST(LineFrontEnd, ReadsARegularFileToItsEndAndBoundsTheLineLength) {
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("dorvane-lines-" + std::to_string(::getpid()));
+    {
+        std::ofstream file(path, std::ios::binary);
+        file << std::string(3 << 20, 'x') << "\n" << R"({"unknown":1})" << "\n";
+    }
+    LineFixture f(UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)));
+    std::filesystem::remove(path);
+    bool ended = false;
+    f.frontEnd.start([&] {
+        ended = true;
+        f.loop.stop();
+    });
+    f.loop.run();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(f.errors(), (std::vector<std::string>{"line too long", "unknown message"}));
+}
+
+}  // namespace
+}  // namespace dorvane
