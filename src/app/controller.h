@@ -227,6 +227,8 @@ private:
     void cancelTimers();
     // Says that run mode 1 lets the machine sleep because of the battery's charge.
     std::string batteryFloorMessage() const;
+    // Changes the switch and reads it back; false when the change failed or did not take.
+    bool applySleepDisabledAndReadBack(bool disabled);
     // Turns the switch off ahead of a sleep request; true when it now reads off.
     bool turnSleepSwitchOffBeforeSleeping();
     // The reason shown when the wake event for switched-on quiet hours could not be set.

@@ -73,13 +73,25 @@ std::string TRBController::appliedMessageForDesiredSleepDisabled(bool disabled) 
     return localized(disabled ? "status.applied_power_adapter" : "status.applied_battery_sleep");
 }
 
+bool TRBController::applySleepDisabledAndReadBack(bool disabled) {
+    if (!applySleepDisabled(disabled)) {
+        return false;
+    }
+    setSleepDisabled(readSleepDisabled());
+    // A tool that reports success without changing the switch has failed all the same.
+    if (sleepDisabled() && *sleepDisabled() != disabled) {
+        failCommand(disabled ? "error.enable_lid_closed_failed"
+                             : "error.restore_normal_sleep_failed");
+        return false;
+    }
+    return true;
+}
+
 bool TRBController::turnSleepSwitchOffBeforeSleeping() {
     // No sleep is requested while the switch might still be on: a machine with sleep disabled
     // would refuse it anyway.
     if (!sleepDisabled().has_value() || *sleepDisabled()) {
-        if (applySleepDisabled(false)) {
-            setSleepDisabled(readSleepDisabled());
-        }
+        applySleepDisabledAndReadBack(false);
     }
     return sleepDisabled().has_value() && !*sleepDisabled();
 }
@@ -96,8 +108,7 @@ void TRBController::refreshWithApplyChange(bool apply) {
     if (apply && desired && sleepDisabled()) {
         if (*desired == *sleepDisabled()) {
             setLastMessage(currentModeMessage());
-        } else if (applySleepDisabled(*desired)) {
-            setSleepDisabled(readSleepDisabled());
+        } else if (applySleepDisabledAndReadBack(*desired)) {
             setLastMessage(appliedMessageForDesiredSleepDisabled(*desired));
         }
     } else if (!desired) {

@@ -1,6 +1,7 @@
 // Dorvane on Linux: the simulated notebook's backend with a terminal or line front end.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -20,6 +21,8 @@
 
 int main() {
     using namespace dorvane;
+    // A parent may hand SIGCHLD over ignored; then no tool's exit status could be had.
+    std::signal(SIGCHLD, SIG_DFL);
     EventLoop loop;
     std::function<void()> terminate;
     // Made first: the termination signals must be blocked before any other thread starts.

@@ -144,21 +144,24 @@ bool drainBoth(UniqueFd& outputFd, UniqueFd& errorFd, std::string& output, std::
     return true;
 }
 
+enum class Exit { Reaped, Lost, TimedOut };
+
 // Waits for the child's exit status until the deadline. A child normally exits as it closes its
 // streams, so the first checks come quickly and the pauses grow only for one that lingers.
-bool waitForExit(pid_t child, int& waitStatus, SteadyClock::time_point deadline) {
+Exit waitForExit(pid_t child, int& waitStatus, SteadyClock::time_point deadline) {
     auto pause = std::chrono::microseconds(20);
     while (true) {
         const pid_t reaped = ::waitpid(child, &waitStatus, WNOHANG);
         if (reaped == child) {
-            return true;
+            return Exit::Reaped;
         }
+        // A child whose status cannot be had (reaped by someone else, SIGCHLD ignored) may
+        // have failed: nothing says it succeeded.
         if (reaped < 0 && errno != EINTR) {
-            waitStatus = 0;
-            return true;
+            return Exit::Lost;
         }
         if (SteadyClock::now() >= deadline) {
-            return false;
+            return Exit::TimedOut;
         }
         std::this_thread::sleep_for(pause);
         pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(10));
@@ -227,10 +230,11 @@ TRBCommandResult TRBRunCommand(const std::string& executablePath,
     std::string outputBytes;
     std::string errorBytes;
     int waitStatus = 0;
-    const bool finished =
-        drainBoth(outputPipe.readEnd, errorPipe.readEnd, outputBytes, errorBytes, deadline) &&
-        waitForExit(child, waitStatus, deadline);
-    if (!finished) {
+    const Exit exit =
+        drainBoth(outputPipe.readEnd, errorPipe.readEnd, outputBytes, errorBytes, deadline)
+            ? waitForExit(child, waitStatus, deadline)
+            : Exit::TimedOut;
+    if (exit == Exit::TimedOut) {
         // Everything the child started shares its process group, so one signal stops it all.
         ::kill(-child, SIGKILL);
         while (::waitpid(child, &waitStatus, 0) < 0 && errno == EINTR) {
@@ -242,7 +246,7 @@ TRBCommandResult TRBRunCommand(const std::string& executablePath,
         return result;
     }
 
-    result.status = exitStatusOf(waitStatus);
+    result.status = exit == Exit::Lost ? kLostStatus : exitStatusOf(waitStatus);
     if (isValidUtf8(outputBytes)) {
         result.output = std::move(outputBytes);
     }

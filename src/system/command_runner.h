@@ -28,6 +28,9 @@ struct RunOptions {
 
 // The exit status reported for a child that had to be killed: as a shell reports SIGKILL.
 inline constexpr int kTimedOutStatus = 128 + 9;
+// The status of a run whose exit status could not be had: a failure, since nothing says it
+// succeeded.
+inline constexpr int kLostStatus = 1;
 
 // Runs the program at an absolute path with these arguments (no shell, no search path), reads
 // its standard output and error to their ends, then takes its exit status. A child ended by a

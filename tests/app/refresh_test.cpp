@@ -19,7 +19,7 @@ const Run SLEEP{kPaths.pmset, {"sleepnow"}};
 
 enum class Switch { On, Off, Unreadable };
 enum class Quiet { Outside, Beginning, InForce };
-enum class Fault { None, SudoPermission, SudoOther, SleepNow, PowerSource };
+enum class Fault { None, SudoPermission, SudoOther, SudoIgnored, SleepNow, PowerSource };
 
 struct Case {
     const char* what;
@@ -107,6 +107,30 @@ const Case kCases[] = {
      std::nullopt,
      false,
      "status.sleep"},
+    {"adapter, sudo succeeds but the switch stays off",
+     M0,
+     AC,
+     Switch::Off,
+     OPEN,
+     Quiet::Outside,
+     Fault::SudoIgnored,
+     {PS, G, IO, ON, G},
+     "error.enable_lid_closed_failed",
+     "error.enable_lid_closed_failed",
+     false,
+     "status.error"},
+    {"battery, lid closed, the switch stays on: no sleep",
+     M0,
+     BAT,
+     Switch::On,
+     CLOSED,
+     Quiet::Outside,
+     Fault::SudoIgnored,
+     {PS, G, IO, OFF, G, OFF, G},
+     "error.restore_normal_sleep_failed",
+     "error.restore_normal_sleep_failed",
+     false,
+     "status.error"},
     {"battery, lid closed, sleep request fails",
      M0,
      BAT,
@@ -355,6 +379,10 @@ TEST(Refresh, FollowsThePolicyStepByStep) {
         if (c.fault == Fault::SudoOther) {
             notebook.fail(ON, testing::failed(1, "pmset: IOPMSetSystemPowerSetting failed"));
             notebook.fail(OFF, testing::failed(1, "pmset: IOPMSetSystemPowerSetting failed"));
+        }
+        if (c.fault == Fault::SudoIgnored) {
+            notebook.fail(ON, testing::succeeded());
+            notebook.fail(OFF, testing::succeeded());
         }
         if (c.fault == Fault::SleepNow) {
             notebook.fail(SLEEP, testing::failed(1, "", "Sleep failed"));

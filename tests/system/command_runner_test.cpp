@@ -102,6 +102,17 @@ TEST(CommandRunner, TheChildInheritsOnlyItsThreeStreams) {
     EXPECT_EQ(result.output, "0\n1\n2\n");
 }
 
+TEST(CommandRunner, AChildWhoseStatusIsLostHasFailed) {
+    // With SIGCHLD ignored the kernel reaps children itself and waitpid finds none.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previous {};
+    ASSERT_EQ(::sigaction(SIGCHLD, &ignore, &previous), 0);
+    const TRBCommandResult result = TRBRunCommand(kChild, {});
+    ::sigaction(SIGCHLD, &previous, nullptr);
+    EXPECT_NE(result.status, 0);
+}
+
 TEST(CommandRunner, AHungChildIsStoppedWithEverythingItStarted) {
     struct Case {
         const char* what;

@@ -161,7 +161,13 @@ public:
     void setToolTip(const std::string& toolTip) { toolTip_ = widen(toolTip); }
     void setMenu(std::shared_ptr<const Menu> menu) {
         menu_ = std::move(menu);
-        menuPath_.resize(std::min<std::size_t>(menuPath_.size(), 1));
+        // An open menu stays open at its top level, on a row the new menu still has.
+        if (!menuPath_.empty() && (!menu_ || menu_->items.empty())) {
+            menuPath_.clear();
+        } else if (!menuPath_.empty()) {
+            menuPath_ = {std::min(menuPath_.front(), menu_->items.size() - 1)};
+            moveSelection(0);
+        }
         redraw();
     }
 
