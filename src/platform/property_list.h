@@ -12,12 +12,20 @@
 
 namespace dorvane {
 
+// The bytes of a data entry, kept so that a file is written back as it was read.
+struct PlistData {
+    std::string bytes;
+    bool operator==(const PlistData& other) const { return bytes == other.bytes; }
+};
+
 // A property-list value: the types the application writes and reads back.
 struct PlistValue;
 using PlistArray = std::vector<PlistValue>;
 using PlistDictionary = std::map<std::string, PlistValue>;
 struct PlistValue {
-    std::variant<bool, std::int64_t, double, std::string, Date, PlistArray, PlistDictionary> value;
+    std::variant<bool, std::int64_t, double, std::string, Date, PlistData, PlistArray,
+                 PlistDictionary>
+        value;
     bool operator==(const PlistValue& other) const { return value == other.value; }
 };
 

@@ -1,5 +1,6 @@
 #include "system/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,11 +44,14 @@ bool writeAll(int fd, const std::string& bytes) {
     return true;
 }
 
+// The name of a temporary file beside path, as mkostemp completes it.
+constexpr const char* kTemporarySuffix = ".XXXXXX";
+
 }  // namespace
 
 bool writeFileAtomically(const std::string& path, const std::string& bytes, std::string* error,
                          unsigned mode) {
-    std::string temporary = path + ".XXXXXX";
+    std::string temporary = path + kTemporarySuffix;
     UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (!fd.valid()) {
         return fail(error, "cannot create a temporary file beside", path);
@@ -78,9 +82,20 @@ bool writeFileAtomically(const std::string& path, const std::string& bytes, std:
 }
 
 std::optional<std::string> readWholeFile(const std::string& path, std::string* error) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Opened without blocking, so a FIFO put in the file's place cannot hold the reader.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) {
         fail(error, "cannot open", path);
+        return std::nullopt;
+    }
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) {
+        fail(error, "cannot examine", path);
+        return std::nullopt;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        errno = EINVAL;
+        fail(error, "not a regular file:", path);
         return std::nullopt;
     }
     std::string contents;
@@ -98,7 +113,29 @@ std::optional<std::string> readWholeFile(const std::string& path, std::string* e
             return contents;
         }
         contents.append(buffer.data(), static_cast<std::size_t>(count));
+        if (contents.size() > kMaximumFileSize) {
+            errno = EFBIG;
+            fail(error, "too large to be read:", path);
+            return std::nullopt;
+        }
     }
+}
+
+void removeStaleTemporaryFiles(const std::string& path) {
+    const std::string folder = folderOf(path);
+    const std::string prefix = path.substr(path.rfind('/') + 1) + ".";
+    const std::size_t nameLength = prefix.size() + std::strlen(kTemporarySuffix) - 1;
+    DIR* directory = ::opendir(folder.c_str());
+    if (directory == nullptr) {
+        return;
+    }
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name.size() == nameLength && name.starts_with(prefix)) {
+            ::unlink((folder + "/" + name).c_str());
+        }
+    }
+    ::closedir(directory);
 }
 
 }  // namespace dorvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -12,7 +13,17 @@ namespace dorvane {
 bool writeFileAtomically(const std::string& path, const std::string& bytes,
                          std::string* error = nullptr, unsigned mode = 0644);
 
-// Reads a whole file; absent when it cannot be read, with a description in error.
+// The most readWholeFile reads: every file the application reads is small, and anything larger
+// is not one of them.
+inline constexpr std::size_t kMaximumFileSize = 4 << 20;
+
+// Reads a whole regular file of at most kMaximumFileSize bytes; absent when it cannot be read or
+// is something else (a folder, a device, a FIFO, which could block or never end), with a
+// description in error.
 std::optional<std::string> readWholeFile(const std::string& path, std::string* error = nullptr);
+
+// Removes the temporary files that writeFileAtomically leaves beside path when the process is
+// killed in the middle of a write. Call it only where no other writer of path can be running.
+void removeStaleTemporaryFiles(const std::string& path);
 
 }  // namespace dorvane

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -212,32 +213,92 @@ TEST(DefaultsFile, FlushesByItselfWithinASecond) {
         << "and what changed since is written when the defaults go, at exit";
 }
 
-TEST(DefaultsFile, AnUnreadableFileIsMovedAsideAndReported) {
-    const char* const contents[] = {
-        "not a property list", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>"};
-    for (const char* content : contents) {
-        SCOPED_TRACE(content);
+int countAside(const std::string& folder) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        count += entry.path().filename().string().starts_with("d.plist.unreadable-") ? 1 : 0;
+    }
+    return count;
+}
+
+TEST(DefaultsFile, AnUnreadableFileIsMovedAsideNeverOverAnEarlierOne) {
+    const std::string deep = std::string("<plist version=\"1.0\">") +
+                             std::string(50000, ' ') + [] {
+                                 std::string nested;
+                                 for (int i = 0; i < 50000; ++i) nested += "<array>";
+                                 for (int i = 0; i < 50000; ++i) nested += "</array>";
+                                 return nested;
+                             }() + "</plist>";
+    const std::string huge = "<plist version=\"1.0\"><string>" + std::string(5 << 20, 'x') +
+                             "</string></plist>";
+    enum class Kind { Content, ZeroDevice, Fifo };
+    struct Case {
+        const char* what;
+        Kind kind;
+        std::string content;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"not a property list", Kind::Content, "not a property list"},
+        {"an array at the top", Kind::Content, "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>"},
+        {"nested 50,000 deep", Kind::Content, deep},
+        {"larger than any settings", Kind::Content, huge},
+        {"a link to an endless device", Kind::ZeroDevice, ""},
+        {"a FIFO nobody writes", Kind::Fifo, ""},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         TempFolder folder;
         const std::string path = folder.path + "/d.plist";
-        ASSERT_TRUE(writeFileAtomically(path, content));
-        LibplistPropertyLists plists;
-        Loop l;
-        ::testing::internal::CaptureStderr();
-        DefaultsFile defaults(path, l.loop, plists);
-        const std::string reported = ::testing::internal::GetCapturedStderr();
-        EXPECT_NE(reported.find("could not be read"), std::string::npos) << reported;
-        EXPECT_FALSE(defaults.objectForKey("anything"));
-        EXPECT_FALSE(std::filesystem::exists(path));
-        int asideFiles = 0;
-        for (const auto& entry : std::filesystem::directory_iterator(folder.path)) {
-            asideFiles +=
-                entry.path().filename().string().starts_with("d.plist.unreadable-") ? 1 : 0;
-            if (entry.path().filename().string().starts_with("d.plist.unreadable-")) {
-                EXPECT_EQ(readWholeFile(entry.path().string()), content) << "kept as it was";
+        // Twice within the same second: the second copy set aside must not replace the first.
+        for (int round = 1; round <= 2; ++round) {
+            if (c.kind == Kind::Content) {
+                ASSERT_TRUE(writeFileAtomically(path, c.content));
+            } else if (c.kind == Kind::ZeroDevice) {
+                std::filesystem::create_symlink("/dev/zero", path);
+            } else {
+                ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
             }
+            LibplistPropertyLists plists;
+            Loop l;
+            ::testing::internal::CaptureStderr();
+            DefaultsFile defaults(path, l.loop, plists);
+            const std::string reported = ::testing::internal::GetCapturedStderr();
+            EXPECT_NE(reported.find("could not be read"), std::string::npos) << reported;
+            EXPECT_FALSE(defaults.objectForKey("anything"));
+            EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
+            EXPECT_EQ(countAside(folder.path), round);
         }
-        EXPECT_EQ(asideFiles, 1);
     }
+}
+
+TEST(DefaultsFile, KeepsWhatItDoesNotUnderstandAndReadsItAsAbsent) {
+    TempFolder folder;
+    const std::string path = folder.path + "/d.plist";
+    LibplistPropertyLists plists;
+    const PlistDictionary foreign = {
+        {"quietHoursStart", PlistValue{std::string("\xff\xfe:00")}},
+        {"data", PlistValue{PlistData{std::string("\0\1\2", 3)}}},
+        {"real", PlistValue{2.5}},
+        {"array", PlistValue{PlistArray{PlistValue{std::int64_t{1}}}}},
+        {"dictionary", PlistValue{PlistDictionary{{"list", PlistValue{PlistArray{}}}}}},
+    };
+    ASSERT_TRUE(writeFileAtomically(path, *plists.xmlData(PlistValue{foreign}, nullptr)));
+    {
+        Loop l;
+        DefaultsFile defaults(path, l.loop, plists);
+        for (const auto& [key, value] : foreign) {
+            EXPECT_FALSE(defaults.objectForKey(key)) << key;
+        }
+        defaults.setObject("runMode", std::int64_t{1});
+        defaults.removeObject("real");
+        ASSERT_TRUE(defaults.synchronize());
+    }
+    PlistDictionary expected = foreign;
+    expected.erase("real");
+    expected.emplace("runMode", PlistValue{std::int64_t{1}});
+    EXPECT_EQ(plists.parse(*readWholeFile(path), nullptr), PlistValue{expected});
 }
 
 TEST(DefaultsFile, SurvivesBeingKilledInTheMiddleOfAWrite) {
@@ -270,6 +331,10 @@ TEST(DefaultsFile, SurvivesBeingKilledInTheMiddleOfAWrite) {
                 << "one whole write, old or new";
         }
         lastSeen = std::get<std::int64_t>(*first);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path),
+                                std::filesystem::directory_iterator()),
+                  1)
+            << "no temporary file outlives the next start";
     }
     EXPECT_GT(lastSeen, 0);
 }

@@ -2,12 +2,17 @@
 
 #include "app/overloaded.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
 
 #include "system/atomic_file.h"
+#include "system/text_lines.h"
 
 namespace dorvane {
 namespace {
@@ -32,29 +37,52 @@ std::optional<DictionaryValue> toDictionaryValue(const PlistValue& value) {
     return std::visit(
         Overloaded{[](bool b) -> std::optional<DictionaryValue> { return b; },
                    [](std::int64_t n) -> std::optional<DictionaryValue> { return n; },
-                   [](const std::string& s) -> std::optional<DictionaryValue> { return s; },
+                   [](const std::string& s) -> std::optional<DictionaryValue> {
+                       return isValidUtf8(s) ? std::optional<DictionaryValue>(s) : std::nullopt;
+                   },
                    [](const auto&) -> std::optional<DictionaryValue> { return std::nullopt; }},
         value.value);
 }
 
-// Values of types the application never stores are passed over.
+// The value as the application stores it; absent when any part of it is of another kind, so that
+// nothing is read half and nothing is lost when it is written back.
 std::optional<DefaultsValue> toDefaults(const PlistValue& value) {
     return std::visit(
-        Overloaded{[](bool b) -> std::optional<DefaultsValue> { return b; },
-                   [](std::int64_t n) -> std::optional<DefaultsValue> { return n; },
-                   [](const std::string& s) -> std::optional<DefaultsValue> { return s; },
-                   [](const Date& d) -> std::optional<DefaultsValue> { return d; },
-                   [](const PlistDictionary& dictionary) -> std::optional<DefaultsValue> {
+        Overloaded{[](const PlistDictionary& dictionary) -> std::optional<DefaultsValue> {
                        DefaultsDictionary converted;
                        for (const auto& [key, item] : dictionary) {
-                           if (auto plain = toDictionaryValue(item)) {
-                               converted.emplace(key, std::move(*plain));
+                           auto plain = toDictionaryValue(item);
+                           if (!plain) {
+                               return std::nullopt;
                            }
+                           converted.emplace(key, std::move(*plain));
                        }
                        return converted;
                    },
-                   [](const auto&) -> std::optional<DefaultsValue> { return std::nullopt; }},
+                   [](const Date& d) -> std::optional<DefaultsValue> { return d; },
+                   [&value](const auto&) -> std::optional<DefaultsValue> {
+                       const auto plain = toDictionaryValue(value);
+                       return plain ? std::optional<DefaultsValue>(std::visit(
+                                          [](const auto& v) { return DefaultsValue{v}; }, *plain))
+                                    : std::nullopt;
+                   }},
         value.value);
+}
+
+// Moves an unreadable file to a name of its own beside it, never over an earlier one; the new
+// name, or absent when it could not be moved.
+std::optional<std::string> setAside(const std::string& path) {
+    const std::string stem = path + ".unreadable-" + std::to_string(std::time(nullptr));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string aside = attempt == 0 ? stem : stem + "-" + std::to_string(attempt);
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+            return aside;
+        }
+        if (errno != EEXIST) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -86,8 +114,9 @@ void DefaultsFile::flushIfChanged() {
 }
 
 void DefaultsFile::load() {
+    removeStaleTemporaryFiles(path_);
     std::error_code missing;
-    if (!std::filesystem::exists(path_, missing)) {
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path_, missing))) {
         return;
     }
     std::string error;
@@ -95,19 +124,18 @@ void DefaultsFile::load() {
     const auto root = bytes ? propertyLists_.parse(*bytes, &error) : std::nullopt;
     const auto* dictionary = root ? std::get_if<PlistDictionary>(&root->value) : nullptr;
     if (dictionary == nullptr) {
-        const std::string aside = path_ + ".unreadable-" + std::to_string(std::time(nullptr));
-        std::error_code renameFailure;
-        std::filesystem::rename(path_, aside, renameFailure);
+        const auto aside = setAside(path_);
         std::cerr << "dorvane: the settings file " << path_ << " could not be read ("
                   << (error.empty() ? "its top level is not a dictionary" : error) << "); "
-                  << (renameFailure ? "it could not be moved aside either"
-                                    : "it was moved to " + aside)
+                  << (aside ? "it was moved to " + *aside : "it could not be moved aside either")
                   << ", and the settings start empty\n";
         return;
     }
     for (const auto& [key, value] : *dictionary) {
         if (auto converted = toDefaults(value)) {
             values_.emplace(key, std::move(*converted));
+        } else {
+            foreignValues_.emplace(key, value);
         }
     }
 }
@@ -118,12 +146,13 @@ std::optional<DefaultsValue> DefaultsFile::objectForKey(const std::string& key) 
 }
 
 void DefaultsFile::setObject(const std::string& key, DefaultsValue value) {
+    foreignValues_.erase(key);
     values_[key] = std::move(value);
     changed();
 }
 
 void DefaultsFile::removeObject(const std::string& key) {
-    if (values_.erase(key) > 0) {
+    if (values_.erase(key) + foreignValues_.erase(key) > 0) {
         changed();
     }
 }
@@ -140,7 +169,7 @@ void DefaultsFile::changed() {
 }
 
 bool DefaultsFile::synchronize() {
-    PlistDictionary root;
+    PlistDictionary root(foreignValues_.begin(), foreignValues_.end());
     for (const auto& [key, value] : values_) {
         root.emplace(key, toPlist(value));
     }

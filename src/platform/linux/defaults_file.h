@@ -14,7 +14,9 @@ namespace dorvane {
 // atomically. Like the system's defaults it also flushes by itself: a change written without
 // synchronize reaches the file within a second, and at the latest when this object goes. A file
 // that cannot be read is moved aside, with a message on standard error, and the defaults start
-// empty; nothing is silently overwritten.
+// empty; nothing is silently overwritten. Entries of kinds the application does not store (data,
+// arrays, reals, texts that are not UTF-8, dictionaries holding any of these) read as absent and
+// are written back unchanged.
 class DefaultsFile : public UserDefaults {
 public:
     DefaultsFile(std::string path, MainQueue& mainQueue, PropertyLists& propertyLists);
@@ -37,6 +39,7 @@ private:
     MainQueue& mainQueue_;
     PropertyLists& propertyLists_;
     std::map<std::string, DefaultsValue> values_;
+    std::map<std::string, PlistValue> foreignValues_;
     bool dirty_ = false;
     std::unique_ptr<TimerSource> flushTimer_;
 };

@@ -40,6 +40,9 @@ plist_t toNode(const PlistValue& value) {
                 return plist_new_date(static_cast<std::int32_t>(seconds),
                                       static_cast<std::int32_t>(micros - seconds * 1'000'000));
             },
+            [](const PlistData& data) {
+                return plist_new_data(data.bytes.data(), data.bytes.size());
+            },
             [](const PlistArray& array) {
                 plist_t node = plist_new_array();
                 for (const PlistValue& item : array) {
@@ -57,7 +60,17 @@ plist_t toNode(const PlistValue& value) {
         value.value);
 }
 
-std::optional<PlistValue> fromNode(plist_t node) {
+// Deeper nesting than this is no property list the application writes or reads, and is refused
+// before the conversion's recursion could exhaust the stack.
+constexpr int kMaximumDepth = 32;
+
+// Converts a node; identifiers, which the application never meets, are passed over.
+// Sets tooDeep, and gives up, past the maximum depth.
+std::optional<PlistValue> fromNode(plist_t node, int depth, bool& tooDeep) {
+    if (depth > kMaximumDepth) {
+        tooDeep = true;
+        return std::nullopt;
+    }
     switch (plist_get_node_type(node)) {
         case PLIST_BOOLEAN: {
             std::uint8_t b = 0;
@@ -88,10 +101,21 @@ std::optional<PlistValue> fromNode(plist_t node) {
                 (static_cast<std::int64_t>(seconds) + kSecondsFrom1970To2001) * 1'000'000 +
                 micros))};
         }
+        case PLIST_DATA: {
+            char* raw = nullptr;
+            std::uint64_t length = 0;
+            plist_get_data_val(node, &raw, &length);
+            const std::unique_ptr<char, MallocFree> bytes(raw);
+            return PlistValue{PlistData{std::string(bytes ? bytes.get() : "", bytes ? length : 0)}};
+        }
         case PLIST_ARRAY: {
             PlistArray array;
             for (std::uint32_t i = 0; i < plist_array_get_size(node); ++i) {
-                if (auto item = fromNode(plist_array_get_item(node, i))) {
+                auto item = fromNode(plist_array_get_item(node, i), depth + 1, tooDeep);
+                if (tooDeep) {
+                    return std::nullopt;
+                }
+                if (item) {
                     array.push_back(std::move(*item));
                 }
             }
@@ -110,14 +134,18 @@ std::optional<PlistValue> fromNode(plist_t node) {
                 if (!key || item == nullptr) {
                     break;
                 }
-                if (auto value = fromNode(item)) {
+                auto value = fromNode(item, depth + 1, tooDeep);
+                if (tooDeep) {
+                    return std::nullopt;
+                }
+                if (value) {
                     dictionary.emplace(key.get(), std::move(*value));
                 }
             }
             return PlistValue{std::move(dictionary)};
         }
         default:
-            return std::nullopt;  // data and identifiers are nothing the application stores
+            return std::nullopt;
     }
 }
 
@@ -146,9 +174,10 @@ std::optional<PlistValue> LibplistPropertyLists::parse(std::string_view data, st
         plist_from_memory(data.data(), static_cast<std::uint32_t>(data.size()), &raw);
     }
     const PlistNode node(raw);
-    auto value = node ? fromNode(node.get()) : std::nullopt;
+    bool tooDeep = false;
+    auto value = node ? fromNode(node.get(), 0, tooDeep) : std::nullopt;
     if (!value && error != nullptr) {
-        *error = "not a property list";
+        *error = tooDeep ? "a property list nested too deep" : "not a property list";
     }
     return value;
 }
