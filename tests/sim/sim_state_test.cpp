@@ -178,9 +178,25 @@ TEST(SimStateFile, RoundTripsEveryFieldAndRefusesWhatIsNotAState) {
         EXPECT_FALSE(fromJson(text, &error));
         EXPECT_FALSE(error.empty());
     }
-    std::string wrongType = toJson(State{});
-    wrongType.replace(wrongType.find("\"ac\""), 4, "42");
-    EXPECT_FALSE(fromJson(wrongType, &error));
+    // Stored values that no write of the notebook's makes: each is an invalid file.
+    const std::string valid = toJson(state);
+    const std::pair<const char*, const char*> edits[] = {
+        {"\"battery\"", "42"},
+        {"\"06:00:00\"", "\"ab:cd:ef\""},
+        {"\"06:00:00\"", "\"\""},
+        {"\"MTWRFSU\"", "\"X\""},
+        {"\"wakeorpoweron\"", "\"nap\""},
+        {"-3600", "9223372036854775807"},
+        {"-3600", "-9223372036854775807"},
+        {"77", "9223372036854775000"},
+    };
+    for (const auto& [from, to] : edits) {
+        SCOPED_TRACE(to);
+        std::string edited = valid;
+        ASSERT_NE(edited.find(from), std::string::npos) << from;
+        edited.replace(edited.find(from), std::string(from).size(), to);
+        EXPECT_FALSE(fromJson(edited, &error));
+    }
 }
 
 TEST(SimStateFile, KeepsOnlyTheLastEvents) {

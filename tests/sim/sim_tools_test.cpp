@@ -306,6 +306,8 @@ TEST(SimTools, BadArgumentsGetAUsageLineAndStatusTwo) {
         {"fail", "pmset", "-g", "--status", "x"},
         {"fail", "pmset", "-g", "--colour", "red"},
         {"garble", "pmset"},
+        {"garble", "pmset", "-g", "\xff\xfe"},
+        {"fail", "pmset", "-g", "--stdout", "\xc3"},
         {"wake", "--later"},
         {"clock", "set", "25:00"},
         {"clock", "set", "7:5"},

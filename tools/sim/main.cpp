@@ -3,6 +3,7 @@
 #include <fnmatch.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "sim_state.h"
+#include "system/text_lines.h"
 
 namespace dorvane::sim {
 namespace {
@@ -511,6 +513,12 @@ int runControl(StateFile& file, const Args& args) {
     if (asksForHelp) {
         std::cout << usageOf(args[0]);
         return 0;
+    }
+    // Texts given here are stored and printed as the tools' output, which is UTF-8 on the Mac.
+    if (!std::all_of(args.begin(), args.end(),
+                     [](const std::string& a) { return isValidUtf8(a); })) {
+        std::cerr << usageOf(args[0]);
+        return 2;
     }
     std::string error;
     if (args == Args{"reset"}) {

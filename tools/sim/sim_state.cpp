@@ -25,6 +25,8 @@ using nlohmann::json;
 
 constexpr int kFormatVersion = 1;
 constexpr const char* kAllDays = "MTWRFSU";
+// Stored times and offsets lie within ten thousand years of 1970.
+constexpr std::int64_t kMaximumSeconds = std::int64_t{10'000} * 366 * 24 * 3600;
 
 const char* powerName(Power power) {
     switch (power) {
@@ -54,9 +56,31 @@ json eventToJson(const RepeatEvent& event) {
     return {{"type", event.type}, {"days", event.days}, {"time", event.time}};
 }
 
+bool isWakeType(const std::string& type);
+bool isOffType(const std::string& type);
+std::optional<std::string> normalizeDays(const std::string& days);
+std::optional<std::string> normalizeTime(const std::string& text);
+
+// A stored event is taken only in the form the notebook writes it, so nothing read from the
+// file can reach a conversion or a table lookup unchecked.
 RepeatEvent eventFromJson(const json& value) {
-    return {value.at("type").get<std::string>(), value.at("days").get<std::string>(),
-            value.at("time").get<std::string>()};
+    RepeatEvent event{value.at("type").get<std::string>(), value.at("days").get<std::string>(),
+                      value.at("time").get<std::string>()};
+    if ((!isWakeType(event.type) && !isOffType(event.type)) ||
+        normalizeDays(event.days) != event.days || normalizeTime(event.time) != event.time) {
+        throw std::runtime_error("invalid repeating event");
+    }
+    return event;
+}
+
+// Reads a stored number of seconds that must lie within the bound either side of zero, so that
+// clock arithmetic with it cannot overflow.
+std::int64_t boundedSeconds(const json& value, std::int64_t bound, const char* what) {
+    const auto seconds = value.get<std::int64_t>();
+    if (seconds < -bound || seconds > bound) {
+        throw std::runtime_error(std::string(what) + " out of range");
+    }
+    return seconds;
 }
 
 bool isWakeType(const std::string& type) {
@@ -224,8 +248,9 @@ std::optional<State> fromJson(const std::string& text, std::string* error) {
             state.offSlot = eventFromJson(root.at("off_slot"));
         state.asleep = root.at("asleep").get<bool>();
         if (const json& request = root.at("sleep_request"); !request.is_null()) {
-            state.sleepRequest = SleepRequest{request.at("id").get<std::uint64_t>(),
-                                              request.at("requested_at").get<std::int64_t>()};
+            state.sleepRequest = SleepRequest{
+                request.at("id").get<std::uint64_t>(),
+                boundedSeconds(request.at("requested_at"), kMaximumSeconds, "request time")};
         }
         state.privilegeInstalled = root.at("privilege_installed").get<bool>();
         for (const json& fault : root.at("faults")) {
@@ -239,7 +264,8 @@ std::optional<State> fromJson(const std::string& text, std::string* error) {
                                     event.at("kind").get<std::string>(),
                                     event.at("detail").get<std::string>()});
         }
-        state.clockOffsetSeconds = root.at("clock_offset_seconds").get<std::int64_t>();
+        state.clockOffsetSeconds =
+            boundedSeconds(root.at("clock_offset_seconds"), kMaximumSeconds, "clock offset");
         return state;
     } catch (const std::exception& failure) {
         if (error != nullptr) {
