@@ -1,6 +1,9 @@
 #include "app/strings_file.h"
 
+#include <algorithm>
 #include <cstdint>
+
+#include "system/text_lines.h"
 
 namespace dorvane {
 namespace {
@@ -274,7 +277,18 @@ std::optional<StringsTable> parseStringsFile(std::string_view bytes, std::string
     if (!text) {
         return std::nullopt;
     }
-    return Parser(*text).parse(error);
+    auto table = Parser(*text).parse(error);
+    // Every text the tables hand on is UTF-8, whatever the file's bytes or escapes made of it.
+    const bool utf8 = table && std::all_of(table->begin(), table->end(), [](const auto& entry) {
+                          return isValidUtf8(entry.first) && isValidUtf8(entry.second);
+                      });
+    if (table && !utf8) {
+        if (error != nullptr) {
+            *error = "a text that is not UTF-8";
+        }
+        return std::nullopt;
+    }
+    return table;
 }
 
 std::string LocalizedStrings::lookup(std::string_view key) const {

@@ -88,10 +88,10 @@ std::optional<PlistValue> fromNode(plist_t node, int depth, bool& tooDeep) {
             return PlistValue{d};
         }
         case PLIST_STRING: {
-            char* raw = nullptr;
-            plist_get_string_val(node, &raw);
-            const std::unique_ptr<char, MallocFree> text(raw);
-            return PlistValue{std::string(text ? text.get() : "")};
+            // Read by pointer and length: plist_get_string_val aborts on a text holding a zero.
+            std::uint64_t length = 0;
+            const char* text = plist_get_string_ptr(node, &length);
+            return PlistValue{text != nullptr ? std::string(text, length) : std::string()};
         }
         case PLIST_DATE: {
             std::int32_t seconds = 0;

@@ -18,7 +18,6 @@
 namespace dorvane {
 namespace {
 
-constexpr int kPanelWidth = 36;
 constexpr wint_t kEscape = 27;
 constexpr wint_t kTab = 9;
 

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// A fuzz target: one parser of outside input fed arbitrary bytes. Built with libFuzzer, each
+// target is a program of its own; in the normal build all targets are linked into one test that
+// replays every input kept under tests/fuzz/corpus/<name>/.
+#ifdef DORVANE_LIBFUZZER
+#define DORVANE_FUZZ_TARGET(name) \
+    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+#else
+namespace dorvane::fuzz {
+using Target = int (*)(const std::uint8_t* data, std::size_t size);
+bool registerTarget(const char* name, Target target);
+}  // namespace dorvane::fuzz
+#define DORVANE_FUZZ_TARGET(name)                                            \
+    static int name##FuzzTarget(const std::uint8_t* data, std::size_t size); \
+    [[maybe_unused]] static const bool name##Registered =                    \
+        dorvane::fuzz::registerTarget(#name, name##FuzzTarget);              \
+    static int name##FuzzTarget(const std::uint8_t* data, std::size_t size)
+#endif
+
+namespace dorvane::fuzz {
+
+inline std::string_view asText(const std::uint8_t* data, std::size_t size) {
+    return {reinterpret_cast<const char*>(data), size};
+}
+
+}  // namespace dorvane::fuzz

@@ -1,0 +1,16 @@
+#include "app/strings_file.h"
+#include "fuzz/fuzz_target.h"
+#include "system/text_lines.h"
+
+// String tables in any encoding: what is parsed is UTF-8 throughout.
+DORVANE_FUZZ_TARGET(strings_file) {
+    const auto table = dorvane::parseStringsFile(dorvane::fuzz::asText(data, size));
+    if (table) {
+        for (const auto& [key, value] : *table) {
+            if (!dorvane::isValidUtf8(key) || !dorvane::isValidUtf8(value)) {
+                __builtin_trap();
+            }
+        }
+    }
+    return 0;
+}
