@@ -142,6 +142,11 @@ bool TRBController::applyRepeatWakeAtHour(std::int64_t hour, std::int64_t minute
         failCommand("error.read_wake_schedule_failed");
         return false;
     }
+    // A machine that shows no event after the change did not take it, whatever sudo said.
+    if (description->empty()) {
+        failCommand("error.set_wake_failed");
+        return false;
+    }
     platform_.defaults.setObject(keys::kWakeScheduleClaimed, true);
     platform_.defaults.setObject(
         keys::kAppOwnedWakeSchedule,

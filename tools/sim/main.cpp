@@ -30,9 +30,31 @@ struct Answer {
     int status = 0;
     std::string output;
     std::string error;
+    Misbehaviour misbehaviour = Misbehaviour::None;
 };
 
+// A flood is more than any listing: 5 MB of lines.
+constexpr std::size_t kFloodBytes = 5 << 20;
+
 int deliver(const Answer& answer) {
+    switch (answer.misbehaviour) {
+        case Misbehaviour::Hang:
+            // Until the caller gives up and kills it; the state lock is no longer held.
+            while (true) {
+                ::pause();
+            }
+        case Misbehaviour::Flood:
+            for (std::size_t written = 0; written < kFloodBytes; written += 64) {
+                std::cout << std::string(63, 'x') << '\n';
+            }
+            break;
+        case Misbehaviour::Binary:
+            std::cout << "\xff\xfe\x80 not text\n";
+            std::cerr << "\xc3\x28 password?\n";
+            break;
+        case Misbehaviour::None:
+            break;
+    }
     std::cout << answer.output << std::flush;
     std::cerr << answer.error << std::flush;
     return answer.status;
@@ -72,7 +94,7 @@ int answerUnderLock(StateFile& file, const char* tool, const Args& args,
     const auto state = file.update(
         [&](State& state) {
             if (const Fault* fault = state.faultFor(withTool(tool, args))) {
-                answer = {fault->status, fault->output, fault->error};
+                answer = {fault->status, fault->output, fault->error, fault->misbehaviour};
                 return false;
             }
             return work(state, answer);
@@ -253,6 +275,7 @@ const char* const kUsage =
     "  repeat set TYPE DAYS HH:MM:SS   somebody else's repeating event\n"
     "  repeat clear\n"
     "  fail TOOL ARGS... [--status N] [--stdout TEXT] [--stderr TEXT]\n"
+    "       [--misbehave hang|flood|binary]   hang, print 5 MB, or print bytes that are no text\n"
     "  garble TOOL ARGS... TEXT        that command line prints TEXT instead\n"
     "  unfail TOOL ARGS...\n"
     "  wake [--scheduled]              wake now, or as the repeating event would\n"
@@ -272,7 +295,7 @@ const VerbHelp kVerbHelp[] = {
     {"repeat", "usage: dorvane-sim repeat set TYPE DAYS HH:MM:SS | dorvane-sim repeat clear\n"},
     {"fail",
      "usage: dorvane-sim fail pmset|ioreg|sudo ARGS... [--status N] [--stdout TEXT] "
-     "[--stderr TEXT]\n"},
+     "[--stderr TEXT] [--misbehave hang|flood|binary]\n"},
     {"garble", "usage: dorvane-sim garble pmset|ioreg|sudo ARGS... TEXT\n"},
     {"unfail", "usage: dorvane-sim unfail pmset|ioreg|sudo ARGS...\n"},
     {"wake", "usage: dorvane-sim wake [--scheduled]\n"},
@@ -419,6 +442,9 @@ std::optional<Change> parseControl(const Args& args) {
                 fault.output = rest[i + 1];
             } else if (rest[i] == "--stderr") {
                 fault.error = rest[i + 1];
+            } else if (const auto misbehaviour = misbehaviourNamed(rest[i + 1]);
+                       rest[i] == "--misbehave" && misbehaviour) {
+                fault.misbehaviour = *misbehaviour;
             } else {
                 return std::nullopt;
             }

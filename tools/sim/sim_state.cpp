@@ -165,6 +165,29 @@ void State::record(std::string kind, std::string detail) {
     }
 }
 
+const char* misbehaviourName(Misbehaviour misbehaviour) {
+    switch (misbehaviour) {
+        case Misbehaviour::Hang:
+            return "hang";
+        case Misbehaviour::Flood:
+            return "flood";
+        case Misbehaviour::Binary:
+            return "binary";
+        default:
+            return "none";
+    }
+}
+
+std::optional<Misbehaviour> misbehaviourNamed(const std::string& name) {
+    for (const auto misbehaviour :
+         {Misbehaviour::None, Misbehaviour::Hang, Misbehaviour::Flood, Misbehaviour::Binary}) {
+        if (name == misbehaviourName(misbehaviour)) {
+            return misbehaviour;
+        }
+    }
+    return std::nullopt;
+}
+
 const Fault* State::faultFor(const std::vector<std::string>& command) const {
     for (const Fault& fault : faults) {
         if (fault.command == command) {
@@ -180,7 +203,8 @@ std::string toJson(const State& state) {
         faults.push_back({{"command", fault.command},
                           {"status", fault.status},
                           {"stdout", fault.output},
-                          {"stderr", fault.error}});
+                          {"stderr", fault.error},
+                          {"misbehaviour", misbehaviourName(fault.misbehaviour)}});
     }
     json events = json::array();
     for (const Event& event : state.events) {
@@ -254,9 +278,16 @@ std::optional<State> fromJson(const std::string& text, std::string* error) {
         }
         state.privilegeInstalled = root.at("privilege_installed").get<bool>();
         for (const json& fault : root.at("faults")) {
-            state.faults.push_back(
-                {fault.at("command").get<std::vector<std::string>>(), fault.at("status").get<int>(),
-                 fault.at("stdout").get<std::string>(), fault.at("stderr").get<std::string>()});
+            // Files written before misbehaviours existed have none.
+            const auto misbehaviour =
+                misbehaviourNamed(fault.value("misbehaviour", std::string("none")));
+            if (!misbehaviour) {
+                throw std::runtime_error("unknown misbehaviour");
+            }
+            state.faults.push_back({fault.at("command").get<std::vector<std::string>>(),
+                                    fault.at("status").get<int>(),
+                                    fault.at("stdout").get<std::string>(),
+                                    fault.at("stderr").get<std::string>(), *misbehaviour});
         }
         state.eventCounter = root.at("event_counter").get<std::uint64_t>();
         for (const json& event : root.at("events")) {

@@ -24,12 +24,20 @@ struct RepeatEvent {
 
 // An injected answer: every run of exactly this command line (the tool's name, then its
 // arguments) answers so instead of doing its work.
+// How a faulted command line misbehaves beyond its status and texts.
+enum class Misbehaviour { None, Hang, Flood, Binary };
+
 struct Fault {
     std::vector<std::string> command;
     int status = 1;
     std::string output;
     std::string error;
+    Misbehaviour misbehaviour = Misbehaviour::None;
 };
+
+// The names of the misbehaviours, as dorvane-sim takes them and the state file keeps them.
+const char* misbehaviourName(Misbehaviour misbehaviour);
+std::optional<Misbehaviour> misbehaviourNamed(const std::string& name);
 
 struct Event {
     std::uint64_t number = 0;
