@@ -1,6 +1,7 @@
 #include "app/controller.h"
 #include "app/defaults_access.h"
 #include "app/defaults_keys.h"
+#include "system/atomic_file.h"
 
 namespace dorvane {
 
@@ -22,6 +23,9 @@ void TRBController::applicationDidFinishLaunching() {
     setLastMessage(localized("status.initializing"));
     setLastUpdated(platform_.clock.now());
     loadQuietHoursState();
+    // A launch agent write cut short by a kill leaves its temporary file; only this application
+    // writes that file, so whatever is there now is stale.
+    removeStaleTemporaryFiles(launchAgentPath());
 
     PowerManagement& power = platform_.powerManagement;
     setPowerSourceRunLoopSource(power.createPowerSourceNotification(TRBPowerSourceChanged, this));
