@@ -9,7 +9,7 @@
 #include <string>
 
 #include "system/command_runner.h"
-#include "system/unique_fd.h"
+#include "base/unique_fd.h"
 
 extern char** environ;
 

@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "app/date_formatter.h"
-#include "app/format.h"
+#include "base/format.h"
 #include "app/types.h"
 #include "platform/menu.h"
 #include "platform/platform.h"
+#include "system/tools.h"
 
 namespace dorvane {
 

@@ -1,6 +1,6 @@
 #include "app/defaults_access.h"
 
-#include "app/overloaded.h"
+#include "base/overloaded.h"
 
 #include <limits>
 

@@ -1,7 +1,7 @@
 #include "app/controller.h"
 #include "app/defaults_access.h"
 #include "app/defaults_keys.h"
-#include "system/atomic_file.h"
+#include "base/atomic_file.h"
 
 namespace dorvane {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "system/command_result.h"
+#include "base/command_result.h"
 
 namespace dorvane {
 

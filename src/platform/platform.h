@@ -14,7 +14,7 @@
 #include "platform/url_session.h"
 #include "platform/user_defaults.h"
 #include "platform/workspace.h"
-#include "system/tools.h"
+#include "platform/tool_paths.h"
 
 namespace dorvane {
 

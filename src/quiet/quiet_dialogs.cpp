@@ -1,6 +1,6 @@
 #include "app/controller.h"
 #include "quiet/time_of_day.h"
-#include "system/text_lines.h"
+#include "base/text_lines.h"
 
 namespace dorvane {
 namespace {

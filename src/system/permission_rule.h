@@ -1,7 +1,7 @@
 #pragma once
 
-#include "system/command_result.h"
-#include "system/text_lines.h"
+#include "base/command_result.h"
+#include "base/text_lines.h"
 
 namespace dorvane {
 

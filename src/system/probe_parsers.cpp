@@ -1,6 +1,6 @@
 #include "system/probe_parsers.h"
 
-#include "system/text_lines.h"
+#include "base/text_lines.h"
 
 namespace dorvane {
 

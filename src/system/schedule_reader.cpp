@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "system/text_lines.h"
+#include "base/text_lines.h"
 
 namespace dorvane {
 

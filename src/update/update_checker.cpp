@@ -1,7 +1,7 @@
 #include "app/controller.h"
 #include "app/defaults_access.h"
 #include "app/defaults_keys.h"
-#include "system/text_lines.h"
+#include "base/text_lines.h"
 #include "update/version_check.h"
 
 namespace dorvane {

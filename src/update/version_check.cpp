@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "system/text_lines.h"
+#include "base/text_lines.h"
 
 namespace dorvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/strings_file.h"
+#include "base/strings_file.h"
 
 #include <gtest/gtest.h>
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "support/sim_notebook.h"
-#include "system/unique_fd.h"
+#include "base/unique_fd.h"
 
 extern char** environ;
 

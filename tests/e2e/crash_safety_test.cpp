@@ -5,7 +5,7 @@
 
 #include "e2e/app_process.h"
 #include "platform/linux/libplist_property_lists.h"
-#include "system/atomic_file.h"
+#include "base/atomic_file.h"
 
 namespace dorvane {
 namespace {

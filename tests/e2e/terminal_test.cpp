@@ -5,7 +5,7 @@
 
 #include "e2e/app_process.h"
 #include "sim_state.h"
-#include "system/atomic_file.h"
+#include "base/atomic_file.h"
 #include "system/command_runner.h"
 
 namespace dorvane {

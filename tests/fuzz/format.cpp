@@ -1,4 +1,4 @@
-#include "app/format.h"
+#include "base/format.h"
 #include "fuzz/fuzz_target.h"
 
 // A format text from a table or from outside, with a text and an integer taken from the input:

@@ -4,7 +4,7 @@
 #include <map>
 
 #include "fuzz/fuzz_target.h"
-#include "system/atomic_file.h"
+#include "base/atomic_file.h"
 
 namespace dorvane::fuzz {
 

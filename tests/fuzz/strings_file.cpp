@@ -1,6 +1,6 @@
-#include "app/strings_file.h"
+#include "base/strings_file.h"
 #include "fuzz/fuzz_target.h"
-#include "system/text_lines.h"
+#include "base/text_lines.h"
 
 // String tables in any encoding: what is parsed is UTF-8 throughout.
 DORVANE_FUZZ_TARGET(strings_file) {

@@ -5,7 +5,7 @@
 
 #include "app/defaults_keys.h"
 #include "support/fakes.h"
-#include "system/atomic_file.h"
+#include "base/atomic_file.h"
 
 namespace dorvane {
 namespace {

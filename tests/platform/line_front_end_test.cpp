@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "platform/terminal/line_front_end.h"
-#include "system/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace dorvane {
 namespace {

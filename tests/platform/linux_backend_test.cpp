@@ -17,8 +17,8 @@
 #include "platform/linux/linux_bundle.h"
 #include "platform/linux/signal_watch.h"
 #include "support/fakes.h"
-#include "system/atomic_file.h"
-#include "system/unique_fd.h"
+#include "base/atomic_file.h"
+#include "base/unique_fd.h"
 
 namespace dorvane {
 namespace {

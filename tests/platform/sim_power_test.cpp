@@ -12,7 +12,7 @@
 #include "support/fakes.h"
 #include "support/sim_notebook.h"
 #include "system/command_runner.h"
-#include "system/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace dorvane {
 namespace {

@@ -6,7 +6,7 @@
 #include "sim_state.h"
 #include "support/fakes.h"
 #include "support/sim_notebook.h"
-#include "system/atomic_file.h"
+#include "base/atomic_file.h"
 #include "system/command_runner.h"
 
 namespace dorvane {

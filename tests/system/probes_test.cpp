@@ -2,7 +2,7 @@
 
 #include "support/fakes.h"
 #include "system/probe_parsers.h"
-#include "system/text_lines.h"
+#include "base/text_lines.h"
 
 namespace dorvane {
 namespace {

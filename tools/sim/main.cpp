@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "sim_state.h"
-#include "system/text_lines.h"
+#include "base/text_lines.h"
 
 namespace dorvane::sim {
 namespace {

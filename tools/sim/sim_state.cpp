@@ -14,9 +14,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "app/format.h"
-#include "system/atomic_file.h"
-#include "system/unique_fd.h"
+#include "base/format.h"
+#include "base/atomic_file.h"
+#include "base/unique_fd.h"
 
 namespace dorvane::sim {
 namespace {

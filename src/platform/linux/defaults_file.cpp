@@ -1,6 +1,6 @@
 #include "platform/linux/defaults_file.h"
 
-#include "app/overloaded.h"
+#include "base/overloaded.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <iostream>
 
-#include "system/atomic_file.h"
-#include "system/text_lines.h"
+#include "base/atomic_file.h"
+#include "base/text_lines.h"
 
 namespace dorvane {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/main_queue.h"
-#include "system/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace dorvane {
 

@@ -1,6 +1,6 @@
 #include "platform/linux/libplist_property_lists.h"
 
-#include "app/overloaded.h"
+#include "base/overloaded.h"
 
 #include <plist/plist.h>
 

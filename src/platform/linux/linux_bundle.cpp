@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <iostream>
 
-#include "system/atomic_file.h"
-#include "system/text_lines.h"
+#include "base/atomic_file.h"
+#include "base/text_lines.h"
 
 namespace dorvane {
 

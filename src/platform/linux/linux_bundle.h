@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "app/strings_file.h"
+#include "base/strings_file.h"
 #include "platform/bundle.h"
 #include "platform/process_info.h"
 #include "platform/property_list.h"
-#include "system/tools.h"
+#include "platform/tool_paths.h"
 
 namespace dorvane {
 

@@ -6,7 +6,7 @@
 #include <initializer_list>
 
 #include "platform/linux/event_loop.h"
-#include "system/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace dorvane {
 

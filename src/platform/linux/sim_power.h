@@ -10,7 +10,7 @@
 #include "platform/power_management.h"
 #include "platform/workspace.h"
 #include "sim_state.h"
-#include "system/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace dorvane {
 

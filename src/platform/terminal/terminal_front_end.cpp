@@ -13,7 +13,7 @@
 
 #include "platform/linux/signal_watch.h"
 #include "sim_state.h"
-#include "system/command_runner.h"
+#include "base/run_command.h"
 
 namespace dorvane {
 namespace {

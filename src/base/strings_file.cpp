@@ -1,9 +1,9 @@
-#include "app/strings_file.h"
+#include "base/strings_file.h"
 
 #include <algorithm>
 #include <cstdint>
 
-#include "system/text_lines.h"
+#include "base/text_lines.h"
 
 namespace dorvane {
 namespace {

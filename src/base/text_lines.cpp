@@ -1,4 +1,4 @@
-#include "system/text_lines.h"
+#include "base/text_lines.h"
 
 #include <algorithm>
 #include <cstdint>

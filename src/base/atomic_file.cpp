@@ -1,4 +1,4 @@
-#include "system/atomic_file.h"
+#include "base/atomic_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "system/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace dorvane {
 namespace {

@@ -1,0 +1,259 @@
+#include "base/run_command.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+#include <type_traits>
+
+#include "base/text_lines.h"
+#include "base/unique_fd.h"
+
+extern char** environ;
+
+namespace dorvane {
+
+bool makePipe(Pipe& pipe) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        return false;
+    }
+    pipe.readEnd.reset(fds[0]);
+    pipe.writeEnd.reset(fds[1]);
+    return ::fcntl(fds[0], F_SETFD, FD_CLOEXEC) == 0 && ::fcntl(fds[1], F_SETFD, FD_CLOEXEC) == 0;
+}
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+std::string describeErrno(int error) {
+    std::array<char, 256> buffer{};
+    // The GNU and the POSIX strerror_r differ in their result type; this works with either.
+    const auto result = strerror_r(error, buffer.data(), buffer.size());
+    if constexpr (std::is_same_v<decltype(result), char*>) {
+        return result != nullptr ? std::string(result) : std::string();
+    } else {
+        return result == 0 ? std::string(buffer.data()) : std::string();
+    }
+}
+
+// Owns the spawn attributes and file actions for the duration of one launch.
+class SpawnSetup {
+public:
+    SpawnSetup() {
+        posix_spawn_file_actions_init(&actions_);
+        posix_spawnattr_init(&attributes_);
+    }
+    ~SpawnSetup() {
+        posix_spawn_file_actions_destroy(&actions_);
+        posix_spawnattr_destroy(&attributes_);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    // The child gets the two pipes as its standard output and error and nothing else beyond its
+    // inherited standard input; it starts in a process group of its own with default signal
+    // handling, whatever the application ignores or blocks.
+    int prepare(int outputFd, int errorFd) {
+        int failure = posix_spawn_file_actions_adddup2(&actions_, outputFd, STDOUT_FILENO);
+        if (failure == 0) {
+            failure = posix_spawn_file_actions_adddup2(&actions_, errorFd, STDERR_FILENO);
+        }
+#ifdef DORVANE_HAVE_ADDCLOSEFROM
+        if (failure == 0) {
+            failure = posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
+        }
+#endif
+        sigset_t noSignals;
+        sigset_t allSignals;
+        sigemptyset(&noSignals);
+        sigfillset(&allSignals);
+        if (failure == 0) {
+            failure = posix_spawnattr_setsigmask(&attributes_, &noSignals);
+        }
+        if (failure == 0) {
+            failure = posix_spawnattr_setsigdefault(&attributes_, &allSignals);
+        }
+        if (failure == 0) {
+            failure = posix_spawnattr_setpgroup(&attributes_, 0);
+        }
+        if (failure == 0) {
+            failure = posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETPGROUP |
+                                                                 POSIX_SPAWN_SETSIGMASK |
+                                                                 POSIX_SPAWN_SETSIGDEF);
+        }
+        return failure;
+    }
+
+    const posix_spawn_file_actions_t* actions() const {
+        return &actions_;
+    }
+    const posix_spawnattr_t* attributes() const {
+        return &attributes_;
+    }
+
+private:
+    posix_spawn_file_actions_t actions_;
+    posix_spawnattr_t attributes_;
+};
+
+// Appends what is ready on fd to sink; closes fd once its stream has ended.
+void readInto(UniqueFd& fd, std::string& sink) {
+    std::array<char, 64 * 1024> buffer;
+    const ssize_t count = ::read(fd.get(), buffer.data(), buffer.size());
+    if (count > 0) {
+        sink.append(buffer.data(), static_cast<std::size_t>(count));
+    } else if (count == 0 || errno != EINTR) {
+        fd.reset();
+    }
+}
+
+// Reads both pipes as data arrives on either, so a child that fills one pipe's buffer never
+// blocks while the other is being waited on. Returns false when the deadline passed first.
+bool drainBoth(UniqueFd& outputFd, UniqueFd& errorFd, std::string& output, std::string& error,
+               SteadyClock::time_point deadline) {
+    while (outputFd.valid() || errorFd.valid()) {
+        std::array<pollfd, 2> watched{};
+        watched[0] = {outputFd.get(), POLLIN, 0};
+        watched[1] = {errorFd.get(), POLLIN, 0};  // a negative fd is skipped by poll
+        const auto remaining =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
+        if (remaining.count() <= 0) {
+            return false;
+        }
+        const int ready =
+            ::poll(watched.data(), watched.size(), static_cast<int>(remaining.count()));
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+        if (ready > 0 && watched[0].revents != 0) {
+            readInto(outputFd, output);
+        }
+        if (ready > 0 && watched[1].revents != 0) {
+            readInto(errorFd, error);
+        }
+    }
+    return true;
+}
+
+enum class Exit { Reaped, Lost, TimedOut };
+
+// Waits for the child's exit status until the deadline. A child normally exits as it closes its
+// streams, so the first checks come quickly and the pauses grow only for one that lingers.
+Exit waitForExit(pid_t child, int& waitStatus, SteadyClock::time_point deadline) {
+    auto pause = std::chrono::microseconds(20);
+    while (true) {
+        const pid_t reaped = ::waitpid(child, &waitStatus, WNOHANG);
+        if (reaped == child) {
+            return Exit::Reaped;
+        }
+        // A child whose status cannot be had (reaped by someone else, SIGCHLD ignored) may
+        // have failed: nothing says it succeeded.
+        if (reaped < 0 && errno != EINTR) {
+            return Exit::Lost;
+        }
+        if (SteadyClock::now() >= deadline) {
+            return Exit::TimedOut;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(10));
+    }
+}
+
+int exitStatusOf(int waitStatus) {
+    if (WIFEXITED(waitStatus)) {
+        return WEXITSTATUS(waitStatus);
+    }
+    if (WIFSIGNALED(waitStatus)) {
+        return 128 + WTERMSIG(waitStatus);
+    }
+    return 1;
+}
+
+}  // namespace
+
+TRBCommandResult TRBRunCommand(const std::string& executablePath,
+                               const std::vector<std::string>& arguments,
+                               const RunOptions& options) {
+    TRBCommandResult result;
+    auto failLaunch = [&](int error) {
+        result.error = describeErrno(error);
+        if (result.error.empty()) {
+            result.error = options.launchFailedText();
+        }
+        return result;
+    };
+    // Only an absolute path names a program: nothing is looked up on the search path or relative
+    // to the working directory.
+    if (executablePath.empty() || executablePath.front() != '/') {
+        return failLaunch(ENOENT);
+    }
+
+    Pipe outputPipe;
+    Pipe errorPipe;
+    if (!makePipe(outputPipe) || !makePipe(errorPipe)) {
+        return failLaunch(errno);
+    }
+    SpawnSetup setup;
+    if (const int failure = setup.prepare(outputPipe.writeEnd.get(), errorPipe.writeEnd.get());
+        failure != 0) {
+        return failLaunch(failure);
+    }
+
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 2);
+    argv.push_back(const_cast<char*>(executablePath.c_str()));
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    pid_t child = -1;
+    const int spawnFailure = ::posix_spawn(&child, executablePath.c_str(), setup.actions(),
+                                           setup.attributes(), argv.data(), environ);
+    if (spawnFailure != 0) {
+        return failLaunch(spawnFailure);
+    }
+    // The child holds its own copies of the write ends; ours must go, or the reads never end.
+    outputPipe.writeEnd.reset();
+    errorPipe.writeEnd.reset();
+
+    const auto deadline = SteadyClock::now() + options.timeout;
+    std::string outputBytes;
+    std::string errorBytes;
+    int waitStatus = 0;
+    const Exit exit =
+        drainBoth(outputPipe.readEnd, errorPipe.readEnd, outputBytes, errorBytes, deadline)
+            ? waitForExit(child, waitStatus, deadline)
+            : Exit::TimedOut;
+    if (exit == Exit::TimedOut) {
+        // Everything the child started shares its process group, so one signal stops it all.
+        ::kill(-child, SIGKILL);
+        while (::waitpid(child, &waitStatus, 0) < 0 && errno == EINTR) {
+        }
+        // What a stopped tool printed is incomplete and is not handed on: a half-written
+        // message must not be read as the tool's answer.
+        result.status = kTimedOutStatus;
+        result.error = options.timedOutText();
+        return result;
+    }
+
+    result.status = exit == Exit::Lost ? kLostStatus : exitStatusOf(waitStatus);
+    if (isValidUtf8(outputBytes)) {
+        result.output = std::move(outputBytes);
+    }
+    if (isValidUtf8(errorBytes)) {
+        result.error = std::move(errorBytes);
+    }
+    return result;
+}
+
+}  // namespace dorvane

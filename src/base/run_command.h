@@ -1,0 +1,41 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/command_result.h"
+
+namespace dorvane {
+
+struct RunOptions {
+    // The error text when the launch fails without a description of its own. Texts are asked for
+    // only when a failure needs them.
+    std::function<std::string()> launchFailedText = [] {
+        return std::string("The command could not be started.");
+    };
+    // The error text when the child had to be stopped. It names neither the program nor anything
+    // a caller could take for a missing privilege.
+    std::function<std::string()> timedOutText = [] {
+        return std::string("The command did not finish in time and was stopped.");
+    };
+    // How long a child, with everything it started, may run before it is killed.
+    std::chrono::milliseconds timeout{60'000};
+};
+
+// The exit status reported for a child that had to be killed: as a shell reports SIGKILL.
+inline constexpr int kTimedOutStatus = 128 + 9;
+// The status of a run whose exit status could not be had: a failure, since nothing says it
+// succeeded.
+inline constexpr int kLostStatus = 1;
+
+// Runs the program at an absolute path with these arguments (no shell, no search path), reads
+// its standard output and error to their ends, then takes its exit status. A child ended by a
+// signal reports 128 + the signal. The child runs in a process group of its own, which is killed
+// when the time-out passes.
+TRBCommandResult TRBRunCommand(const std::string& executablePath,
+                               const std::vector<std::string>& arguments,
+                               const RunOptions& options = {});
+
+}  // namespace dorvane
