@@ -72,6 +72,16 @@ public:
             failure = posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
         }
 #endif
+        short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+#ifdef DORVANE_HAVE_CLOEXEC_DEFAULT
+        // Every descriptor the file actions do not name is closed, standard input included, so
+        // the child is given one.
+        if (failure == 0) {
+            failure =
+                posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        }
+        flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+#endif
         sigset_t noSignals;
         sigset_t allSignals;
         sigemptyset(&noSignals);
@@ -86,9 +96,7 @@ public:
             failure = posix_spawnattr_setpgroup(&attributes_, 0);
         }
         if (failure == 0) {
-            failure = posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETPGROUP |
-                                                                 POSIX_SPAWN_SETSIGMASK |
-                                                                 POSIX_SPAWN_SETSIGDEF);
+            failure = posix_spawnattr_setflags(&attributes_, flags);
         }
         return failure;
     }

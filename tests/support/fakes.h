@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "app/controller.h"
-#include "platform/linux/libplist_property_lists.h"
 #include "platform/platform.h"
+#include "support/native_property_lists.h"
 
 namespace dorvane::testing {
 
@@ -296,7 +296,7 @@ struct TestPlatform {
     FakeClock clock;
     FakeProcessInfo processInfo;
     FakeCommandRunner commands;
-    LibplistPropertyLists propertyLists;
+    NativePropertyLists propertyLists;
     ToolPaths toolPaths;
 
     Journal journal;

@@ -1,0 +1,132 @@
+#include "platform/mac/cf_defaults.h"
+
+#include <cmath>
+
+#include "base/overloaded.h"
+#include "platform/mac/cf_support.h"
+
+namespace dorvane {
+namespace {
+
+Date dateFromCF(CFDateRef date) {
+    const double seconds = CFDateGetAbsoluteTime(date) + kCFAbsoluteTimeIntervalSince1970;
+    return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds)));
+}
+
+CFRef<CFDateRef> dateToCF(const Date& date) {
+    const double seconds = std::chrono::duration<double>(date.time_since_epoch()).count();
+    return CFRef<CFDateRef>(
+        CFDateCreate(kCFAllocatorDefault, seconds - kCFAbsoluteTimeIntervalSince1970));
+}
+
+// A boolean, a whole number or a text, as a stored dictionary holds them; absent for the rest.
+std::optional<DictionaryValue> plainFromCF(CFTypeRef value) {
+    const CFTypeID type = CFGetTypeID(value);
+    if (type == CFBooleanGetTypeID()) {
+        return CFBooleanGetValue(static_cast<CFBooleanRef>(value)) != 0;
+    }
+    if (type == CFNumberGetTypeID()) {
+        const auto number = static_cast<CFNumberRef>(value);
+        std::int64_t integer = 0;
+        if (CFNumberIsFloatType(number) ||
+            !CFNumberGetValue(number, kCFNumberSInt64Type, &integer)) {
+            return std::nullopt;
+        }
+        return integer;
+    }
+    if (auto text = stringFromCF(value)) {
+        return *text;
+    }
+    return std::nullopt;
+}
+
+CFRef<CFTypeRef> plainToCF(const DictionaryValue& value) {
+    return std::visit(
+        Overloaded{
+            [](bool b) { return CFRef<CFTypeRef>(CFRetain(b ? kCFBooleanTrue : kCFBooleanFalse)); },
+            [](std::int64_t n) {
+                return CFRef<CFTypeRef>(
+                    CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &n));
+            },
+            [](const std::string& s) {
+                CFRef<CFStringRef> text = makeCFString(s);
+                return CFRef<CFTypeRef>(text ? CFRetain(text.get()) : nullptr);
+            }},
+        value);
+}
+
+}  // namespace
+
+std::optional<DefaultsValue> CFPreferencesDefaults::objectForKey(const std::string& key) const {
+    const CFRef<CFStringRef> name = makeCFString(key);
+    const CFRef<CFPropertyListRef> value(
+        CFPreferencesCopyAppValue(name.get(), kCFPreferencesCurrentApplication));
+    if (!value) {
+        return std::nullopt;
+    }
+    const CFTypeID type = CFGetTypeID(value.get());
+    if (type == CFDateGetTypeID()) {
+        return dateFromCF(static_cast<CFDateRef>(value.get()));
+    }
+    if (type == CFDictionaryGetTypeID()) {
+        const auto dictionary = static_cast<CFDictionaryRef>(value.get());
+        const CFIndex count = CFDictionaryGetCount(dictionary);
+        std::vector<const void*> keys(static_cast<std::size_t>(count));
+        std::vector<const void*> values(static_cast<std::size_t>(count));
+        CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
+        DefaultsDictionary converted;
+        for (CFIndex i = 0; i < count; ++i) {
+            const auto entryKey = stringFromCF(keys[static_cast<std::size_t>(i)]);
+            auto entry = plainFromCF(values[static_cast<std::size_t>(i)]);
+            // A dictionary holding anything else is not one the application wrote.
+            if (!entryKey || !entry) {
+                return std::nullopt;
+            }
+            converted.emplace(*entryKey, std::move(*entry));
+        }
+        return converted;
+    }
+    auto plain = plainFromCF(value.get());
+    if (!plain) {
+        return std::nullopt;
+    }
+    return std::visit([](auto&& v) { return DefaultsValue{std::move(v)}; }, std::move(*plain));
+}
+
+void CFPreferencesDefaults::setObject(const std::string& key, DefaultsValue value) {
+    const CFRef<CFStringRef> name = makeCFString(key);
+    const CFRef<CFTypeRef> converted = std::visit(
+        Overloaded{[](const Date& date) {
+                       CFRef<CFDateRef> made = dateToCF(date);
+                       return CFRef<CFTypeRef>(made ? CFRetain(made.get()) : nullptr);
+                   },
+                   [](const DefaultsDictionary& dictionary) {
+                       CFRef<CFMutableDictionaryRef> made(CFDictionaryCreateMutable(
+                           kCFAllocatorDefault, static_cast<CFIndex>(dictionary.size()),
+                           &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
+                       for (const auto& [entryKey, entry] : dictionary) {
+                           const CFRef<CFStringRef> entryName = makeCFString(entryKey);
+                           const CFRef<CFTypeRef> entryValue = plainToCF(entry);
+                           if (entryName && entryValue) {
+                               CFDictionarySetValue(made.get(), entryName.get(), entryValue.get());
+                           }
+                       }
+                       return CFRef<CFTypeRef>(CFRetain(made.get()));
+                   },
+                   [](const auto& plain) { return plainToCF(DictionaryValue{plain}); }},
+        value);
+    if (name && converted) {
+        CFPreferencesSetAppValue(name.get(), converted.get(), kCFPreferencesCurrentApplication);
+    }
+}
+
+void CFPreferencesDefaults::removeObject(const std::string& key) {
+    const CFRef<CFStringRef> name = makeCFString(key);
+    CFPreferencesSetAppValue(name.get(), nullptr, kCFPreferencesCurrentApplication);
+}
+
+bool CFPreferencesDefaults::synchronize() {
+    return CFPreferencesAppSynchronize(kCFPreferencesCurrentApplication) != 0;
+}
+
+}  // namespace dorvane

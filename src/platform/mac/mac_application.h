@@ -1,0 +1,45 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "platform/application.h"
+#include "platform/status_item.h"
+
+namespace dorvane {
+
+// NSApplication: the accessory activation policy, activation, the main menu from the core's data
+// and termination through the application delegate.
+class MacApplication : public Application {
+public:
+    struct Delegate {
+        std::function<void()> didFinishLaunching;
+        std::function<void()> willTerminate;  // the silent restore of the shut-down
+    };
+
+    MacApplication();
+    ~MacApplication() override;
+    MacApplication(const MacApplication&) = delete;
+    MacApplication& operator=(const MacApplication&) = delete;
+
+    void setActivationPolicyAccessory() override;
+    void activateIgnoringOtherApps() override;
+    void setMainMenu(std::shared_ptr<const Menu> menu) override;
+    // [NSApp terminate:]: the delegate's will-terminate handler runs, then the process ends.
+    void terminate() override;
+
+    // Installs the delegate and runs the application's event loop; returns only if it stops.
+    void run(Delegate delegate);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The system status bar; each item it hands out stays in the menu bar until it is destroyed.
+class MacStatusBar : public StatusBar {
+public:
+    std::unique_ptr<StatusItem> createStatusItem() override;
+};
+
+}  // namespace dorvane

@@ -1,0 +1,96 @@
+#include "platform/mac/mac_application.h"
+
+#include "platform/mac/menu_builder.h"
+
+@interface TRBApplicationDelegate : NSObject <NSApplicationDelegate> {
+@public
+    dorvane::MacApplication::Delegate delegate;
+}
+@end
+
+@implementation TRBApplicationDelegate
+- (void)applicationDidFinishLaunching:(NSNotification*)notification {
+    if (delegate.didFinishLaunching) {
+        delegate.didFinishLaunching();
+    }
+}
+- (NSApplicationTerminateReply)applicationShouldTerminate:(NSApplication*)sender {
+    return NSTerminateNow;
+}
+- (void)applicationWillTerminate:(NSNotification*)notification {
+    if (delegate.willTerminate) {
+        delegate.willTerminate();
+    }
+}
+@end
+
+namespace dorvane {
+
+struct MacApplication::Impl {
+    // NSApp.delegate is weak: the delegate lives here for as long as the application.
+    TRBApplicationDelegate* delegate = nil;
+    // The main menu's data stays alive with the rendered menu.
+    std::shared_ptr<const Menu> mainMenu;
+};
+
+MacApplication::MacApplication() : impl_(std::make_unique<Impl>()) {
+    [NSApplication sharedApplication];
+}
+
+MacApplication::~MacApplication() = default;
+
+void MacApplication::setActivationPolicyAccessory() {
+    [NSApp setActivationPolicy:NSApplicationActivationPolicyAccessory];
+}
+
+void MacApplication::activateIgnoringOtherApps() {
+    // [NSApp activate] exists only from the macOS 14 SDK on.
+    [NSApp activateIgnoringOtherApps:YES];
+}
+
+void MacApplication::setMainMenu(std::shared_ptr<const Menu> menu) {
+    impl_->mainMenu = std::move(menu);
+    NSApp.mainMenu = buildMenu(*impl_->mainMenu);
+}
+
+void MacApplication::terminate() {
+    [NSApp terminate:nil];
+}
+
+void MacApplication::run(Delegate delegate) {
+    impl_->delegate = [[TRBApplicationDelegate alloc] init];
+    impl_->delegate->delegate = std::move(delegate);
+    NSApp.delegate = impl_->delegate;
+    [NSApp run];
+}
+
+namespace {
+
+class MacStatusItem : public StatusItem {
+public:
+    MacStatusItem()
+        : item_([[NSStatusBar systemStatusBar] statusItemWithLength:NSVariableStatusItemLength]) {}
+    ~MacStatusItem() override { [[NSStatusBar systemStatusBar] removeStatusItem:item_]; }
+
+    void setTitle(const std::string& title) override { item_.button.title = toNSString(title); }
+    void setToolTip(const std::string& toolTip) override {
+        item_.button.toolTip = toNSString(toolTip);
+    }
+    void setMenu(std::shared_ptr<const Menu> menu) override {
+        item_.menu = buildMenu(*menu);
+        menu_ = std::move(menu);
+    }
+
+private:
+    // The status bar does not keep its items: this strong reference does.
+    NSStatusItem* item_;
+    std::shared_ptr<const Menu> menu_;
+};
+
+}  // namespace
+
+std::unique_ptr<StatusItem> MacStatusBar::createStatusItem() {
+    return std::make_unique<MacStatusItem>();
+}
+
+}  // namespace dorvane
