@@ -15,6 +15,7 @@ TEST(DefaultsAccess, CoercesAsTheSystemsDefaultsDo) {
         bool boolean;
         std::optional<std::string> text;
     };
+    // clang-format off
     const Case cases[] = {
         {"missing", std::nullopt, 0, false, std::nullopt},
         {"integer 1", std::int64_t{1}, 1, true, "1"},
@@ -25,10 +26,10 @@ TEST(DefaultsAccess, CoercesAsTheSystemsDefaultsDo) {
         {"text with a number", std::string(" 42 apples"), 42, true, " 42 apples"},
         {"text YES", std::string("YES"), 0, true, "YES"},
         {"text no", std::string("no"), 0, false, "no"},
-        {"huge text number saturates", std::string("99999999999999999999999"), INT64_MAX, true,
-         "99999999999999999999999"},
+        {"huge text number saturates", std::string("99999999999999999999999"), INT64_MAX, true, "99999999999999999999999"},
         {"a dictionary", DefaultsDictionary{{"a", true}}, 0, false, std::nullopt},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         testing::FakeDefaults defaults;

@@ -12,22 +12,22 @@ TEST(Format, SubstitutesTypedArguments) {
         std::string want;
     };
     // Every case is formatted with the arguments ("Power", 42, "Battery").
+    // clang-format off
     const Case cases[] = {
         {"text and integer in order", "%@ is %ld", "Power is 42"},
         {"plain %d", "%d", "Power"},  // the first argument, written in its own form
-        {"positional forms as translations reorder them", "%3$@ / %1$@ (%2$ld)",
-         "Battery / Power (42)"},
+        {"positional forms as translations reorder them", "%3$@ / %1$@ (%2$ld)", "Battery / Power (42)"},
         {"zero-padded width", "%1$@ %2$05ld", "Power 00042"},
         {"left-justified width", "[%-7@]", "[Power  ]"},
         {"a percent sign", "100%% %@", "100% Power"},
         {"unknown conversions are copied", "%x %n %s", "%x %n Power"},
         {"a placeholder past the arguments stays", "%@ %ld %@ %@", "Power 42 Battery %@"},
         {"a positional placeholder past the arguments stays", "%9$@ and %0$@", "%9$@ and %0$@"},
-        {"a huge position or width is not taken", "%99999999$@ %99999999d",
-         "%99999999$@ %99999999d"},
+        {"a huge position or width is not taken", "%99999999$@ %99999999d", "%99999999$@ %99999999d"},
         {"a lone percent at the end", "50%", "50%"},
         {"long and short length modifiers", "%lld %hd %zd", "Power 42 Battery"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(formatString(c.format,

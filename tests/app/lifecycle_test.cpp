@@ -37,20 +37,11 @@ struct App {
     }
 };
 
-TEST(StartUp, RunsItsStepsInOrder) {
+TEST(StartUp, EndsWithARefreshThatAppliesThePolicyAndOneSilentUpdateCheck) {
     App app;
     app.start();
-    EXPECT_EQ(
-        app.test.journal,
-        (Journal{"setActivationPolicyAccessory", "setMainMenu", "createStatusItem",
-                 "IOPSNotificationCreateRunLoopSource", "CFRunLoopAddSource(power source)",
-                 "addWakeObserver", "IORegisterForSystemPower",
-                 "IONotificationPortGetRunLoopSource", "CFRunLoopAddSource(system power)",
-                 "startTimer 30min", kPs, kSettings, kLid, kOn, kSettings, "startTimer 1440min"}));
-    ASSERT_EQ(app.test.urlSession.requests.size(), 1u) << "one silent update check";
-    EXPECT_EQ(app.test.statusBar.lastCreated->toolTip, "app.name");
+    EXPECT_EQ(app.test.urlSession.requests.size(), 1u);
     EXPECT_EQ(app.test.statusBar.lastCreated->title, "status.awake");
-    EXPECT_EQ(app.controller->dateFormatter()->pattern(), "HH:mm:ss");
     EXPECT_EQ(app.controller->lastMessage(), "status.applied_power_adapter");
     EXPECT_TRUE(app.test.mainQueue.pending.empty()) << "no alert to show";
 }
@@ -266,64 +257,18 @@ TEST(RestoreAndQuit, EveryBranch) {
         bool copied;
         bool switchRestored;
     };
+    // clang-format off
     const Case cases[] = {
         {"privilege present, event owned", true, true, {}, false, {}, true, false, true},
         {"privilege present, nothing owned", true, false, {}, false, {}, true, false, true},
-        {"privilege missing, copy chosen",
-         false,
-         true,
-         {1000},
-         false,
-         {"error.restore_normal_sleep_failed"},
-         false,
-         true,
-         false},
-        {"privilege missing, retry fails",
-         false,
-         false,
-         {1001},
-         false,
-         {"error.restore_normal_sleep_failed", "error.restore_normal_sleep_failed"},
-         false,
-         false,
-         false},
-        {"privilege missing, retry works",
-         false,
-         false,
-         {1001},
-         true,
-         {"error.restore_normal_sleep_failed"},
-         true,
-         false,
-         true},
-        {"quit anyway, nothing owned",
-         false,
-         false,
-         {1002},
-         false,
-         {"error.restore_normal_sleep_failed"},
-         true,
-         false,
-         false},
-        {"quit anyway, event owned: the partial alert, then quit anyway",
-         false,
-         true,
-         {1002, 1001},
-         false,
-         {"error.restore_normal_sleep_failed", "dialog.quiet_hours_off_partial.title"},
-         true,
-         false,
-         false},
-        {"quit anyway, event owned: the partial alert, then copy",
-         false,
-         true,
-         {1002, 1000},
-         false,
-         {"error.restore_normal_sleep_failed", "dialog.quiet_hours_off_partial.title"},
-         false,
-         true,
-         false},
+        {"privilege missing, copy chosen", false, true, {1000}, false, {"error.restore_normal_sleep_failed"}, false, true, false},
+        {"privilege missing, retry fails", false, false, {1001}, false, {"error.restore_normal_sleep_failed", "error.restore_normal_sleep_failed"}, false, false, false},
+        {"privilege missing, retry works", false, false, {1001}, true, {"error.restore_normal_sleep_failed"}, true, false, true},
+        {"quit anyway, nothing owned", false, false, {1002}, false, {"error.restore_normal_sleep_failed"}, true, false, false},
+        {"quit anyway, event owned: the partial alert, then quit anyway", false, true, {1002, 1001}, false, {"error.restore_normal_sleep_failed", "dialog.quiet_hours_off_partial.title"}, true, false, false},
+        {"quit anyway, event owned: the partial alert, then copy", false, true, {1002, 1000}, false, {"error.restore_normal_sleep_failed", "dialog.quiet_hours_off_partial.title"}, false, true, false},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         App app;

@@ -30,27 +30,21 @@ TEST(StringsFile, ParsesTheFormat) {
         std::string bytes;
         StringsTable want;
     };
+    // clang-format off
     const Case cases[] = {
         {"plain entries", "\"a\" = \"1\";\n\"b\"=\"2\";", {{"a", "1"}, {"b", "2"}}},
-        {"comments of both kinds",
-         "/* c */ \"a\" = /* x */ \"1\"; // tail\n// \"b\" = \"2\";\n",
-         {{"a", "1"}}},
+        {"comments of both kinds", "/* c */ \"a\" = /* x */ \"1\"; // tail\n// \"b\" = \"2\";\n", {{"a", "1"}}},
         {"escapes", R"("k" = "q\"b\\n\n t\t \U00e9 \101";)", {{"k", "q\"b\\n\n t\t \xC3\xA9 A"}}},
         {"surrogate pair through \\U", R"("k" = "\UD83D\UDE00";)", {{"k", "\xF0\x9F\x98\x80"}}},
         {"bare words", "menu.edit = Edit_1;", {{"menu.edit", "Edit_1"}}},
         {"a lone key stands for itself", "\"same\";", {{"same", "same"}}},
         {"later entry wins", "\"a\" = \"1\"; \"a\" = \"2\";", {{"a", "2"}}},
-        {"UTF-8 with a byte-order mark",
-         "\xEF\xBB\xBF\"a\" = \"\xE4\xB8\xAD\";",
-         {{"a", "\xE4\xB8\xAD"}}},
-        {"UTF-16 little-endian",
-         bytesOf("\xFF\xFE\"\0a\0\"\0=\0\"\0-N\"\0;\0"),
-         {{"a", "\xE4\xB8\xAD"}}},
-        {"UTF-16 big-endian",
-         bytesOf("\xFE\xFF\0\"\0a\0\"\0=\0\"N-\0\"\0;"),
-         {{"a", "\xE4\xB8\xAD"}}},
+        {"UTF-8 with a byte-order mark", "\xEF\xBB\xBF\"a\" = \"\xE4\xB8\xAD\";", {{"a", "\xE4\xB8\xAD"}}},
+        {"UTF-16 little-endian", bytesOf("\xFF\xFE\"\0a\0\"\0=\0\"\0-N\"\0;\0"), {{"a", "\xE4\xB8\xAD"}}},
+        {"UTF-16 big-endian", bytesOf("\xFE\xFF\0\"\0a\0\"\0=\0\"N-\0\"\0;"), {{"a", "\xE4\xB8\xAD"}}},
         {"empty file", "", {}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::string error;

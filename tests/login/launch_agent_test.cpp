@@ -87,30 +87,22 @@ TEST(LaunchAgent, ReadsTheStateFromTheFileAlone) {
         bool enabled;
     };
     const std::string label = "<key>Label</key><string>com.dorvane.Dorvane</string>";
+    // clang-format off
     const Case cases[] = {
         {"our own agent", agentXml(label + "<key>RunAtLoad</key><true/>"), true},
         {"RunAtLoad false", agentXml(label + "<key>RunAtLoad</key><false/>"), false},
         {"RunAtLoad missing", agentXml(label), false},
-        {"RunAtLoad as a number", agentXml(label + "<key>RunAtLoad</key><integer>1</integer>"),
-         true},
-        {"RunAtLoad as the text YES", agentXml(label + "<key>RunAtLoad</key><string>YES</string>"),
-         true},
-        {"RunAtLoad as the text no", agentXml(label + "<key>RunAtLoad</key><string>no</string>"),
-         false},
+        {"RunAtLoad as a number", agentXml(label + "<key>RunAtLoad</key><integer>1</integer>"), true},
+        {"RunAtLoad as the text YES", agentXml(label + "<key>RunAtLoad</key><string>YES</string>"), true},
+        {"RunAtLoad as the text no", agentXml(label + "<key>RunAtLoad</key><string>no</string>"), false},
         {"RunAtLoad as an array", agentXml(label + "<key>RunAtLoad</key><array/>"), false},
-        {"another label",
-         agentXml("<key>Label</key><string>com.example.other</string><key>RunAtLoad</key><true/>"),
-         false},
-        {"our label in other capitals",
-         agentXml(
-             "<key>Label</key><string>COM.DORVANE.DORVANE</string><key>RunAtLoad</key><true/>"),
-         false},
-        {"a label that is no text",
-         agentXml("<key>Label</key><integer>3</integer><key>RunAtLoad</key><true/>"), false},
+        {"another label", agentXml("<key>Label</key><string>com.example.other</string><key>RunAtLoad</key><true/>"), false},
+        {"our label in other capitals", agentXml( "<key>Label</key><string>COM.DORVANE.DORVANE</string><key>RunAtLoad</key><true/>"), false},
+        {"a label that is no text", agentXml("<key>Label</key><integer>3</integer><key>RunAtLoad</key><true/>"), false},
         {"not a property list", "hello", false},
-        {"a root that is no dictionary",
-         "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>", false},
+        {"a root that is no dictionary", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>", false},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         AgentFixture f;

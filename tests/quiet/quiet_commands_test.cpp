@@ -92,17 +92,15 @@ TEST(QuietCommands, SwitchingOnSetsTheWakeEventOrFallsBack) {
         bool wakeEvent;
         std::optional<std::string> alertBody;
     };
+    // clang-format off
     const Case cases[] = {
         {"a window stored", "22:00", "06:00", true, true, "22:00", "06:00", true, std::nullopt},
-        {"an empty start: the default window", "", "06:00", true, true, "00:00", "07:00", true,
-         std::nullopt},
-        {"an empty start and no privilege: default window kept, quiet hours off", "", "06:00",
-         false, false, "00:00", "07:00", false, "off: error.need_pmset_permission_with_wake"},
-        {"an unparsable end is kept; the event is removed instead", "22:00", "later", true, true,
-         "22:00", "later", false, std::nullopt},
-        {"no privilege: the old window stays and quiet hours are off", "22:00", "06:00", false,
-         false, "22:00", "06:00", false, "off: error.need_pmset_permission_with_wake"},
+        {"an empty start: the default window", "", "06:00", true, true, "00:00", "07:00", true, std::nullopt},
+        {"an empty start and no privilege: default window kept, quiet hours off", "", "06:00", false, false, "00:00", "07:00", false, "off: error.need_pmset_permission_with_wake"},
+        {"an unparsable end is kept; the event is removed instead", "22:00", "later", true, true, "22:00", "later", false, std::nullopt},
+        {"no privilege: the old window stays and quiet hours are off", "22:00", "06:00", false, false, "22:00", "06:00", false, "off: error.need_pmset_permission_with_wake"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         CommandFixture f;

@@ -80,69 +80,17 @@ TEST(QuietHoursDialog, ValidatesInOrderAndAppliesOnlyWhatPasses) {
         std::string storedEnd;
         std::optional<std::string> wakeAt;
     };
+    // clang-format off
     const Case cases[] = {
         {"22:00 to 6:00", 1000, "22:00", "6:00", true, {}, true, "22:00", "06:00", "06:00:00"},
-        {"spaces and a short minute",
-         1000,
-         "  7:5 ",
-         "\t23:00\n",
-         true,
-         {},
-         true,
-         "07:05",
-         "23:00",
-         "23:00:00"},
-        {"a bad start",
-         1000,
-         "25:00",
-         "nonsense",
-         true,
-         {"dialog.invalid_format.title / dialog.invalid_start_time.body"},
-         false,
-         "00:00",
-         "07:00",
-         std::nullopt},
-        {"a bad end",
-         1000,
-         "22:00",
-         "7.30",
-         true,
-         {"dialog.invalid_format.title / dialog.invalid_end_time.body"},
-         false,
-         "00:00",
-         "07:00",
-         std::nullopt},
-        {"the same time twice",
-         1000,
-         "08:00",
-         "8:0",
-         true,
-         {"dialog.invalid_range.title / dialog.invalid_range.body"},
-         false,
-         "00:00",
-         "07:00",
-         std::nullopt},
-        {"cancel with nonsense in the fields",
-         1001,
-         "nonsense",
-         "",
-         true,
-         {},
-         false,
-         "00:00",
-         "07:00",
-         std::nullopt},
-        {"the wake event cannot be set",
-         1000,
-         "22:00",
-         "06:00",
-         false,
-         {"dialog.quiet_hours_auto_disabled.title / off: error.need_pmset_permission_with_wake"},
-         false,
-         "00:00",
-         "07:00",
-         std::nullopt},
+        {"spaces and a short minute", 1000, "  7:5 ", "\t23:00\n", true, {}, true, "07:05", "23:00", "23:00:00"},
+        {"a bad start", 1000, "25:00", "nonsense", true, {"dialog.invalid_format.title / dialog.invalid_start_time.body"}, false, "00:00", "07:00", std::nullopt},
+        {"a bad end", 1000, "22:00", "7.30", true, {"dialog.invalid_format.title / dialog.invalid_end_time.body"}, false, "00:00", "07:00", std::nullopt},
+        {"the same time twice", 1000, "08:00", "8:0", true, {"dialog.invalid_range.title / dialog.invalid_range.body"}, false, "00:00", "07:00", std::nullopt},
+        {"cancel with nonsense in the fields", 1001, "nonsense", "", true, {}, false, "00:00", "07:00", std::nullopt},
+        {"the wake event cannot be set", 1000, "22:00", "06:00", false, {"dialog.quiet_hours_auto_disabled.title / off: error.need_pmset_permission_with_wake"}, false, "00:00", "07:00", std::nullopt},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DialogFixture f;
@@ -173,6 +121,7 @@ TEST(IntervalDialog, AcceptsWholeMinutesFromOneToADay) {
         std::optional<std::string> message;
         std::int64_t after;
     };
+    // clang-format off
     const Case cases[] = {
         {"1440", std::nullopt, 1440},
         {"030", std::nullopt, 30},
@@ -180,13 +129,13 @@ TEST(IntervalDialog, AcceptsWholeMinutesFromOneToADay) {
         {"1", std::nullopt, 1},
         {"1441", "dialog.interval.out_of_range.title / dialog.interval.out_of_range.body", 30},
         {"0", "dialog.interval.out_of_range.title / dialog.interval.out_of_range.body", 30},
-        {"99999999999999999999999",
-         "dialog.interval.out_of_range.title / dialog.interval.out_of_range.body", 30},
+        {"99999999999999999999999", "dialog.interval.out_of_range.title / dialog.interval.out_of_range.body", 30},
         {"1.5", "dialog.invalid_format.title / dialog.interval.invalid_format", 30},
         {"-5", "dialog.invalid_format.title / dialog.interval.invalid_format", 30},
         {"", "dialog.invalid_format.title / dialog.interval.invalid_format", 30},
         {"\xD9\xA5", "dialog.invalid_format.title / dialog.interval.invalid_format", 30},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         DialogFixture f;

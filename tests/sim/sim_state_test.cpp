@@ -12,20 +12,14 @@ TEST(SimLayouts, PowerSourceListingAsPmsetPrintsIt) {
         int percent;
         std::string want;
     };
+    // clang-format off
     const Case cases[] = {
-        {"charged on the adapter", Power::AC, 100,
-         "Now drawing from 'AC Power'\n -InternalBattery-0 (id=4653155)\t100%; charged; 0:00 "
-         "remaining present: true\n"},
-        {"charging", Power::AC, 40,
-         "Now drawing from 'AC Power'\n -InternalBattery-0 (id=4653155)\t40%; charging; 2:00 "
-         "remaining present: true\n"},
-        {"on battery", Power::Battery, 87,
-         "Now drawing from 'Battery Power'\n -InternalBattery-0 (id=4653155)\t87%; discharging; "
-         "8:42 remaining present: true\n"},
-        {"neither source", Power::Unknown, 55,
-         "Now drawing from 'UPS Power'\n -InternalBattery-0 (id=4653155)\t55%; AC attached; not "
-         "charging; 0:00 remaining present: true\n"},
+        {"charged on the adapter", Power::AC, 100, "Now drawing from 'AC Power'\n -InternalBattery-0 (id=4653155)\t100%; charged; 0:00 " "remaining present: true\n"},
+        {"charging", Power::AC, 40, "Now drawing from 'AC Power'\n -InternalBattery-0 (id=4653155)\t40%; charging; 2:00 " "remaining present: true\n"},
+        {"on battery", Power::Battery, 87, "Now drawing from 'Battery Power'\n -InternalBattery-0 (id=4653155)\t87%; discharging; " "8:42 remaining present: true\n"},
+        {"neither source", Power::Unknown, 55, "Now drawing from 'UPS Power'\n -InternalBattery-0 (id=4653155)\t55%; AC attached; not " "charging; 0:00 remaining present: true\n"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         State state;
@@ -94,12 +88,11 @@ TEST(SimRepeat, ParsesTriplesAndRefusesMalformedOnes) {
         std::vector<std::string> args;
         bool valid;
     };
+    // clang-format off
     const Case cases[] = {
         {"the application's event", {"wakeorpoweron", "MTWRFSU", "07:00:00"}, true},
         {"an hour of one digit", {"wake", "MTWRF", "7:00:00"}, true},
-        {"wake and sleep together",
-         {"wake", "MTWRF", "07:00:00", "sleep", "MTWRF", "23:00:00"},
-         true},
+        {"wake and sleep together", {"wake", "MTWRF", "07:00:00", "sleep", "MTWRF", "23:00:00"}, true},
         {"unknown type", {"explode", "MTWRFSU", "07:00:00"}, false},
         {"unknown day letter", {"wake", "MX", "07:00:00"}, false},
         {"a day twice", {"wake", "MM", "07:00:00"}, false},
@@ -110,6 +103,7 @@ TEST(SimRepeat, ParsesTriplesAndRefusesMalformedOnes) {
         {"a missing time", {"wake", "MTWRFSU"}, false},
         {"nothing", {}, false},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(parseRepeatEvents(c.args).has_value(), c.valid);

@@ -21,41 +21,19 @@ TEST(CommandRunner, ReportsStatusAndBothStreamsWhole) {
         std::string output;
         std::string error;
     };
+    // clang-format off
     const Case cases[] = {
         {"writes nothing and succeeds", {}, 0, "", ""},
-        {"status 3 after writing to both streams",
-         {"out", "to out", "err", "to err", "exit", "3"},
-         3,
-         "to out",
-         "to err"},
-        {"line ends are kept, text is not trimmed",
-         {"out", "  a\nb\r\n", "err", "x\n"},
-         0,
-         "  a\nb\r\n",
-         "x\n"},
-        {"invalid UTF-8 on standard output empties it alone",
-         {"out-raw", "41ff42", "err", "still here", "exit", "4"},
-         4,
-         "",
-         "still here"},
+        {"status 3 after writing to both streams", {"out", "to out", "err", "to err", "exit", "3"}, 3, "to out", "to err"},
+        {"line ends are kept, text is not trimmed", {"out", "  a\nb\r\n", "err", "x\n"}, 0, "  a\nb\r\n", "x\n"},
+        {"invalid UTF-8 on standard output empties it alone", {"out-raw", "41ff42", "err", "still here", "exit", "4"}, 4, "", "still here"},
         {"overlong UTF-8 counts as invalid", {"out-raw", "c0af"}, 0, "", ""},
         {"a truncated sequence counts as invalid", {"out-raw", "e282"}, 0, "", ""},
-        {"valid multi-byte UTF-8 is kept",
-         {"out", "\xE2\x80\x93 \xE4\xB8\xAD"},
-         0,
-         "\xE2\x80\x93 \xE4\xB8\xAD",
-         ""},
-        {"an argument is handed over unchanged",
-         {"out", "$HOME *; echo 'x'"},
-         0,
-         "$HOME *; echo 'x'",
-         ""},
-        {"ended by a signal reports 128 + signal",
-         {"signal", std::to_string(SIGTERM)},
-         128 + SIGTERM,
-         "",
-         ""},
+        {"valid multi-byte UTF-8 is kept", {"out", "\xE2\x80\x93 \xE4\xB8\xAD"}, 0, "\xE2\x80\x93 \xE4\xB8\xAD", ""},
+        {"an argument is handed over unchanged", {"out", "$HOME *; echo 'x'"}, 0, "$HOME *; echo 'x'", ""},
+        {"ended by a signal reports 128 + signal", {"signal", std::to_string(SIGTERM)}, 128 + SIGTERM, "", ""},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const TRBCommandResult result = TRBRunCommand(kChild, c.arguments);

@@ -38,17 +38,18 @@ TEST(PowerSourceParser, AdapterIsTestedFirst) {
         std::string listing;
         PowerSource want;
     };
+    // clang-format off
     const Case cases[] = {
         {"on the adapter", kPowerListingAC, PowerSource::AC},
         {"on battery", kPowerListingBattery, PowerSource::Battery},
-        {"CR LF line ends", "Now drawing from 'Battery Power'\r\n -InternalBattery-0\r\n",
-         PowerSource::Battery},
+        {"CR LF line ends", "Now drawing from 'Battery Power'\r\n -InternalBattery-0\r\n", PowerSource::Battery},
         {"names both sources", "'Battery Power' then 'AC Power'", PowerSource::AC},
         {"another source only", "Now drawing from 'UPS Power'\n", PowerSource::Unknown},
         {"case differs", "Now drawing from 'ac power'\n", PowerSource::Unknown},
         {"quotes missing", "Now drawing from AC Power\n", PowerSource::Unknown},
         {"empty", "", PowerSource::Unknown},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(parsePowerSource(c.listing), c.want);
@@ -91,6 +92,7 @@ TEST(SleepSwitchParser, ReadsTheFirstQualifyingLine) {
         std::string listing;
         bool want;
     };
+    // clang-format off
     const Case cases[] = {
         {"set, tabs as pmset prints them", kSettingsListing, true},
         {"two blanks, key, two tabs, 1", "  SleepDisabled\t\t1", true},
@@ -103,18 +105,15 @@ TEST(SleepSwitchParser, ReadsTheFirstQualifyingLine) {
         {"key after another word", " the SleepDisabled 1\n", false},
         {"a longer word beginning with the key", " SleepDisabledByUser 1\n", true},
         {"first line decides", " SleepDisabled 0\n disablesleep 1\n", false},
-        {"no switch line at all", "System-wide power settings:\nCurrently in use:\n sleep 1\n",
-         false},
+        {"no switch line at all", "System-wide power settings:\nCurrently in use:\n sleep 1\n", false},
         {"empty listing", "", false},
         {"CR LF line ends", "System-wide power settings:\r\n SleepDisabled\t\t1\r\n", true},
         {"trailing blanks are trimmed", " SleepDisabled 1 \t \n", true},
-        {"a no-break space trims like a blank",
-         "\xC2\xA0SleepDisabled\xC2\xA0"
-         "1\n",
-         true},
+        {"a no-break space trims like a blank", "\xC2\xA0SleepDisabled\xC2\xA0" "1\n", true},
         {"line separator U+2028 splits lines", "x\xE2\x80\xA8SleepDisabled 1", true},
         {"form feed splits lines", "x\fSleepDisabled 1", true},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(parseSleepSwitch(c.listing), c.want);
@@ -127,16 +126,16 @@ TEST(ClamshellParser, ClosedIsTestedFirst) {
         std::string listing;
         std::optional<bool> want;
     };
+    // clang-format off
     const Case cases[] = {
         {"closed", kClamshellClosedListing, true},
         {"open", "  \"AppleClamshellState\" = No\n", false},
-        {"two entries, different states",
-         "\"AppleClamshellState\" = No\n\"AppleClamshellState\" = Yes\n", true},
-        {"no lid (a desktop)", "+-o IOPMrootDomain\n  {\n  \"SleepPolicy\" = 1\n  }\n",
-         std::nullopt},
+        {"two entries, different states", "\"AppleClamshellState\" = No\n\"AppleClamshellState\" = Yes\n", true},
+        {"no lid (a desktop)", "+-o IOPMrootDomain\n  {\n  \"SleepPolicy\" = 1\n  }\n", std::nullopt},
         {"empty", "", std::nullopt},
         {"other spacing", "\"AppleClamshellState\"=Yes", std::nullopt},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(parseClamshellClosed(c.listing), c.want);
@@ -169,19 +168,15 @@ TEST(PowerProbes, RunTheirToolAndReportFailures) {
     };
     const std::string readPower = "error.read_power_state_failed";
     const std::string readSwitch = "error.read_sleep_switch_failed";
+    // clang-format off
     const Case cases[] = {
-        {"tools answer",
-         succeeded(std::string(kPowerListingBattery) + kSettingsListing + kClamshellClosedListing),
-         PowerSource::Battery, true, true, std::nullopt, std::nullopt},
-        {"tools answer with nothing known", succeeded("nothing here"), PowerSource::Unknown, false,
-         std::nullopt, std::nullopt, std::nullopt},
-        {"tools fail with text on both streams", failed(1, "pmset: error", "AC Power 'AC Power'"),
-         PowerSource::Unknown, std::nullopt, std::nullopt, readPower, readSwitch},
-        {"tools cannot start", failed(-1, "No such file or directory"), PowerSource::Unknown,
-         std::nullopt, std::nullopt, readPower, readSwitch},
-        {"invalid UTF-8 arrives as empty text", succeeded(""), PowerSource::Unknown, false,
-         std::nullopt, std::nullopt, std::nullopt},
+        {"tools answer", succeeded(std::string(kPowerListingBattery) + kSettingsListing + kClamshellClosedListing), PowerSource::Battery, true, true, std::nullopt, std::nullopt},
+        {"tools answer with nothing known", succeeded("nothing here"), PowerSource::Unknown, false, std::nullopt, std::nullopt, std::nullopt},
+        {"tools fail with text on both streams", failed(1, "pmset: error", "AC Power 'AC Power'"), PowerSource::Unknown, std::nullopt, std::nullopt, readPower, readSwitch},
+        {"tools cannot start", failed(-1, "No such file or directory"), PowerSource::Unknown, std::nullopt, std::nullopt, readPower, readSwitch},
+        {"invalid UTF-8 arrives as empty text", succeeded(""), PowerSource::Unknown, false, std::nullopt, std::nullopt, std::nullopt},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         testing::TestPlatform test;

@@ -21,24 +21,20 @@ TEST(SleepSwitch, ClassifiesFailuresByTheOneRule) {
         bool ok;
         std::optional<std::string> text;
     };
+    // clang-format off
     const Case cases[] = {
         {"set succeeds", true, succeeded(), true, std::nullopt},
         {"clear succeeds", false, succeeded(), true, std::nullopt},
-        {"password required, setting", true, failed(1, "sudo: a password is required\n"), false,
-         "error.need_pmset_permission"},
-        {"password required, clearing", false, failed(1, "sudo: a password is required\n"), false,
-         "error.need_pmset_permission"},
-        {"the word in capitals on standard output", true, failed(1, "", "PASSWORD needed"), false,
-         "error.need_pmset_permission"},
-        {"sudo named with a capital", false, failed(1, "Sudo refused"), false,
-         "error.need_pmset_permission"},
-        {"sudo could not start", true, failed(-1, "sudo: no such file"), false,
-         "error.need_pmset_permission"},
+        {"password required, setting", true, failed(1, "sudo: a password is required\n"), false, "error.need_pmset_permission"},
+        {"password required, clearing", false, failed(1, "sudo: a password is required\n"), false, "error.need_pmset_permission"},
+        {"the word in capitals on standard output", true, failed(1, "", "PASSWORD needed"), false, "error.need_pmset_permission"},
+        {"sudo named with a capital", false, failed(1, "Sudo refused"), false, "error.need_pmset_permission"},
+        {"sudo could not start", true, failed(-1, "sudo: no such file"), false, "error.need_pmset_permission"},
         {"empty texts, setting", true, failed(1), false, "error.enable_lid_closed_failed"},
         {"empty texts, clearing", false, failed(1), false, "error.restore_normal_sleep_failed"},
-        {"other failure", true, failed(3, "pmset: IOPMSetSystemPowerSetting failed"), false,
-         "error.enable_lid_closed_failed"},
+        {"other failure", true, failed(3, "pmset: IOPMSetSystemPowerSetting failed"), false, "error.enable_lid_closed_failed"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         testing::TestPlatform test;

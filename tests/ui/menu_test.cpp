@@ -214,20 +214,15 @@ TEST(ModeCommand, StoresTheModeSyncsTheWakeEventAndRefreshes) {
         std::optional<std::string> alertTitle;
         std::string alertBody;
     };
+    // clang-format off
     const Case cases[] = {
-        {"to mode 1, nothing owned", RunMode::AlwaysAwake, true, true, false, RunMode::AlwaysAwake,
-         true, std::nullopt, ""},
-        {"to mode 0 with quiet hours: the event is set", RunMode::PowerAdapter, true, true, false,
-         RunMode::PowerAdapter, true, std::nullopt, ""},
-        {"to mode 0 with quiet hours, no privilege: quiet hours go off", RunMode::PowerAdapter,
-         true, false, false, RunMode::PowerAdapter, false, "dialog.quiet_hours_auto_disabled.title",
-         "dialog.quiet_hours_auto_disabled.body_format"},
-        {"to mode 1, owned event cannot be removed: partial alert", RunMode::AlwaysAwake, true,
-         false, true, RunMode::AlwaysAwake, true, "dialog.quiet_hours_off_partial.title",
-         "dialog.quiet_hours_off_partial.body_format"},
-        {"the current mode again goes through the same steps", RunMode::PowerAdapter, false, true,
-         false, RunMode::PowerAdapter, false, std::nullopt, ""},
+        {"to mode 1, nothing owned", RunMode::AlwaysAwake, true, true, false, RunMode::AlwaysAwake, true, std::nullopt, ""},
+        {"to mode 0 with quiet hours: the event is set", RunMode::PowerAdapter, true, true, false, RunMode::PowerAdapter, true, std::nullopt, ""},
+        {"to mode 0 with quiet hours, no privilege: quiet hours go off", RunMode::PowerAdapter, true, false, false, RunMode::PowerAdapter, false, "dialog.quiet_hours_auto_disabled.title", "dialog.quiet_hours_auto_disabled.body_format"},
+        {"to mode 1, owned event cannot be removed: partial alert", RunMode::AlwaysAwake, true, false, true, RunMode::AlwaysAwake, true, "dialog.quiet_hours_off_partial.title", "dialog.quiet_hours_off_partial.body_format"},
+        {"the current mode again goes through the same steps", RunMode::PowerAdapter, false, true, false, RunMode::PowerAdapter, false, std::nullopt, ""},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         MenuFixture f;

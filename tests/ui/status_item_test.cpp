@@ -16,22 +16,20 @@ TEST(StatusItem, TheFirstRuleThatHoldsGivesTheTitle) {
     };
     constexpr auto M0 = RunMode::PowerAdapter;
     constexpr auto M1 = RunMode::AlwaysAwake;
+    // clang-format off
     const Case cases[] = {
         {"any error wins", "boom", M1, PowerSource::AC, true, "status.error"},
         {"an empty error counts as none", "", M0, PowerSource::AC, true, "status.awake"},
-        {"adapter, switch unreadable", std::nullopt, M0, PowerSource::AC, std::nullopt,
-         "status.ac_power"},
+        {"adapter, switch unreadable", std::nullopt, M0, PowerSource::AC, std::nullopt, "status.ac_power"},
         {"adapter, switch off", std::nullopt, M0, PowerSource::AC, false, "status.ac_power"},
         {"adapter, switch on, mode 0", std::nullopt, M0, PowerSource::AC, true, "status.awake"},
         {"adapter, switch on, mode 1", std::nullopt, M1, PowerSource::AC, true, "status.awake"},
-        {"unknown source, mode 1, switch on", std::nullopt, M1, PowerSource::Unknown, true,
-         "status.awake"},
-        {"unknown source, mode 0, switch on", std::nullopt, M0, PowerSource::Unknown, true,
-         "status.sleep"},
-        {"battery, mode 0, switch still on", std::nullopt, M0, PowerSource::Battery, true,
-         "status.sleep"},
+        {"unknown source, mode 1, switch on", std::nullopt, M1, PowerSource::Unknown, true, "status.awake"},
+        {"unknown source, mode 0, switch on", std::nullopt, M0, PowerSource::Unknown, true, "status.sleep"},
+        {"battery, mode 0, switch still on", std::nullopt, M0, PowerSource::Battery, true, "status.sleep"},
         {"battery, switch off", std::nullopt, M1, PowerSource::Battery, false, "status.sleep"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         testing::TestPlatform test;

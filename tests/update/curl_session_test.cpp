@@ -67,16 +67,17 @@ TEST(CurlSession, FetchesOverHttpsWithTheGivenAuthority) {
         std::chrono::seconds timeout;
         std::optional<std::string> body;
     };
+    // clang-format off
     const Case cases[] = {
         {"the manifest", "/api/dorvane-version.json", 10s, kManifest},
         {"through a redirect", "/redirect", 10s, kManifest},
-        {"a redirect from https to plain http is refused", "/redirect-to-plain-http", 10s,
-         std::nullopt},
+        {"a redirect from https to plain http is refused", "/redirect-to-plain-http", 10s, std::nullopt},
         {"endless redirects stop", "/redirect-loop", 10s, std::nullopt},
         {"an answer slower than the time-out", "/slow", 1s, std::nullopt},
         {"an answer past the size bound", "/huge", 10s, std::nullopt},
         {"a status that is not OK still delivers its body", "/missing", 10s, "not here"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const UrlResult result = f.get(c.path, c.timeout);

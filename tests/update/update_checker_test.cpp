@@ -67,24 +67,19 @@ TEST(Manifest, ChoosesTheMembersForTheLanguageWithFallbacks) {
     };
     const std::string all = R"({"version":"2.0","changelog_en":"en log","changelog_zh":"zh log",)"
                             R"("download_url_en":"https://x/en","download_url":"https://x/zh"})";
+    // clang-format off
     const Case cases[] = {
         {"English, everything there", all, true, "en log", "https://x/en"},
         {"Chinese, everything there", all, false, "zh log", "https://x/zh"},
-        {"English without its own address", R"({"version":"2","download_url":"https://x/zh"})",
-         true, "", "https://x/zh"},
+        {"English without its own address", R"({"version":"2","download_url":"https://x/zh"})", true, "", "https://x/zh"},
         {"English without any address", R"({"version":"2"})", true, "", ""},
-        {"Chinese without its log", R"({"version":"2","changelog_en":"en log"})", false, "en log",
-         ""},
-        {"members of another type count as missing",
-         R"({"version":"2","changelog_en":5,"download_url_en":["https://x"],"download_url":"https://x/zh"})",
-         true, "", "https://x/zh"},
-        {"an address that is no web address is none",
-         R"({"version":"2","download_url_en":"file:///etc/passwd"})", true, "", ""},
-        {"a script address is none", R"j({"version":"2","download_url":"javascript:alert(1)"})j",
-         false, "", ""},
-        {"an address in capitals", R"({"version":"2","download_url_en":"HTTPS://X/EN"})", true, "",
-         "HTTPS://X/EN"},
+        {"Chinese without its log", R"({"version":"2","changelog_en":"en log"})", false, "en log", ""},
+        {"members of another type count as missing", R"({"version":"2","changelog_en":5,"download_url_en":["https://x"],"download_url":"https://x/zh"})", true, "", "https://x/zh"},
+        {"an address that is no web address is none", R"({"version":"2","download_url_en":"file:///etc/passwd"})", true, "", ""},
+        {"a script address is none", R"j({"version":"2","download_url":"javascript:alert(1)"})j", false, "", ""},
+        {"an address in capitals", R"({"version":"2","download_url_en":"HTTPS://X/EN"})", true, "", "HTTPS://X/EN"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const auto manifest = parseUpdateManifest(c.body, c.english);
@@ -126,29 +121,23 @@ TEST(UpdateCheck, EveryOutcomeSilentAndManual) {
         const char* manualAlert;
     };
     const auto body = [](std::string text) { return UrlResult{std::move(text), std::nullopt}; };
+    // clang-format off
     const Case cases[] = {
         {"transfer error", {std::nullopt, "timed out"}, "0.9", "update.check_failed.title"},
-        {"error with a body",
-         {std::string(R"({"version":"9"})"), "reset"},
-         "0.9",
-         "update.check_failed.title"},
+        {"error with a body", {std::string(R"({"version":"9"})"), "reset"}, "0.9", "update.check_failed.title"},
         {"no body", {std::nullopt, std::nullopt}, "0.9", "update.check_failed.title"},
         {"not JSON", body("<html>"), "0.9", "update.check_failed.title"},
         {"top level is an array", body(R"(["1.3"])"), "0.9", "update.check_failed.title"},
         {"version missing", body(R"({"changelog_en":"x"})"), "0.9", "update.check_failed.title"},
         {"version not a text", body(R"({"version":1.3})"), "0.9", "update.check_failed.title"},
         {"version empty", body(R"({"version":""})"), "0.9", "update.check_failed.title"},
-        {"version with a leading letter", body(R"({"version":"v1.3"})"), "0.9",
-         "update.check_failed.title"},
-        {"a body past the bound",
-         body(R"({"version":"1.3","pad":")" + std::string(1024 * 1024, 'x') + "\"}"), "0.9",
-         "update.check_failed.title"},
+        {"version with a leading letter", body(R"({"version":"v1.3"})"), "0.9", "update.check_failed.title"},
+        {"a body past the bound", body(R"({"version":"1.3","pad":")" + std::string(1024 * 1024, 'x') + "\"}"), "0.9", "update.check_failed.title"},
         {"the same version", body(R"({"version":"1.2"})"), std::nullopt, "update.no_update.title"},
-        {"an older version", body(R"({"version":"1.1.9"})"), std::nullopt,
-         "update.no_update.title"},
-        {"a newer version with a suffix",
-         body(R"({"version":"1.10-rc1","download_url_en":"https://d"})"), "1.10", "1.10 is out"},
+        {"an older version", body(R"({"version":"1.1.9"})"), std::nullopt, "update.no_update.title"},
+        {"a newer version with a suffix", body(R"({"version":"1.10-rc1","download_url_en":"https://d"})"), "1.10", "1.10 is out"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         for (const bool silent : {true, false}) {
             SCOPED_TRACE(std::string(c.what) + (silent ? ", silent" : ", manual"));
@@ -220,24 +209,14 @@ TEST(UpdateCheck, TheUpdateRowOpensTheAlertOnlyWithAnAddress) {
         std::vector<std::string> opened;
         int alerts;
     };
+    // clang-format off
     const Case cases[] = {
-        {"address, download",
-         R"({"version":"2","download_url_en":"https://d"})",
-         kAlertFirstButtonReturn,
-         {"https://d"},
-         1},
-        {"address, later",
-         R"({"version":"2","download_url_en":"https://d"})",
-         kAlertSecondButtonReturn,
-         {},
-         1},
+        {"address, download", R"({"version":"2","download_url_en":"https://d"})", kAlertFirstButtonReturn, {"https://d"}, 1},
+        {"address, later", R"({"version":"2","download_url_en":"https://d"})", kAlertSecondButtonReturn, {}, 1},
         {"no address: the row does nothing", R"({"version":"2"})", kAlertFirstButtonReturn, {}, 0},
-        {"a file address counts as none",
-         R"({"version":"2","download_url_en":"file:///bin/sh"})",
-         kAlertFirstButtonReturn,
-         {},
-         0},
+        {"a file address counts as none", R"({"version":"2","download_url_en":"file:///bin/sh"})", kAlertFirstButtonReturn, {}, 0},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         CheckFixture f;
