@@ -1,23 +1,11 @@
 #include "platform/mac/cf_defaults.h"
 
-#include <cmath>
 
 #include "base/overloaded.h"
 #include "platform/mac/cf_support.h"
 
 namespace dorvane {
 namespace {
-
-Date dateFromCF(CFDateRef date) {
-    const double seconds = CFDateGetAbsoluteTime(date) + kCFAbsoluteTimeIntervalSince1970;
-    return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds)));
-}
-
-CFRef<CFDateRef> dateToCF(const Date& date) {
-    const double seconds = std::chrono::duration<double>(date.time_since_epoch()).count();
-    return CFRef<CFDateRef>(
-        CFDateCreate(kCFAllocatorDefault, seconds - kCFAbsoluteTimeIntervalSince1970));
-}
 
 // A boolean, a whole number or a text, as a stored dictionary holds them; absent for the rest.
 std::optional<DictionaryValue> plainFromCF(CFTypeRef value) {
@@ -69,22 +57,18 @@ std::optional<DefaultsValue> CFPreferencesDefaults::objectForKey(const std::stri
         return dateFromCF(static_cast<CFDateRef>(value.get()));
     }
     if (type == CFDictionaryGetTypeID()) {
-        const auto dictionary = static_cast<CFDictionaryRef>(value.get());
-        const CFIndex count = CFDictionaryGetCount(dictionary);
-        std::vector<const void*> keys(static_cast<std::size_t>(count));
-        std::vector<const void*> values(static_cast<std::size_t>(count));
-        CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
         DefaultsDictionary converted;
-        for (CFIndex i = 0; i < count; ++i) {
-            const auto entryKey = stringFromCF(keys[static_cast<std::size_t>(i)]);
-            auto entry = plainFromCF(values[static_cast<std::size_t>(i)]);
-            // A dictionary holding anything else is not one the application wrote.
-            if (!entryKey || !entry) {
-                return std::nullopt;
+        bool plainOnly = true;
+        forEachEntry(static_cast<CFDictionaryRef>(value.get()), [&](CFTypeRef key, CFTypeRef item) {
+            const auto entryKey = stringFromCF(key);
+            auto entry = plainFromCF(item);
+            plainOnly = plainOnly && entryKey && entry;
+            if (entryKey && entry) {
+                converted.emplace(*entryKey, std::move(*entry));
             }
-            converted.emplace(*entryKey, std::move(*entry));
-        }
-        return converted;
+        });
+        // A dictionary holding anything else is not one the application wrote.
+        return plainOnly ? std::optional<DefaultsValue>(std::move(converted)) : std::nullopt;
     }
     auto plain = plainFromCF(value.get());
     if (!plain) {
@@ -96,14 +80,10 @@ std::optional<DefaultsValue> CFPreferencesDefaults::objectForKey(const std::stri
 void CFPreferencesDefaults::setObject(const std::string& key, DefaultsValue value) {
     const CFRef<CFStringRef> name = makeCFString(key);
     const CFRef<CFTypeRef> converted = std::visit(
-        Overloaded{[](const Date& date) {
-                       CFRef<CFDateRef> made = dateToCF(date);
-                       return CFRef<CFTypeRef>(made ? CFRetain(made.get()) : nullptr);
-                   },
+        Overloaded{[](const Date& date) { return dateToCF(date); },
                    [](const DefaultsDictionary& dictionary) {
-                       CFRef<CFMutableDictionaryRef> made(CFDictionaryCreateMutable(
-                           kCFAllocatorDefault, static_cast<CFIndex>(dictionary.size()),
-                           &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
+                       CFRef<CFMutableDictionaryRef> made =
+                           makeMutableDictionary(dictionary.size());
                        for (const auto& [entryKey, entry] : dictionary) {
                            const CFRef<CFStringRef> entryName = makeCFString(entryKey);
                            const CFRef<CFTypeRef> entryValue = plainToCF(entry);

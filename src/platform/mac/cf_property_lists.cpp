@@ -25,12 +25,7 @@ CFRef<CFTypeRef> toCF(const PlistValue& value) {
                 CFRef<CFStringRef> text = makeCFString(s);
                 return CFRef<CFTypeRef>(text ? CFRetain(text.get()) : nullptr);
             },
-            [](const Date& date) {
-                const double seconds =
-                    std::chrono::duration<double>(date.time_since_epoch()).count();
-                return CFRef<CFTypeRef>(
-                    CFDateCreate(kCFAllocatorDefault, seconds - kCFAbsoluteTimeIntervalSince1970));
-            },
+            [](const Date& date) { return dateToCF(date); },
             [](const PlistData& data) {
                 return CFRef<CFTypeRef>(CFDataCreate(
                     kCFAllocatorDefault, reinterpret_cast<const UInt8*>(data.bytes.data()),
@@ -48,9 +43,7 @@ CFRef<CFTypeRef> toCF(const PlistValue& value) {
                 return CFRef<CFTypeRef>(CFRetain(made.get()));
             },
             [](const PlistDictionary& dictionary) {
-                CFRef<CFMutableDictionaryRef> made(CFDictionaryCreateMutable(
-                    kCFAllocatorDefault, static_cast<CFIndex>(dictionary.size()),
-                    &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
+                CFRef<CFMutableDictionaryRef> made = makeMutableDictionary(dictionary.size());
                 for (const auto& [key, item] : dictionary) {
                     const CFRef<CFStringRef> name = makeCFString(key);
                     const CFRef<CFTypeRef> converted = toCF(item);
@@ -88,10 +81,7 @@ std::optional<PlistValue> fromCF(CFTypeRef value, int depth, bool& tooDeep) {
         return PlistValue{std::move(*text)};
     }
     if (type == CFDateGetTypeID()) {
-        const double seconds =
-            CFDateGetAbsoluteTime(static_cast<CFDateRef>(value)) + kCFAbsoluteTimeIntervalSince1970;
-        return PlistValue{Date(
-            std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds)))};
+        return PlistValue{dateFromCF(static_cast<CFDateRef>(value))};
     }
     if (type == CFDataGetTypeID()) {
         const auto data = static_cast<CFDataRef>(value);
@@ -114,23 +104,14 @@ std::optional<PlistValue> fromCF(CFTypeRef value, int depth, bool& tooDeep) {
         return PlistValue{std::move(converted)};
     }
     if (type == CFDictionaryGetTypeID()) {
-        const auto dictionary = static_cast<CFDictionaryRef>(value);
-        const CFIndex count = CFDictionaryGetCount(dictionary);
-        std::vector<const void*> keys(static_cast<std::size_t>(count));
-        std::vector<const void*> values(static_cast<std::size_t>(count));
-        CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
         PlistDictionary converted;
-        for (std::size_t i = 0; i < keys.size(); ++i) {
-            const auto key = stringFromCF(keys[i]);
-            auto item = fromCF(values[i], depth + 1, tooDeep);
-            if (tooDeep) {
-                return std::nullopt;
+        forEachEntry(static_cast<CFDictionaryRef>(value), [&](CFTypeRef key, CFTypeRef item) {
+            auto entry = tooDeep ? std::nullopt : fromCF(item, depth + 1, tooDeep);
+            if (const auto name = stringFromCF(key); name && entry) {
+                converted.emplace(*name, std::move(*entry));
             }
-            if (key && item) {
-                converted.emplace(*key, std::move(*item));
-            }
-        }
-        return PlistValue{std::move(converted)};
+        });
+        return tooDeep ? std::nullopt : std::optional(PlistValue{std::move(converted)});
     }
     return std::nullopt;
 }

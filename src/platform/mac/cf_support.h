@@ -2,9 +2,13 @@
 
 #include <CoreFoundation/CoreFoundation.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
+
+#include "platform/user_defaults.h"
 
 namespace dorvane {
 
@@ -54,6 +58,36 @@ inline std::optional<std::string> stringFromCF(CFTypeRef value) {
     }
     bytes.resize(std::char_traits<char>::length(bytes.c_str()));
     return bytes;
+}
+
+// Dates count from 2001 in Core Foundation and from 1970 here.
+inline Date dateFromCF(CFDateRef date) {
+    const double seconds = CFDateGetAbsoluteTime(date) + kCFAbsoluteTimeIntervalSince1970;
+    return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds)));
+}
+
+inline CFRef<CFTypeRef> dateToCF(const Date& date) {
+    const double seconds = std::chrono::duration<double>(date.time_since_epoch()).count();
+    return CFRef<CFTypeRef>(
+        CFDateCreate(kCFAllocatorDefault, seconds - kCFAbsoluteTimeIntervalSince1970));
+}
+
+inline CFRef<CFMutableDictionaryRef> makeMutableDictionary(std::size_t capacity) {
+    return CFRef<CFMutableDictionaryRef>(CFDictionaryCreateMutable(
+        kCFAllocatorDefault, static_cast<CFIndex>(capacity), &kCFTypeDictionaryKeyCallBacks,
+        &kCFTypeDictionaryValueCallBacks));
+}
+
+// Calls visit(key, value) for each entry, in no particular order.
+template <typename Visit>
+void forEachEntry(CFDictionaryRef dictionary, Visit visit) {
+    const CFIndex count = CFDictionaryGetCount(dictionary);
+    std::vector<const void*> keys(static_cast<std::size_t>(count));
+    std::vector<const void*> values(static_cast<std::size_t>(count));
+    CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        visit(static_cast<CFTypeRef>(keys[i]), static_cast<CFTypeRef>(values[i]));
+    }
 }
 
 }  // namespace dorvane
