@@ -1,6 +1,5 @@
 #include "platform/mac/cf_defaults.h"
 
-
 #include "base/overloaded.h"
 #include "platform/mac/cf_support.h"
 
