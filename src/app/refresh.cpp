@@ -1,5 +1,4 @@
 #include "app/controller.h"
-#include "app/defaults_access.h"
 #include "app/defaults_keys.h"
 
 namespace dorvane {
