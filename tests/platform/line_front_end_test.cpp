@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,8 +8,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "platform/terminal/line_front_end.h"
 #include "base/unique_fd.h"
+#include "platform/terminal/line_front_end.h"
+#include "platform/terminal/terminal_front_end.h"
 
 namespace dorvane {
 namespace {
@@ -39,8 +40,7 @@ struct LineFixture {
     }
     void send(const std::string& line) {
         const std::string text = line + "\n";
-        ASSERT_EQ(::write(feed.get(), text.data(), text.size()),
-                  static_cast<ssize_t>(text.size()));
+        ASSERT_EQ(::write(feed.get(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
     }
     std::vector<std::string> errors() {
         std::fflush(output);
@@ -121,11 +121,13 @@ TEST(LineFrontEnd, AcceptsOnlyAnAnswerTheOpenAlertCanGive) {
 }
 
 TEST(LineFrontEnd, ReadsARegularFileToItsEndAndBoundsTheLineLength) {
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("dorvane-lines-" + std::to_string(::getpid()));
+    const auto path =
+        std::filesystem::temp_directory_path() / ("dorvane-lines-" + std::to_string(::getpid()));
     {
         std::ofstream file(path, std::ios::binary);
-        file << std::string(3 << 20, 'x') << "\n" << R"({"unknown":1})" << "\n";
+        file << std::string(3 << 20, 'x') << "\n"
+             << R"({"unknown":1})"
+             << "\n";
     }
     LineFixture f(UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)));
     std::filesystem::remove(path);
@@ -137,6 +139,30 @@ TEST(LineFrontEnd, ReadsARegularFileToItsEndAndBoundsTheLineLength) {
     f.loop.run();
     EXPECT_TRUE(ended);
     EXPECT_EQ(f.errors(), (std::vector<std::string>{"line too long", "unknown message"}));
+}
+
+TEST(TerminalFrontEnd, AnOpenMenuKeepsAHighlightTheNewMenuHas) {
+    Menu menu;
+    menu.items.resize(4);
+    menu.items[1].separator = true;
+    menu.items[3].separator = true;
+    const Menu empty;
+    using Path = std::vector<std::size_t>;
+    // clang-format off
+    const std::tuple<const char*, Path, const Menu*, Path> cases[] = {
+        {"a closed menu stays closed", {}, &menu, {}},
+        {"a row the new menu has", {2}, &menu, {2}},
+        {"a submenu closes to its parent row", {0, 3}, &menu, {0}},
+        {"past the end of a shorter menu, onto a separator: the next row, wrapping", {19}, &menu, {0}},
+        {"a separator: the next row", {1}, &menu, {2}},
+        {"an empty menu closes", {0}, &empty, {}},
+        {"no menu closes", {0}, nullptr, {}},
+    };
+    // clang-format on
+    for (const auto& [what, highlight, newMenu, want] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(highlightForNewMenu(highlight, newMenu), want);
+    }
 }
 
 }  // namespace

@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <optional>
 
+#include "base/run_command.h"
 #include "platform/linux/signal_watch.h"
 #include "sim_state.h"
-#include "base/run_command.h"
 
 namespace dorvane {
 namespace {
@@ -160,13 +160,7 @@ public:
     void setToolTip(const std::string& toolTip) { toolTip_ = widen(toolTip); }
     void setMenu(std::shared_ptr<const Menu> menu) {
         menu_ = std::move(menu);
-        // An open menu stays open at its top level, on a row the new menu still has.
-        if (!menuPath_.empty() && (!menu_ || menu_->items.empty())) {
-            menuPath_.clear();
-        } else if (!menuPath_.empty()) {
-            menuPath_ = {std::min(menuPath_.front(), menu_->items.size() - 1)};
-            moveSelection(0);
-        }
+        menuPath_ = highlightForNewMenu(menuPath_, menu_.get());
         redraw();
     }
 
@@ -779,6 +773,22 @@ void TerminalFrontEnd::drawAlert(OpenAlert& open) {
 std::unique_ptr<FrontEnd> makeTerminalFrontEnd(EventLoop& loop, const InstallLayout& layout,
                                                const std::string& notebookStatePath) {
     return std::make_unique<TerminalFrontEnd>(loop, layout, notebookStatePath);
+}
+
+std::vector<std::size_t> highlightForNewMenu(const std::vector<std::size_t>& highlight,
+                                             const Menu* menu) {
+    if (highlight.empty() || menu == nullptr || menu->items.empty()) {
+        return {};
+    }
+    const std::size_t count = menu->items.size();
+    const std::size_t kept = std::min(highlight.front(), count - 1);
+    for (std::size_t step = 0; step < count; ++step) {
+        const std::size_t row = (kept + step) % count;
+        if (!menu->items[row].separator) {
+            return {row};
+        }
+    }
+    return {};
 }
 
 }  // namespace dorvane

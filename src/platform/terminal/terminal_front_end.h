@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/linux/event_loop.h"
 #include "platform/linux/linux_bundle.h"
@@ -14,5 +16,11 @@ namespace dorvane {
 // panel that shows the simulated notebook with keys that change it.
 std::unique_ptr<FrontEnd> makeTerminalFrontEnd(EventLoop& loop, const InstallLayout& layout,
                                                const std::string& notebookStatePath);
+
+// The highlighted row at each open level that an open menu keeps when a new menu arrives: the
+// top level only, on a row the new menu has that is no separator; none when the menu was closed
+// or the new menu has no such row.
+std::vector<std::size_t> highlightForNewMenu(const std::vector<std::size_t>& highlight,
+                                             const Menu* menu);
 
 }  // namespace dorvane
