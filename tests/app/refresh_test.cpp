@@ -51,6 +51,7 @@ const Case kCases[] = {
     {"adapter, switch off: turned on", M0, AC, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO, ON, G}, "status.applied_power_adapter", std::nullopt, false, "status.awake"},
     {"adapter, switch on: as desired", M0, AC, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.power_adapter_active", std::nullopt, false, "status.awake"},
     {"battery, lid open, switch on: turned off, no sleep", M0, BAT, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G}, "status.applied_battery_sleep", std::nullopt, false, "status.sleep"},
+    {"battery, no lid to read: no sleep", M0, BAT, Switch::Off, sim::Lid::None, Quiet::Outside, Fault::None, {PS, G, IO}, "status.battery_normal_sleep", std::nullopt, false, "status.sleep"},
     {"battery, lid closed, switch on: off, then sleep", M0, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G, SLEEP}, "status.unplugged_lid_closed", std::nullopt, false, "status.sleep"},
     {"battery, lid closed, switch off: straight to sleep", M0, BAT, Switch::Off, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, SLEEP}, "status.unplugged_lid_closed", std::nullopt, false, "status.sleep"},
     {"adapter, sudo succeeds but the switch stays off", M0, AC, Switch::Off, OPEN, Quiet::Outside, Fault::SudoIgnored, {PS, G, IO, ON, G}, "error.enable_lid_closed_failed", "error.enable_lid_closed_failed", false, "status.error"},

@@ -253,6 +253,7 @@ TEST(SimTools, BadArgumentsGetAUsageLineAndStatusTwo) {
         {"fail", "ls", "-l"},
         {"fail", "pmset", "-g", "--status", "x"},
         {"fail", "pmset", "-g", "--colour", "red"},
+        {"fail", "pmset", "-g", "--colour", "hang"},
         {"garble", "pmset"},
         {"garble", "pmset", "-g", "\xff\xfe"},
         {"fail", "pmset", "-g", "--stdout", "\xc3"},
