@@ -85,8 +85,8 @@ EventLoop::WatchId EventLoop::watch(int fd, std::function<void()> onReady) {
     event.events = EPOLLIN;
     event.data.u64 = static_cast<std::uint64_t>(id);
     // epoll refuses descriptors that are always readable, such as a regular file or /dev/null
-    // given as standard input; those are served at every turn instead, so their reader sees the
-    // data and then the end as it would from a pipe.
+    // given as standard input; those are served whenever no work waits instead, so their reader
+    // sees the data and then the end as it would from a pipe.
     const bool alwaysReady = ::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &event) != 0;
     watches_[id] = Watch{fd, std::move(onReady), alwaysReady};
     return id;
@@ -189,7 +189,6 @@ void EventLoop::iterate() {
             [[maybe_unused]] const ssize_t read = ::read(wakeEvent_.get(), &count, sizeof count);
             continue;
         }
-        // The callback may unwatch itself or others, so it is looked up afresh and copied.
         serveWatch(static_cast<WatchId>(events[i].data.u64));
     }
     std::vector<WatchId> alwaysReady;
