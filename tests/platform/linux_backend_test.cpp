@@ -10,6 +10,8 @@
 #include <random>
 #include <thread>
 
+#include "base/atomic_file.h"
+#include "base/unique_fd.h"
 #include "platform/linux/defaults_file.h"
 #include "platform/linux/event_loop.h"
 #include "platform/linux/libplist_property_lists.h"
@@ -17,8 +19,6 @@
 #include "platform/linux/linux_bundle.h"
 #include "platform/linux/signal_watch.h"
 #include "support/fakes.h"
-#include "base/atomic_file.h"
-#include "base/unique_fd.h"
 
 namespace dorvane {
 namespace {
@@ -153,6 +153,32 @@ struct TempFolder {
     ~TempFolder() { std::filesystem::remove_all(path); }
 };
 
+TEST(ReadWholeFile, ReadsOnlyRegularFilesWithinTheBound) {
+    TempFolder folder;
+    const std::string fifo = folder.path + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto fileOf = [&](std::size_t size) {
+        const std::string path = folder.path + "/" + std::to_string(size);
+        EXPECT_TRUE(writeFileAtomically(path, std::string(size, 'x')));
+        return path;
+    };
+    // clang-format off
+    const std::tuple<const char*, std::string, std::optional<std::size_t>> cases[] = {
+        {"a small file", fileOf(3), 3},
+        {"a file of the largest size", fileOf(kMaximumFileSize), kMaximumFileSize},
+        {"one byte more", fileOf(kMaximumFileSize + 1), std::nullopt},
+        {"a device", "/dev/null", std::nullopt},
+        {"a FIFO nobody writes", fifo, std::nullopt},
+        {"a folder", folder.path, std::nullopt},
+    };
+    // clang-format on
+    for (const auto& [what, path, size] : cases) {
+        SCOPED_TRACE(what);
+        const auto bytes = readWholeFile(path);
+        EXPECT_EQ(bytes ? std::optional(bytes->size()) : std::nullopt, size);
+    }
+}
+
 TEST(DefaultsFile, KeepsEveryStoredTypeAcrossARestart) {
     TempFolder folder;
     const std::string path = folder.path + "/nested/com.example.plist";
@@ -222,15 +248,16 @@ int countAside(const std::string& folder) {
 }
 
 TEST(DefaultsFile, AnUnreadableFileIsMovedAsideNeverOverAnEarlierOne) {
-    const std::string deep = std::string("<plist version=\"1.0\">") +
-                             std::string(50000, ' ') + [] {
-                                 std::string nested;
-                                 for (int i = 0; i < 50000; ++i) nested += "<array>";
-                                 for (int i = 0; i < 50000; ++i) nested += "</array>";
-                                 return nested;
-                             }() + "</plist>";
-    const std::string huge = "<plist version=\"1.0\"><string>" + std::string(5 << 20, 'x') +
-                             "</string></plist>";
+    const std::string deep = std::string("<plist version=\"1.0\">") + std::string(50000, ' ') + [] {
+        std::string nested;
+        for (int i = 0; i < 50000; ++i)
+            nested += "<array>";
+        for (int i = 0; i < 50000; ++i)
+            nested += "</array>";
+        return nested;
+    }() + "</plist>";
+    const std::string huge =
+        "<plist version=\"1.0\"><string>" + std::string(5 << 20, 'x') + "</string></plist>";
     enum class Kind { Content, ZeroDevice, Fifo };
     struct Case {
         const char* what;

@@ -125,6 +125,20 @@ TEST(QuietCommands, SwitchingOnSetsTheWakeEventOrFallsBack) {
     }
 }
 
+TEST(QuietCommands, NothingIsStoredOnWhileTheWakeEventIsBeingSet) {
+    CommandFixture f;
+    std::optional<bool> storedMeanwhile;
+    f.test.commands.handler = [&, machine = f.test.commands.handler](const testing::Run& run) {
+        if (run.arguments.size() > 2 && run.arguments[2] == "repeat") {
+            storedMeanwhile = boolForKey(f.test.defaults, keys::kQuietHoursEnabled);
+        }
+        return machine(run);
+    };
+    f.controller->setQuietHoursOn();
+    EXPECT_EQ(storedMeanwhile, false) << "a crash now must not leave quiet hours on without it";
+    EXPECT_TRUE(boolForKey(f.test.defaults, keys::kQuietHoursEnabled));
+}
+
 TEST(QuietCommands, TheFallbackNamesTheFirstReasonPresent) {
     struct Case {
         const char* what;

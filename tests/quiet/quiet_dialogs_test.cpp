@@ -84,6 +84,7 @@ TEST(QuietHoursDialog, ValidatesInOrderAndAppliesOnlyWhatPasses) {
     const Case cases[] = {
         {"22:00 to 6:00", 1000, "22:00", "6:00", true, {}, true, "22:00", "06:00", "06:00:00"},
         {"spaces and a short minute", 1000, "  7:5 ", "\t23:00\n", true, {}, true, "07:05", "23:00", "23:00:00"},
+        {"a window within one hour", 1000, "22:00", "22:30", true, {}, true, "22:00", "22:30", "22:30:00"},
         {"a bad start", 1000, "25:00", "nonsense", true, {"dialog.invalid_format.title / dialog.invalid_start_time.body"}, false, "00:00", "07:00", std::nullopt},
         {"a bad end", 1000, "22:00", "7.30", true, {"dialog.invalid_format.title / dialog.invalid_end_time.body"}, false, "00:00", "07:00", std::nullopt},
         {"the same time twice", 1000, "08:00", "8:0", true, {"dialog.invalid_range.title / dialog.invalid_range.body"}, false, "00:00", "07:00", std::nullopt},

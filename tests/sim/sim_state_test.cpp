@@ -179,6 +179,7 @@ TEST(SimStateFile, RoundTripsEveryFieldAndRefusesWhatIsNotAState) {
         {"\"06:00:00\"", "\"ab:cd:ef\""},
         {"\"06:00:00\"", "\"\""},
         {"\"MTWRFSU\"", "\"X\""},
+        {"\"MTWRFSU\"", "\"UMTWRFS\""},
         {"\"wakeorpoweron\"", "\"nap\""},
         {"-3600", "9223372036854775807"},
         {"-3600", "-9223372036854775807"},

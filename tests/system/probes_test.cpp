@@ -100,6 +100,7 @@ TEST(SleepSwitchParser, ReadsTheFirstQualifyingLine) {
         {"key in capitals", " SLEEPDISABLED 1\n", true},
         {"the other spelling", "disablesleep 1", true},
         {"only 1 counts", " SleepDisabled\t\tyes\n", false},
+        {"a value that only begins with 1", " SleepDisabled\t\t10\n", false},
         {"value followed by words", " SleepDisabled 1 (forced)\n", false},
         {"key alone, no value", " disablesleep\n", false},
         {"key after another word", " the SleepDisabled 1\n", false},

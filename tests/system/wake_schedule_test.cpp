@@ -85,6 +85,7 @@ TEST(ScheduleMatch, OnlyTheRecordedSingleEventMatches) {
         {"the same text", kAppAt7Text, record, true},
         {"case differs", "WAKEPOWERON at 7:00AM every day", record, false},
         {"two events, one of them ours", kAppAt7Text + "; sleep at 11:00PM every day", record, false},
+        {"two events recorded as they stand", kAppAt7Text + "; sleep at 11:00PM every day", DefaultsDictionary{{"canonical", kAppAt7Text + "; sleep at 11:00PM every day"}}, false},
         {"no description", std::nullopt, record, false},
         {"empty description", "", record, false},
         {"no record", kAppAt7Text, std::nullopt, false},
