@@ -93,6 +93,7 @@ TEST(LaunchAgent, ReadsTheStateFromTheFileAlone) {
         {"RunAtLoad false", agentXml(label + "<key>RunAtLoad</key><false/>"), false},
         {"RunAtLoad missing", agentXml(label), false},
         {"RunAtLoad as a number", agentXml(label + "<key>RunAtLoad</key><integer>1</integer>"), true},
+        {"RunAtLoad as the number 0", agentXml(label + "<key>RunAtLoad</key><integer>0</integer>"), false},
         {"RunAtLoad as the text YES", agentXml(label + "<key>RunAtLoad</key><string>YES</string>"), true},
         {"RunAtLoad as the text no", agentXml(label + "<key>RunAtLoad</key><string>no</string>"), false},
         {"RunAtLoad as an array", agentXml(label + "<key>RunAtLoad</key><array/>"), false},
