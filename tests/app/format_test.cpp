@@ -18,13 +18,11 @@ TEST(Format, SubstitutesTypedArguments) {
         {"plain %d", "%d", "Power"},  // the first argument, written in its own form
         {"positional forms as translations reorder them", "%3$@ / %1$@ (%2$ld)", "Battery / Power (42)"},
         {"zero-padded width", "%1$@ %2$05ld", "Power 00042"},
-        {"left-justified width", "[%-7@]", "[Power  ]"},
         {"a percent sign", "100%% %@", "100% Power"},
         {"unknown conversions are copied", "%x %n %s", "%x %n Power"},
         {"a placeholder past the arguments stays", "%@ %ld %@ %@", "Power 42 Battery %@"},
         {"a positional placeholder past the arguments stays", "%9$@ and %0$@", "%9$@ and %0$@"},
         {"a huge position or width is not taken", "%99999999$@ %99999999d", "%99999999$@ %99999999d"},
-        {"a lone percent at the end", "50%", "50%"},
         {"long and short length modifiers", "%lld %hd %zd", "Power 42 Battery"},
     };
     // clang-format on
@@ -38,8 +36,6 @@ TEST(Format, SubstitutesTypedArguments) {
 
 TEST(Format, WritesTimesAndTheCommandFormat) {
     EXPECT_EQ(formatString("%02ld:%02ld:00", {std::int64_t{7}, std::int64_t{5}}), "07:05:00");
-    EXPECT_EQ(formatString("%02ld:%02ld", {std::int64_t{23}, std::int64_t{59}}), "23:59");
-    EXPECT_EQ(formatString("%ld", {std::int64_t{-5}}), "-5");
     EXPECT_EQ(formatString("%05ld", {std::int64_t{-5}}), "-0005");
     EXPECT_EQ(formatString("printf '#%d X: %@\\n'", {std::int64_t{501}, std::string("a, b")}),
               "printf '#501 X: a, b\\n'");

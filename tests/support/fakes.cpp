@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <ostream>
-#include <sstream>
 
 namespace dorvane::testing {
 
@@ -18,14 +17,6 @@ TRBCommandResult FakeCommandRunner::run(const std::string& program,
                                         const std::vector<std::string>& arguments) {
     const Run key{program, arguments};
     runs.push_back(key);
-    std::ostringstream entry;
-    entry << "run " << key;
-    note(journal, entry.str());
-    if (auto once = onceAnswers_.find(key); once != onceAnswers_.end() && !once->second.empty()) {
-        TRBCommandResult result = std::move(once->second.front());
-        once->second.pop_front();
-        return result;
-    }
     if (handler) {
         if (auto answer = handler(key)) {
             return std::move(*answer);
@@ -40,7 +31,6 @@ TRBCommandResult FakeCommandRunner::run(const std::string& program,
 
 AlertResponse FakeAlerts::runModal(const Alert& alert) {
     shown.push_back(alert);
-    note(journal, "alert " + alert.messageText);
     if (whileOpen) {
         whileOpen();
     }
@@ -56,30 +46,22 @@ namespace {
 
 class FakeTimerSource : public TimerSource {
 public:
-    FakeTimerSource(std::shared_ptr<FakeMainQueue::Timer> timer, Journal* journal)
-        : timer_(std::move(timer)), journal_(journal) {}
+    explicit FakeTimerSource(std::shared_ptr<FakeMainQueue::Timer> timer)
+        : timer_(std::move(timer)) {}
     ~FakeTimerSource() override { timer_->cancelled = true; }
-    void cancel() override {
-        note(journal_, "cancelTimer");
-        timer_->cancelled = true;
-    }
+    void cancel() override { timer_->cancelled = true; }
 
 private:
     std::shared_ptr<FakeMainQueue::Timer> timer_;
-    Journal* journal_;
 };
 
 }  // namespace
 
 std::unique_ptr<TimerSource> FakeMainQueue::startTimer(const TimerSpec& spec,
                                                        std::function<void()> handler) {
-    note(journal, "startTimer " +
-                      std::to_string(
-                          std::chrono::duration_cast<std::chrono::minutes>(spec.interval).count()) +
-                      "min");
     auto timer = std::make_shared<Timer>(Timer{spec, now + spec.start, std::move(handler)});
     timers.push_back(timer);
-    return std::make_unique<FakeTimerSource>(std::move(timer), journal);
+    return std::make_unique<FakeTimerSource>(std::move(timer));
 }
 
 void FakeMainQueue::drain() {
@@ -118,7 +100,6 @@ void FakeMainQueue::advance(std::chrono::nanoseconds duration) {
 namespace {
 void record(FakePowerManagement& power, const std::string& call) {
     power.calls.push_back(call);
-    note(power.journal, call);
 }
 }  // namespace
 
@@ -204,16 +185,6 @@ void FakeClock::setLocalTime(int hour, int minute, int second) {
     const auto day = std::chrono::floor<std::chrono::days>(current);
     current = day + std::chrono::hours{hour} + std::chrono::minutes{minute} +
               std::chrono::seconds{second};
-}
-
-TestPlatform::TestPlatform() {
-    application.journal = &journal;
-    statusBar.journal = &journal;
-    alerts.journal = &journal;
-    workspace.journal = &journal;
-    mainQueue.journal = &journal;
-    powerManagement.journal = &journal;
-    commands.journal = &journal;
 }
 
 Platform TestPlatform::platform() {

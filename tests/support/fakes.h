@@ -17,14 +17,6 @@
 
 namespace dorvane::testing {
 
-// One record, across all fakes, of what the controller asked of the platform, in order.
-using Journal = std::vector<std::string>;
-inline void note(Journal* journal, const std::string& entry) {
-    if (journal != nullptr) {
-        journal->push_back(entry);
-    }
-}
-
 // One tool run as the controller made it: the program and its arguments.
 struct Run {
     std::string program;
@@ -48,22 +40,15 @@ public:
                 TRBCommandResult result) {
         answers_[Run{program, arguments}] = std::move(result);
     }
-    // Answers only the next run of this command line, then falls back to the standing answer.
-    void answerOnce(const std::string& program, const std::vector<std::string>& arguments,
-                    TRBCommandResult result) {
-        onceAnswers_[Run{program, arguments}].push_back(std::move(result));
-    }
     TRBCommandResult run(const std::string& program,
                          const std::vector<std::string>& arguments) override;
 
     std::vector<Run> runs;
-    Journal* journal = nullptr;
-    // Consulted after the one-off answers and before the standing ones: a machine model.
+    // Consulted before the standing answers: a machine model.
     std::function<std::optional<TRBCommandResult>(const Run&)> handler;
 
 private:
     std::map<Run, TRBCommandResult, RunLess> answers_;
-    std::map<Run, std::deque<TRBCommandResult>, RunLess> onceAnswers_;
 };
 
 inline TRBCommandResult succeeded(std::string output = {}) {
@@ -97,24 +82,21 @@ public:
 class FakeStatusItem : public StatusItem {
 public:
     void setTitle(const std::string& text) override { title = text; }
-    void setToolTip(const std::string& text) override { toolTip = text; }
+    void setToolTip(const std::string&) override {}
     void setMenu(std::shared_ptr<const Menu> newMenu) override { menu = std::move(newMenu); }
 
     std::string title;
-    std::string toolTip;
     std::shared_ptr<const Menu> menu;
 };
 
 class FakeStatusBar : public StatusBar {
 public:
     std::unique_ptr<StatusItem> createStatusItem() override {
-        note(journal, "createStatusItem");
         auto item = std::make_unique<FakeStatusItem>();
         lastCreated = item.get();
         return item;
     }
     FakeStatusItem* lastCreated = nullptr;
-    Journal* journal = nullptr;
 };
 
 // Shows nothing: records each alert and answers it from a script (the first button when the
@@ -125,7 +107,6 @@ public:
 
     std::vector<Alert> shown;
     std::deque<AlertResponse> script;
-    Journal* journal = nullptr;
     std::function<void()> whileOpen;  // runs inside each modal alert, as events arriving then would
 };
 
@@ -150,32 +131,25 @@ public:
         }
     }
 
-    void record(const std::string& call) {
-        calls.push_back(call);
-        note(journal, call);
-    }
+    void record(const std::string& call) { calls.push_back(call); }
 
     std::vector<std::string> calls;
     std::shared_ptr<const Menu> mainMenu;
     std::function<void()> onTerminate;
-    Journal* journal = nullptr;
 };
 
 class FakeWorkspace : public Workspace {
 public:
     void openURL(const std::string& url) override { opened.push_back(url); }
     void addWakeObserver(const void* observer, std::function<void()> onWake) override {
-        note(journal, "addWakeObserver");
         observers[observer] = std::move(onWake);
     }
     void removeWakeObserver(const void* observer) override {
-        note(journal, "removeWakeObserver");
         observers.erase(observer);
     }
 
     std::vector<std::string> opened;
     std::map<const void*, std::function<void()>> observers;
-    Journal* journal = nullptr;
 };
 
 class FakeDefaults : public UserDefaults {
@@ -219,7 +193,6 @@ public:
     std::vector<std::shared_ptr<Timer>> timers;
     std::deque<std::function<void()>> pending;
     std::chrono::nanoseconds now{};
-    Journal* journal = nullptr;
 };
 
 class FakePowerManagement : public PowerManagement {
@@ -240,7 +213,6 @@ public:
 
     // What was done, in order, as names of the power manager's functions.
     std::vector<std::string> calls;
-    Journal* journal = nullptr;
     std::vector<std::pair<std::uint32_t, std::intptr_t>> allowed;
     bool failPowerSource = false;
     bool failSystemPower = false;
@@ -299,9 +271,6 @@ struct TestPlatform {
     NativePropertyLists propertyLists;
     ToolPaths toolPaths;
 
-    Journal journal;
-
-    TestPlatform();
     Platform platform();
     // The same fakes with a runner and tools of the test's own, such as the real ones.
     Platform platform(CommandRunner& runner, ToolPaths paths);

@@ -7,41 +7,6 @@
 namespace dorvane {
 namespace {
 
-// A menu row as the tests compare it.
-struct Row {
-    std::string title;
-    bool enabled = true;
-    bool checked = false;
-    std::string key;
-    bool hasAction = false;
-    bool operator==(const Row&) const = default;
-};
-std::ostream& operator<<(std::ostream& out, const Row& row) {
-    return out << "{" << row.title << (row.enabled ? "" : ", disabled")
-               << (row.checked ? ", checked" : "") << (row.key.empty() ? "" : ", key " + row.key)
-               << (row.hasAction ? ", action" : "") << "}";
-}
-
-Row disabledRow(const std::string& title) {
-    return {title, false, false, "", false};
-}
-Row separatorRow() {
-    return {"—", true, false, "", false};
-}
-Row actionRow(const std::string& title, bool checked = false, const std::string& key = "") {
-    return {title, true, checked, key, true};
-}
-
-std::vector<Row> rowsOf(const Menu& menu) {
-    std::vector<Row> rows;
-    for (const MenuItem& item : menu.items) {
-        rows.push_back(item.separator ? separatorRow()
-                                      : Row{item.title, item.enabled, item.checked,
-                                            item.keyEquivalent, static_cast<bool>(item.action)});
-    }
-    return rows;
-}
-
 const MenuItem* itemTitled(const Menu& menu, const std::string& title) {
     for (const MenuItem& item : menu.items) {
         if (item.title == title) {
@@ -64,45 +29,18 @@ struct MenuFixture {
     const Menu& menu() const { return *test.statusBar.lastCreated->menu; }
 };
 
-TEST(Menu, ShowsTheReadingsAndTheModesForEachRunMode) {
+TEST(Menu, TheModeRowsFollowTheRunMode) {
     for (const RunMode mode : {RunMode::PowerAdapter, RunMode::AlwaysAwake}) {
         SCOPED_TRACE(static_cast<int>(mode));
         MenuFixture f;
         f.controller->setRunMode(mode);
-        f.test.clock.setLocalTime(9, 5, 7);
-        f.controller->refreshWithApplyChange(true);
+        f.controller->rebuildMenu();
         const bool m0 = mode == RunMode::PowerAdapter;
-        // The fake string table has no placeholders in its format texts.
-        const std::vector<Row> want = {
-            disabledRow("app.name"),
-            disabledRow("menu.label_format"),
-            disabledRow("menu.label_format"),
-            disabledRow("menu.label_format"),
-            disabledRow("menu.label_format"),
-            disabledRow("menu.label_format"),
-            disabledRow("menu.label_format"),
-            separatorRow(),
-            actionRow("mode.power_adapter", m0),
-            actionRow("mode.always_awake", !m0),
-            {m0 ? "mode.quiet_hours" : "mode.quiet_hours_disabled_note", m0, false, "", false},
-            separatorRow(),
-            actionRow("menu.refresh_now", false, "r"),
-            separatorRow(),
-            actionRow("menu.copy_permission"),
-            actionRow("menu.launch_at_login"),
-            actionRow("menu.check_for_updates"),
-            actionRow("menu.quit_restore", false, "q"),
-        };
-        const std::vector<Row> rows = rowsOf(f.menu());
-        ASSERT_GE(rows.size(), want.size());
-        EXPECT_EQ(std::vector<Row>(rows.begin(), rows.begin() + static_cast<long>(want.size())),
-                  want);
-        EXPECT_EQ(f.menu().items[8].representedObject, 0);
-        EXPECT_EQ(f.menu().items[9].representedObject, 1);
-        const auto& submenu = f.menu().items[10].submenu;
-        ASSERT_NE(submenu, nullptr);
-        EXPECT_EQ(submenu->title, "mode.quiet_hours");
-        EXPECT_FALSE(submenu->autoenablesItems);
+        EXPECT_EQ(itemTitled(f.menu(), "mode.power_adapter")->checked, m0);
+        EXPECT_EQ(itemTitled(f.menu(), "mode.always_awake")->checked, !m0);
+        const MenuItem& quiet = f.menu().items[10];
+        EXPECT_EQ(quiet.title, m0 ? "mode.quiet_hours" : "mode.quiet_hours_disabled_note");
+        EXPECT_EQ(quiet.enabled, m0);
     }
 }
 
@@ -117,15 +55,10 @@ TEST(Menu, TheQuietHoursSubmenuReadsAsARadioPair) {
         f.controller->setQuietHoursIntervalMinutes(45);
         f.controller->rebuildMenu();
         const Menu& submenu = *f.menu().items[10].submenu;
-        const std::vector<Row> want = {
-            actionRow("menu.quiet_hours.off", !enabled),
-            actionRow("22:00 \u2013 06:00", enabled),
-            separatorRow(),
-            actionRow("menu.quiet_hours.set_time"),
-            disabledRow("every 45 min"),
-            actionRow("menu.quiet_hours.set_interval"),
-        };
-        EXPECT_EQ(rowsOf(submenu), want);
+        EXPECT_EQ(submenu.items[0].checked, !enabled);
+        EXPECT_EQ(submenu.items[1].checked, enabled);
+        EXPECT_EQ(submenu.items[1].title, "22:00 \u2013 06:00");
+        EXPECT_EQ(submenu.items[4].title, "every 45 min");
     }
 }
 
@@ -142,7 +75,6 @@ TEST(Menu, AnUpdateFoundLeadsTheMenuInBold) {
         EXPECT_EQ(menu.items[0].title, offered ? "update 2.0" : "app.name");
         EXPECT_EQ(menu.items[0].bold, offered);
         EXPECT_EQ(menu.items[1].separator, offered);
-        EXPECT_EQ(menu.items.size(), offered ? 20u : 18u);
     }
 }
 
