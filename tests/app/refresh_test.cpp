@@ -2,7 +2,6 @@
 
 #include "support/fake_notebook.h"
 #include "support/fakes.h"
-#include "support/sim_notebook.h"
 
 namespace dorvane {
 namespace {
@@ -236,72 +235,6 @@ TEST(Refresh, TheBatteryFloorSettingReadsOnlyIntegersInRange) {
         }
         EXPECT_EQ(test.makeController()->batteryFloorPercent(), want);
     }
-}
-
-// The same refresh against the simulated notebook: real runner, real stand-ins.
-struct SimRefresh {
-    testing::SimNotebook notebook;
-    testing::TestPlatform test;
-    SpawnCommandRunner runner{test.bundle};
-    std::shared_ptr<TRBController> controller;
-
-    SimRefresh() {
-        controller = std::make_shared<TRBController>(
-            test.platform(runner, testing::SimNotebook::toolPaths()));
-        controller->setStatusItem(test.statusBar.createStatusItem());
-    }
-    std::string control(const std::vector<std::string>& arguments) {
-        const auto result = notebook.control(arguments);
-        EXPECT_EQ(result.status, 0) << result.error;
-        return result.output;
-    }
-};
-
-TEST(RefreshOnTheSimulatedNotebook, PullingTheAdapterWithTheLidClosedEndsAsleep) {
-    SimRefresh sim;
-    sim.control({"privilege", "grant"});
-    sim.controller->refreshWithApplyChange(true);
-    EXPECT_EQ(sim.controller->lastMessage(), "status.applied_power_adapter");
-    EXPECT_NE(sim.control({"status"}).find("sleep disabled (1)"), std::string::npos);
-
-    sim.control({"lid", "closed"});
-    sim.control({"power", "battery"});
-    sim.controller->refreshWithApplyChange(true);
-    EXPECT_EQ(sim.controller->lastMessage(), "status.unplugged_lid_closed");
-    EXPECT_FALSE(sim.controller->lastError().has_value());
-    const std::string status = sim.control({"status"});
-    EXPECT_NE(status.find("normal sleep (0)"), std::string::npos) << status;
-    EXPECT_NE(sim.control({"events"}).find("sleep-request"), std::string::npos);
-}
-
-TEST(RefreshOnTheSimulatedNotebook, RunMode1SleepsAtTheBatteryFloorAndWakesBackOnTheAdapter) {
-    SimRefresh sim;
-    sim.control({"privilege", "grant"});
-    sim.controller->setRunMode(RunMode::AlwaysAwake);
-    sim.control({"lid", "closed"});
-    sim.control({"power", "battery", "30"});
-    sim.controller->refreshWithApplyChange(true);
-    EXPECT_EQ(sim.controller->lastMessage(), "status.applied_always_awake");
-
-    sim.control({"power", "battery", "9"});
-    sim.controller->refreshWithApplyChange(true);
-    EXPECT_EQ(sim.controller->lastMessage(), "status.unplugged_lid_closed");
-    EXPECT_NE(sim.control({"status"}).find("normal sleep (0)"), std::string::npos);
-    EXPECT_NE(sim.control({"events"}).find("sleep-request"), std::string::npos);
-
-    sim.control({"power", "ac"});
-    sim.controller->refreshWithApplyChange(true);
-    EXPECT_EQ(sim.controller->lastMessage(), "status.applied_always_awake");
-    EXPECT_NE(sim.control({"status"}).find("sleep disabled (1)"), std::string::npos);
-}
-
-TEST(RefreshOnTheSimulatedNotebook, WithoutThePrivilegeTheTitleSaysError) {
-    SimRefresh sim;
-    sim.controller->refreshWithApplyChange(true);
-    EXPECT_EQ(sim.test.statusBar.lastCreated->title, "status.error");
-    EXPECT_EQ(sim.controller->lastMessage(), "error.need_pmset_permission");
-    EXPECT_EQ(sim.controller->lastError(), "error.need_pmset_permission");
-    EXPECT_NE(sim.control({"status"}).find("never set"), std::string::npos);
 }
 
 }  // namespace

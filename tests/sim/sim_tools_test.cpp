@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <thread>
 
 #include "sim_state.h"
@@ -64,6 +63,9 @@ TEST(SimTools, TheProbesReadEveryStateTheNotebookCanBeIn) {
             }
         }
     }
+    expectSucceeds(notebook.control({"power", "battery", "9"}));
+    EXPECT_EQ(sim.controller->readPowerSource(), PowerSource::Battery);
+    EXPECT_EQ(sim.controller->batteryCharge(), 9);
 }
 
 TEST(SimTools, OnlyRootChangesSettingsAndOnlyThePrivilegeMakesRoot) {
@@ -97,29 +99,6 @@ TEST(SimTools, OnlyRootChangesSettingsAndOnlyThePrivilegeMakesRoot) {
         EXPECT_EQ(result.output, c.output);
         EXPECT_EQ(result.error, c.error);
     }
-}
-
-TEST(SimTools, FaultsAnswerForExactlyTheirCommandLine) {
-    SimNotebook notebook;
-    expectSucceeds(notebook.control(
-        {"fail", "pmset", "-g", "ps", "--status", "3", "--stdout", "so", "--stderr", "se"}));
-    const TRBCommandResult failedRun = notebook.tool("pmset", {"-g", "ps"});
-    EXPECT_EQ(failedRun.status, 3);
-    EXPECT_EQ(failedRun.output, "so");
-    EXPECT_EQ(failedRun.error, "se");
-    EXPECT_EQ(notebook.tool("pmset", {"-g", "ps"}).status, 3) << "every later run too";
-    expectSucceeds(notebook.tool("pmset", {"-g"}));
-    expectSucceeds(notebook.control({"unfail", "pmset", "-g", "ps"}));
-    expectSucceeds(notebook.tool("pmset", {"-g", "ps"}));
-
-    // A sudo fault names pmset by its bare name, whatever folder the app runs it from.
-    expectSucceeds(notebook.control({"privilege", "grant"}));
-    expectSucceeds(
-        notebook.control({"fail", "sudo", "-n", "pmset", "repeat", "cancel", "--stderr", "no"}));
-    const TRBCommandResult sudoRun =
-        notebook.tool("sudo", {"-n", SimNotebook::toolPath("pmset"), "repeat", "cancel"});
-    EXPECT_EQ(sudoRun.status, 1);
-    EXPECT_EQ(sudoRun.error, "no");
 }
 
 TEST(SimTools, TwoProcessesChangingTheStateAtOnceLoseNothing) {
@@ -159,25 +138,6 @@ TEST(SimTools, AStateFileThatIsNotValidIsReportedNeverReset) {
     EXPECT_EQ(readWholeFile(notebook.statePath()), "{ this is not a notebook");
     expectSucceeds(notebook.control({"reset"}));
     expectSucceeds(notebook.tool("pmset", {"-g", "ps"}));
-}
-
-TEST(SimTools, SleepNowRequestsSleepUnlessTheSwitchIsSet) {
-    SimNotebook notebook;
-    const TRBCommandResult sleepNow = notebook.tool("pmset", {"sleepnow"});
-    EXPECT_EQ(sleepNow.status, 0);
-    sim::StateFile file(notebook.statePath());
-    auto state = file.read(nullptr);
-    ASSERT_TRUE(state && state->sleepRequest);
-    EXPECT_FALSE(state->asleep) << "asleep only once acknowledged";
-
-    expectSucceeds(notebook.control({"wake"}));
-    expectSucceeds(notebook.control({"privilege", "grant"}));
-    expectSucceeds(
-        notebook.tool("sudo", {"-n", SimNotebook::toolPath("pmset"), "-a", "disablesleep", "1"}));
-    EXPECT_EQ(notebook.tool("pmset", {"sleepnow"}).status, 0);
-    state = file.read(nullptr);
-    ASSERT_TRUE(state);
-    EXPECT_FALSE(state->sleepRequest) << "a machine with sleep disabled refuses to sleep";
 }
 
 TEST(SimTools, AScheduledWakeMovesTheClockToItsTime) {

@@ -195,23 +195,49 @@ public:
     std::chrono::nanoseconds now{};
 };
 
+// Hands out small integers dressed as handles, which nothing dereferences, and records each
+// call by the power manager's function name.
 class FakePowerManagement : public PowerManagement {
 public:
     RunLoopSource* createPowerSourceNotification(PowerSourceCallback callback,
-                                                 void* context) override;
+                                                 void* context) override {
+        calls.push_back("IOPSNotificationCreateRunLoopSource");
+        powerSourceCallback = callback;
+        powerSourceContext = context;
+        return failPowerSource ? nullptr : reinterpret_cast<RunLoopSource*>(0x10);
+    }
     std::uint32_t registerForSystemPower(void* refCon, NotificationPort** port,
                                          SystemPowerCallback callback,
-                                         std::uint32_t* notifier) override;
-    RunLoopSource* notificationPortRunLoopSource(NotificationPort* port) override;
-    int allowPowerChange(std::uint32_t rootPort, std::intptr_t notificationID) override;
-    int deregisterForSystemPower(std::uint32_t* notifier) override;
-    int serviceClose(std::uint32_t connection) override;
-    void notificationPortDestroy(NotificationPort* port) override;
-    void addRunLoopSource(RunLoopSource* source) override;
-    void removeRunLoopSource(RunLoopSource* source) override;
-    void releaseRunLoopSource(RunLoopSource* source) override;
+                                         std::uint32_t* notifier) override {
+        calls.push_back("IORegisterForSystemPower");
+        if (failSystemPower) {
+            return 0;
+        }
+        systemPowerCallback = callback;
+        systemPowerRefCon = refCon;
+        *port = reinterpret_cast<NotificationPort*>(0x20);
+        *notifier = 7;
+        return 42;
+    }
+    RunLoopSource* notificationPortRunLoopSource(NotificationPort*) override {
+        calls.push_back("IONotificationPortGetRunLoopSource");
+        return reinterpret_cast<RunLoopSource*>(0x30);
+    }
+    int allowPowerChange(std::uint32_t rootPort, std::intptr_t notificationID) override {
+        allowed.emplace_back(rootPort, notificationID);
+        return 0;
+    }
+    int deregisterForSystemPower(std::uint32_t*) override { return record("IODeregister"); }
+    int serviceClose(std::uint32_t) override { return record("IOServiceClose"); }
+    void notificationPortDestroy(NotificationPort*) override { record("IONotificationPortDestroy"); }
+    void addRunLoopSource(RunLoopSource*) override { record("CFRunLoopAddSource"); }
+    void removeRunLoopSource(RunLoopSource*) override { record("CFRunLoopRemoveSource"); }
+    void releaseRunLoopSource(RunLoopSource*) override { record("CFRelease"); }
+    int record(const char* call) {
+        calls.push_back(call);
+        return 0;
+    }
 
-    // What was done, in order, as names of the power manager's functions.
     std::vector<std::string> calls;
     std::vector<std::pair<std::uint32_t, std::intptr_t>> allowed;
     bool failPowerSource = false;
