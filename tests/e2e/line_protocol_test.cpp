@@ -31,7 +31,7 @@ bool isAlert(const json& m, const std::string& title) {
     return m.contains("alert") && m["alert"]["title"] == title;
 }
 
-TEST(LineProtocol, StartsPullsTheAdapterAndSwitchesModes) {
+TEST(LineProtocol, StartsSleepsWhenUnpluggedWithTheLidClosedAndSwitchesModes) {
     AppProcess app;
     app.control({"privilege", "grant"});
     app.start();
@@ -42,9 +42,18 @@ TEST(LineProtocol, StartsPullsTheAdapterAndSwitchesModes) {
     EXPECT_EQ(app.row("Awake on Power Adapter")["checked"], true);
     EXPECT_TRUE(notebookState(app).sleepDisabled);
 
+    // Unplugged with the lid closed: the switch is cleared and the sleep request acknowledged.
+    app.control({"lid", "closed"});
     app.control({"power", "battery"});
     ASSERT_TRUE(app.waitForTitle("Normal"));
+    const auto asleepBy = std::chrono::steady_clock::now() + 5s;
+    while (!notebookState(app).asleep && std::chrono::steady_clock::now() < asleepBy) {
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_TRUE(notebookState(app).asleep);
     EXPECT_FALSE(notebookState(app).sleepDisabled);
+    app.control({"wake"});
+    app.control({"lid", "open"});
 
     app.send(R"({"choose":["Always Awake"]})");
     ASSERT_TRUE(app.waitForTitle("Awake"));
