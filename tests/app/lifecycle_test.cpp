@@ -112,7 +112,8 @@ TEST(StartUp, GoesOnWithoutEventSourcesThatCannotBeMade) {
     EXPECT_EQ(app.controller->powerSourceRunLoopSource(), nullptr);
     EXPECT_EQ(app.controller->powerNotificationRootPort(), 0u);
     app.controller->applicationWillTerminate();
-    EXPECT_EQ(app.test.powerManagement.calls.size(), 2u) << "only the two attempts, nothing to release";
+    EXPECT_EQ(app.test.powerManagement.calls.size(), 2u)
+        << "only the two attempts, nothing to release";
 }
 
 TEST(PowerEvents, APowerSourceChangeQueuesAFullRefresh) {

@@ -46,7 +46,7 @@ constexpr auto CLOSED = sim::Lid::Closed;
 const std::string kBefore = "status.initializing";
 
 const Case kCases[] = {
-// clang-format off
+    // clang-format off
     {"adapter, switch off: turned on", M0, AC, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO, ON, G}, "status.applied_power_adapter", std::nullopt, false, "status.awake"},
     {"adapter, switch on: as desired", M0, AC, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.power_adapter_active", std::nullopt, false, "status.awake"},
     {"battery, lid open, switch on: turned off, no sleep", M0, BAT, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G}, "status.applied_battery_sleep", std::nullopt, false, "status.sleep"},
@@ -74,7 +74,7 @@ const Case kCases[] = {
     {"always awake inside the window: no quiet action", M1, AC, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake"},
     {"without apply nothing changes", M0, AC, Switch::Off, CLOSED, Quiet::Beginning, Fault::None, {PS, G, IO}, kBefore, std::nullopt, true, "status.ac_power", false},
     {"without apply an undecidable state still says so", M0, UNK, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.waiting_power", std::nullopt, false, "status.sleep", false},
-// clang-format on
+    // clang-format on
 };
 
 TEST(Refresh, FollowsThePolicyStepByStep) {

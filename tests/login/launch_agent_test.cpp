@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "app/defaults_keys.h"
-#include "support/fakes.h"
 #include "base/atomic_file.h"
+#include "support/fakes.h"
 
 namespace dorvane {
 namespace {

@@ -103,8 +103,7 @@ TEST(SimStateFile, RoundTripsEveryFieldAndRefusesWhatIsNotAState) {
     ASSERT_TRUE(back) << error;
     EXPECT_EQ(toJson(*back), toJson(state));
 
-    const char* const broken[] = {
-        "", "{", "[]", "{\"version\": 2}"};
+    const char* const broken[] = {"", "{", "[]", "{\"version\": 2}"};
     for (const char* text : broken) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(fromJson(text, &error));

@@ -2,10 +2,10 @@
 
 #include <thread>
 
+#include "base/atomic_file.h"
 #include "sim_state.h"
 #include "support/fakes.h"
 #include "support/sim_notebook.h"
-#include "base/atomic_file.h"
 #include "system/command_runner.h"
 
 namespace dorvane {

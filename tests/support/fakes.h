@@ -144,9 +144,7 @@ public:
     void addWakeObserver(const void* observer, std::function<void()> onWake) override {
         observers[observer] = std::move(onWake);
     }
-    void removeWakeObserver(const void* observer) override {
-        observers.erase(observer);
-    }
+    void removeWakeObserver(const void* observer) override { observers.erase(observer); }
 
     std::vector<std::string> opened;
     std::map<const void*, std::function<void()>> observers;
@@ -229,7 +227,9 @@ public:
     }
     int deregisterForSystemPower(std::uint32_t*) override { return record("IODeregister"); }
     int serviceClose(std::uint32_t) override { return record("IOServiceClose"); }
-    void notificationPortDestroy(NotificationPort*) override { record("IONotificationPortDestroy"); }
+    void notificationPortDestroy(NotificationPort*) override {
+        record("IONotificationPortDestroy");
+    }
     void addRunLoopSource(RunLoopSource*) override { record("CFRunLoopAddSource"); }
     void removeRunLoopSource(RunLoopSource*) override { record("CFRunLoopRemoveSource"); }
     void releaseRunLoopSource(RunLoopSource*) override { record("CFRelease"); }

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "base/text_lines.h"
 #include "support/fakes.h"
 #include "system/probe_parsers.h"
-#include "base/text_lines.h"
 
 namespace dorvane {
 namespace {

@@ -99,7 +99,7 @@ struct StateCase {
 };
 
 const StateCase kStateCases[] = {
-// clang-format off
+    // clang-format off
     {"not owned, nothing on the machine: install without a question", Claim::NotOwned, std::nullopt, Operation::Install7, Fault::None, 1000, {SCHED, wakeAt("07:00:00"), SCHED}, true, true, kAppAt7Text, kAppAt7, std::nullopt},
     {"not owned, foreign event, overwrite chosen", Claim::NotOwned, kForeign, Operation::Install7, Fault::None, 1000, {SCHED, wakeAt("07:00:00"), SCHED}, true, true, kAppAt7Text, kAppAt7, std::nullopt, true},
     {"not owned, foreign event, cancel chosen", Claim::NotOwned, kForeign, Operation::Install7, Fault::None, 1001, {SCHED}, false, false, std::nullopt, kForeign, "status.user_canceled_overwrite", true},
@@ -118,7 +118,7 @@ const StateCase kStateCases[] = {
     {"owned, repeat fails otherwise: claim kept", Claim::Owned, std::nullopt, Operation::Install630, Fault::RepeatOther, 1000, {SCHED, wakeAt("06:30:00")}, false, true, kAppAt7Text, kAppAt7, "error.set_wake_failed"},
     {"not owned, read-back fails: the new event is foreign", Claim::NotOwned, std::nullopt, Operation::Install7, Fault::ReadBack, 1000, {SCHED, wakeAt("07:00:00"), SCHED}, false, false, std::nullopt, kAppAt7, "error.read_wake_schedule_failed"},
     {"owned, read-back fails: old record kept", Claim::Owned, std::nullopt, Operation::Install630, Fault::ReadBack, 1000, {SCHED, wakeAt("06:30:00"), SCHED}, false, true, kAppAt7Text, sim::RepeatEvent{"wakeorpoweron", "MTWRFSU", "06:30:00"}, "error.read_wake_schedule_failed"},
-// clang-format on
+    // clang-format on
 };
 
 std::optional<std::string> canonicalOf(const UserDefaults& defaults) {
