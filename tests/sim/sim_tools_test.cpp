@@ -140,29 +140,6 @@ TEST(SimTools, AStateFileThatIsNotValidIsReportedNeverReset) {
     expectSucceeds(notebook.tool("pmset", {"-g", "ps"}));
 }
 
-TEST(SimTools, AScheduledWakeMovesTheClockToItsTime) {
-    SimNotebook notebook;
-    EXPECT_EQ(notebook.control({"wake", "--scheduled"}).status, 1) << "no event to wake by";
-    expectSucceeds(notebook.control({"repeat", "set", "wakeorpoweron", "MTWRFSU", "06:45:00"}));
-    sim::StateFile file(notebook.statePath());
-    ASSERT_TRUE(file.update(
-        [](sim::State& state) {
-            state.asleep = true;
-            return true;
-        },
-        nullptr));
-    expectSucceeds(notebook.control({"wake", "--scheduled"}));
-    const auto state = file.read(nullptr);
-    ASSERT_TRUE(state);
-    EXPECT_FALSE(state->asleep);
-    EXPECT_EQ(state->events.back().kind, "wake");
-    const std::time_t now = std::chrono::system_clock::to_time_t(sim::notebookNow(*state));
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    EXPECT_EQ(local.tm_hour, 6);
-    EXPECT_EQ(local.tm_min, 45);
-}
-
 TEST(SimTools, BadArgumentsGetAUsageLineAndStatusTwo) {
     SimNotebook notebook;
     const std::vector<std::vector<std::string>> cases = {
