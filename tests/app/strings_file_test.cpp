@@ -73,14 +73,6 @@ TEST(StringsFile, RefusesBrokenFilesWithALineNumber) {
     }
 }
 
-TEST(LocalizedStrings, FallsBackThroughTablesThenToTheKey) {
-    const LocalizedStrings strings({{{"a", "zh-a"}}, {{"a", "en-a"}, {"b", "en-b"}}});
-    EXPECT_EQ(strings.lookup("a"), "zh-a");
-    EXPECT_EQ(strings.lookup("b"), "en-b");
-    EXPECT_EQ(strings.lookup("missing.key"), "missing.key");
-    EXPECT_EQ(LocalizedStrings().lookup("any"), "any");
-}
-
 // The kinds of the placeholders in a format text, in order, so translations can be compared.
 std::vector<std::string> placeholderKinds(const std::string& text) {
     static const std::regex placeholder(R"(%(\d+\$)?[-0 +#]*\d*l{0,2}([@dis]))");

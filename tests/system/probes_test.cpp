@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "base/text_lines.h"
 #include "support/fakes.h"
 #include "system/probe_parsers.h"
 
@@ -131,17 +130,6 @@ TEST(ClamshellParser, ClosedIsTestedFirst) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(parseClamshellClosed(c.listing), c.want);
     }
-}
-
-TEST(TextLines, SplitsAndTrimsByTheStatedSets) {
-    EXPECT_EQ(splitLines("a\r\nb"), (std::vector<std::string_view>{"a", "b"}));
-    EXPECT_EQ(splitLines("a\n\rb\r\r\n"), (std::vector<std::string_view>{"a", "", "b", "", ""}));
-    EXPECT_EQ(splitLines("a\xC2\x85"
-                         "b\xE2\x80\xA9"),
-              (std::vector<std::string_view>{"a", "b", ""}));
-    EXPECT_EQ(trimBlanks("\t\xE3\x80\x80 x y\xE2\x80\x83 "), "x y");
-    EXPECT_EQ(trimBlanks("\nx\n"), "\nx\n");
-    EXPECT_EQ(splitAtEachBlank("a  b\tc"), (std::vector<std::string_view>{"a", "", "b", "c"}));
 }
 
 // The controller's probes: the tool they run, what they answer, and the error each one leaves.
