@@ -34,6 +34,8 @@ struct Case {
     bool effective;
     std::string title;
     bool apply = true;
+    int charge = 100;  // below 0: the listing carries no readable charge
+    std::optional<DefaultsValue> floor = {};
 };
 
 constexpr auto M0 = RunMode::PowerAdapter;
@@ -74,6 +76,15 @@ const Case kCases[] = {
     {"always awake inside the window: no quiet action", M1, AC, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake"},
     {"without apply nothing changes", M0, AC, Switch::Off, CLOSED, Quiet::Beginning, Fault::None, {PS, G, IO}, kBefore, std::nullopt, true, "status.ac_power", false},
     {"without apply an undecidable state still says so", M0, UNK, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.waiting_power", std::nullopt, false, "status.sleep", false},
+    {"floor: one above it, awake", M1, BAT, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, 11},
+    {"floor: at it, switch cleared", M1, BAT, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G}, "floor 10/10", std::nullopt, false, "status.sleep", true, 10},
+    {"floor: below it, lid open, switch off stays off", M1, BAT, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "floor 8/10", std::nullopt, false, "status.sleep", true, 8},
+    {"floor: below it, lid closed: cleared, then sleep", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G, SLEEP}, "status.unplugged_lid_closed", std::nullopt, false, "status.sleep", true, 8},
+    {"floor: below it, lid closed, switch off: sleep", M1, BAT, Switch::Off, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, SLEEP}, "status.unplugged_lid_closed", std::nullopt, false, "status.sleep", true, 8},
+    {"floor turned off", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, 8, std::int64_t{0}},
+    {"floor: no charge readable", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, -1},
+    {"floor: on the adapter below it", M1, AC, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, 3},
+    {"floor: back above it, awake again", M1, BAT, Switch::Off, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, ON, G}, "status.applied_always_awake", std::nullopt, false, "status.awake", true, 11},
     // clang-format on
 };
 
@@ -81,8 +92,16 @@ TEST(Refresh, FollowsThePolicyStepByStep) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.what);
         testing::TestPlatform test;
+        test.bundle.texts["status.battery_floor_format"] = "floor %ld/%ld";
         testing::FakeNotebook notebook(test.commands, kPaths);
         notebook.state.power = c.power;
+        notebook.state.batteryPercent = std::max(c.charge, 0);
+        if (c.charge < 0) {
+            notebook.fail(PS, testing::succeeded("Now drawing from 'Battery Power'\n"));
+        }
+        if (c.floor) {
+            test.defaults.values["batteryFloorPercent"] = *c.floor;
+        }
         notebook.state.lid = c.lid;
         notebook.state.sleepDisabled = c.sleepSwitch == Switch::On;
         notebook.state.sleepSwitchEverSet = true;
@@ -156,63 +175,6 @@ TEST(Refresh, QuietHoursBeginAgainAfterTheWindowWasLeft) {
     }
     EXPECT_EQ(notebook.sleepRequests, 2) << "at 23:00 and again at 22:00 the next evening";
     EXPECT_TRUE(notebook.state.sleepDisabled == false);
-}
-
-TEST(Refresh, RunMode1LetsABatteryAtItsFloorSleep) {
-    struct Case {
-        const char* what;
-        sim::Power power;
-        std::optional<int> charge;  // absent: the listing carries no readable charge
-        sim::Lid lid;
-        Switch sleepSwitch;
-        std::optional<DefaultsValue> floor;
-        std::vector<testing::Run> runs;
-        std::string message;
-        std::string title;
-    };
-    const std::optional<DefaultsValue> unset;
-    const std::optional<DefaultsValue> off = std::int64_t{0};
-    // clang-format off
-    const Case cases[] = {
-        {"one above the floor: awake", BAT, 11, OPEN, Switch::On, unset, {PS, G, IO}, "status.always_awake_active", "status.awake"},
-        {"at the floor: switch cleared", BAT, 10, OPEN, Switch::On, unset, {PS, G, IO, OFF, G}, "floor 10/10", "status.sleep"},
-        {"below, lid open, switch off: stays off", BAT, 8, OPEN, Switch::Off, unset, {PS, G, IO}, "floor 8/10", "status.sleep"},
-        {"below, lid closed: cleared, then sleep", BAT, 8, CLOSED, Switch::On, unset, {PS, G, IO, OFF, G, SLEEP}, "status.unplugged_lid_closed", "status.sleep"},
-        {"below, lid closed, switch off: sleep", BAT, 8, CLOSED, Switch::Off, unset, {PS, G, IO, SLEEP}, "status.unplugged_lid_closed", "status.sleep"},
-        {"floor turned off", BAT, 8, CLOSED, Switch::On, off, {PS, G, IO}, "status.always_awake_active", "status.awake"},
-        {"no charge readable", BAT, std::nullopt, CLOSED, Switch::On, unset, {PS, G, IO}, "status.always_awake_active", "status.awake"},
-        {"on the adapter below the floor", AC, 3, CLOSED, Switch::On, unset, {PS, G, IO}, "status.always_awake_active", "status.awake"},
-        {"back above the floor: awake again", BAT, 11, CLOSED, Switch::Off, unset, {PS, G, IO, ON, G}, "status.applied_always_awake", "status.awake"},
-    };
-    // clang-format on
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        testing::TestPlatform test;
-        test.bundle.texts["status.battery_floor_format"] = "floor %ld/%ld";
-        testing::FakeNotebook notebook(test.commands, kPaths);
-        notebook.state.power = c.power;
-        notebook.state.batteryPercent = c.charge.value_or(50);
-        notebook.state.lid = c.lid;
-        notebook.state.sleepDisabled = c.sleepSwitch == Switch::On;
-        notebook.state.sleepSwitchEverSet = true;
-        notebook.state.privilegeInstalled = true;
-        if (!c.charge) {
-            notebook.fail(PS, testing::succeeded("Now drawing from 'Battery Power'\n"));
-        }
-        if (c.floor) {
-            test.defaults.values["batteryFloorPercent"] = *c.floor;
-        }
-        auto controller = test.makeController();
-        controller->setStatusItem(test.statusBar.createStatusItem());
-        controller->setRunMode(M1);
-
-        controller->refreshWithApplyChange(true);
-
-        EXPECT_EQ(test.commands.runs, c.runs);
-        EXPECT_EQ(controller->lastMessage(), c.message);
-        EXPECT_EQ(controller->lastError(), std::nullopt);
-        EXPECT_EQ(test.statusBar.lastCreated->title, c.title);
-    }
 }
 
 TEST(Refresh, TheBatteryFloorSettingReadsOnlyIntegersInRange) {
