@@ -18,13 +18,8 @@ const Run kLid{kPaths.ioreg, {"-r", "-k", "AppleClamshellState", "-d", "4"}};
 const Run kOn{kPaths.sudo, {"-n", kPaths.pmset, "-a", "disablesleep", "1"}};
 const Run kOff{kPaths.sudo, {"-n", kPaths.pmset, "-a", "disablesleep", "0"}};
 
-struct App {
-    testing::TestPlatform test;
-    testing::FakeNotebook notebook{test.commands, ToolPaths{}};
-    std::shared_ptr<TRBController> controller = test.makeController();
-
+struct App : testing::NotebookPlatform {
     App() {
-        notebook.state.privilegeInstalled = true;
         notebook.state.sleepSwitchEverSet = true;
         test.bundle.texts["dialog.quiet_hours_auto_disabled.body_format"] = "off: %@";
         test.bundle.texts["dialog.quiet_hours_off_partial.body_format"] = "left: %@";

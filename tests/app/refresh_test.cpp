@@ -148,12 +148,10 @@ TEST(Refresh, FollowsThePolicyStepByStep) {
 }
 
 TEST(Refresh, TheLidStepRepeatsWhileTheLidStaysClosedOnBattery) {
-    testing::TestPlatform test;
-    testing::FakeNotebook notebook(test.commands, kPaths);
+    testing::NotebookPlatform f;
+    auto& [test, notebook, controller] = f;
     notebook.state.power = BAT;
     notebook.state.lid = CLOSED;
-    notebook.state.privilegeInstalled = true;
-    auto controller = test.makeController();
     for (int i = 0; i < 3; ++i) {
         controller->refreshWithApplyChange(true);
     }
@@ -161,10 +159,8 @@ TEST(Refresh, TheLidStepRepeatsWhileTheLidStaysClosedOnBattery) {
 }
 
 TEST(Refresh, QuietHoursBeginAgainAfterTheWindowWasLeft) {
-    testing::TestPlatform test;
-    testing::FakeNotebook notebook(test.commands, kPaths);
-    notebook.state.privilegeInstalled = true;
-    auto controller = test.makeController();
+    testing::NotebookPlatform f;
+    auto& [test, notebook, controller] = f;
     controller->setQuietHoursEnabled(true);
     controller->setQuietHoursStart("22:00");
     controller->setQuietHoursEnd("06:00");

@@ -10,13 +10,8 @@ namespace {
 
 namespace keys = defaults_keys;
 
-struct DialogFixture {
-    testing::TestPlatform test;
-    testing::FakeNotebook notebook{test.commands, ToolPaths{}};
-    std::shared_ptr<TRBController> controller = test.makeController();
-
+struct DialogFixture : testing::NotebookPlatform {
     DialogFixture() {
-        notebook.state.privilegeInstalled = true;
         test.bundle.texts["dialog.quiet_hours_auto_disabled.body_format"] = "off: %@";
         controller->loadQuietHoursState();
     }

@@ -37,4 +37,13 @@ private:
     std::map<Run, int, RunLess> runCounts_;
 };
 
+// The controller on fakes and an in-memory notebook that has the privilege.
+struct NotebookPlatform {
+    TestPlatform test;
+    FakeNotebook notebook{test.commands, ToolPaths{}};
+    std::shared_ptr<TRBController> controller = test.makeController();
+
+    NotebookPlatform() { notebook.state.privilegeInstalled = true; }
+};
+
 }  // namespace dorvane::testing

@@ -128,10 +128,8 @@ std::optional<std::string> canonicalOf(const UserDefaults& defaults) {
 TEST(WakeSchedule, EveryRowOfTheStateTable) {
     for (const StateCase& c : kStateCases) {
         SCOPED_TRACE(c.what);
-        testing::TestPlatform test;
-        testing::FakeNotebook notebook(test.commands, kPaths);
-        notebook.state.privilegeInstalled = true;
-        auto controller = test.makeController();
+        testing::NotebookPlatform f;
+        auto& [test, notebook, controller] = f;
         if (c.claim != Claim::NotOwned) {
             ASSERT_TRUE(controller->applyRepeatWakeAtHour(7, 0));
         }
@@ -209,10 +207,8 @@ TEST(WakeSchedule, SyncInstallsOnlyInModeZeroWithQuietHoursOn) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        testing::TestPlatform test;
-        testing::FakeNotebook notebook(test.commands, kPaths);
-        notebook.state.privilegeInstalled = true;
-        auto controller = test.makeController();
+        testing::NotebookPlatform f;
+        auto& [test, notebook, controller] = f;
         ASSERT_TRUE(controller->applyRepeatWakeAtHour(7, 0));
         controller->setRunMode(c.mode);
         controller->setQuietHoursEnabled(c.quiet);

@@ -16,15 +16,10 @@ const MenuItem* itemTitled(const Menu& menu, const std::string& title) {
     return nullptr;
 }
 
-struct MenuFixture {
-    testing::TestPlatform test;
-    testing::FakeNotebook notebook{test.commands, ToolPaths{}};
-    std::shared_ptr<TRBController> controller = test.makeController();
-
+struct MenuFixture : testing::NotebookPlatform {
     MenuFixture() {
         controller->setStatusItem(test.statusBar.createStatusItem());
         controller->setDateFormatter(DateFormatter(test.clock, "HH:mm:ss"));
-        notebook.state.privilegeInstalled = true;
     }
     const Menu& menu() const { return *test.statusBar.lastCreated->menu; }
 };
