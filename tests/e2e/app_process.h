@@ -13,14 +13,28 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "support/sim_notebook.h"
 #include "base/unique_fd.h"
+#include "support/sim_notebook.h"
 
 extern char** environ;
 
 namespace dorvane::testing {
+
+// Polls until the predicate holds or the time is up; true when it held.
+inline bool waitUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
 
 // The real application in line mode, on a simulated notebook and a settings folder of its own.
 // The settings say an update check was just made, so no silent check reaches for the network.

@@ -3,9 +3,9 @@
 #include <random>
 #include <thread>
 
+#include "base/atomic_file.h"
 #include "e2e/app_process.h"
 #include "platform/linux/libplist_property_lists.h"
-#include "base/atomic_file.h"
 
 namespace dorvane {
 namespace {

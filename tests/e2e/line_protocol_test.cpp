@@ -13,6 +13,7 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 using testing::AppProcess;
+using testing::waitUntil;
 
 sim::State notebookState(const AppProcess& app) {
     return *sim::StateFile(app.notebook.statePath()).read(nullptr);
@@ -25,14 +26,6 @@ std::optional<PlistValue> storedSetting(const AppProcess& app, const std::string
     if (settings == nullptr || !settings->contains(key))
         return std::nullopt;
     return settings->at(key);
-}
-
-bool waitUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(50ms);
-    }
-    return done();
 }
 
 bool isAlert(const json& m, const std::string& title) {

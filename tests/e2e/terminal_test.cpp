@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <thread>
 
+#include "base/atomic_file.h"
 #include "e2e/app_process.h"
 #include "sim_state.h"
-#include "base/atomic_file.h"
 #include "system/command_runner.h"
 
 namespace dorvane {
@@ -34,30 +34,14 @@ public:
         std::this_thread::sleep_for(150ms);
     }
     std::string screen() const { return run({"capture-pane", "-t", "main", "-p"}).output; }
-    bool waitForScreen(const std::string& text, std::chrono::milliseconds limit = 10s) const {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (screen().find(text) != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(100ms);
-        }
-        return false;
+    bool waitForScreen(const std::string& text) const {
+        return testing::waitUntil([&] { return screen().find(text) != std::string::npos; });
     }
     static constexpr const char* kTmux = "/usr/bin/tmux";
 
 private:
     std::string socket_;
 };
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(100ms);
-    }
-    return true;
-}
 
 TEST(TerminalFrontEnd, SetsQuietHoursInTheDialogAndQuitsLeavingTheTerminalSane) {
     if (!std::filesystem::exists(Tmux::kTmux)) {
@@ -88,7 +72,7 @@ TEST(TerminalFrontEnd, SetsQuietHoursInTheDialogAndQuitsLeavingTheTerminalSane) 
     ASSERT_TRUE(tmux.waitForScreen("[22:00")) << tmux.screen();
     ASSERT_TRUE(tmux.waitForScreen("[00:00")) << tmux.screen();
     tmux.keys({"Enter"});
-    EXPECT_TRUE(waitFor([&] {
+    EXPECT_TRUE(testing::waitUntil([&] {
         const std::string stored = readWholeFile(app.defaultsPath()).value_or("");
         return stored.find("<key>quietHoursStart</key>\n\t<string>22:00</string>") !=
                    std::string::npos &&
