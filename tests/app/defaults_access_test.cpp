@@ -8,15 +8,8 @@ namespace dorvane {
 namespace {
 
 TEST(DefaultsAccess, CoercesAsTheSystemsDefaultsDo) {
-    struct Case {
-        const char* what;
-        std::optional<DefaultsValue> stored;
-        std::int64_t integer;
-        bool boolean;
-        std::optional<std::string> text;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::optional<DefaultsValue>, std::int64_t, bool, std::optional<std::string>> cases[] = {
         {"missing", std::nullopt, 0, false, std::nullopt},
         {"integer 1", std::int64_t{1}, 1, true, "1"},
         {"integer -1", std::int64_t{-1}, -1, true, "-1"},
@@ -28,15 +21,15 @@ TEST(DefaultsAccess, CoercesAsTheSystemsDefaultsDo) {
         {"a dictionary", DefaultsDictionary{{"a", true}}, 0, false, std::nullopt},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, stored, integer, boolean, text] : cases) {
+        SCOPED_TRACE(what);
         testing::FakeDefaults defaults;
-        if (c.stored) {
-            defaults.values["key"] = *c.stored;
+        if (stored) {
+            defaults.values["key"] = *stored;
         }
-        EXPECT_EQ(integerForKey(defaults, "key"), c.integer);
-        EXPECT_EQ(boolForKey(defaults, "key"), c.boolean);
-        EXPECT_EQ(stringForKey(defaults, "key"), c.text);
+        EXPECT_EQ(integerForKey(defaults, "key"), integer);
+        EXPECT_EQ(boolForKey(defaults, "key"), boolean);
+        EXPECT_EQ(stringForKey(defaults, "key"), text);
     }
 }
 

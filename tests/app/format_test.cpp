@@ -6,14 +6,9 @@ namespace dorvane {
 namespace {
 
 TEST(Format, SubstitutesTypedArguments) {
-    struct Case {
-        const char* what;
-        std::string format;
-        std::string want;
-    };
     // Every case is formatted with the arguments ("Power", 42, "Battery").
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::string, std::string> cases[] = {
         {"text and integer in order", "%@ is %ld", "Power is 42"},
         {"plain %d", "%d", "Power"},  // the first argument, written in its own form
         {"positional forms as translations reorder them", "%3$@ / %1$@ (%2$ld)", "Battery / Power (42)"},
@@ -26,11 +21,11 @@ TEST(Format, SubstitutesTypedArguments) {
         {"long and short length modifiers", "%lld %hd %zd", "Power 42 Battery"},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(formatString(c.format,
-                               {std::string("Power"), std::int64_t{42}, std::string("Battery")}),
-                  c.want);
+    for (const auto& [what, format, want] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(
+            formatString(format, {std::string("Power"), std::int64_t{42}, std::string("Battery")}),
+            want);
     }
 }
 

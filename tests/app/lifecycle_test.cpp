@@ -41,27 +41,22 @@ TEST(StartUp, EndsWithARefreshThatAppliesThePolicyAndOneSilentUpdateCheck) {
 }
 
 TEST(StartUp, ReadsTheRunModeAndLeavesOddValuesStored) {
-    struct Case {
-        const char* what;
-        std::optional<DefaultsValue> stored;
-        RunMode mode;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::optional<DefaultsValue>, RunMode> cases[] = {
         {"nothing stored", std::nullopt, RunMode::PowerAdapter},
         {"1", std::int64_t{1}, RunMode::AlwaysAwake},
         {"2", std::int64_t{2}, RunMode::PowerAdapter},
         {"-1", std::int64_t{-1}, RunMode::PowerAdapter},
         {"a text holding 1", std::string("1"), RunMode::AlwaysAwake},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, stored, mode] : cases) {
+        SCOPED_TRACE(what);
         App app;
-        if (c.stored) {
-            app.test.defaults.values[keys::kRunMode] = *c.stored;
+        if (stored) {
+            app.test.defaults.values[keys::kRunMode] = *stored;
         }
         app.start();
-        EXPECT_EQ(app.controller->runMode(), c.mode);
-        EXPECT_EQ(app.test.defaults.objectForKey(keys::kRunMode), c.stored) << "never written back";
+        EXPECT_EQ(app.controller->runMode(), mode);
+        EXPECT_EQ(app.test.defaults.objectForKey(keys::kRunMode), stored) << "never written back";
     }
 }
 

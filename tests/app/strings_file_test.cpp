@@ -25,13 +25,8 @@ std::string bytesOf(const char (&literal)[N]) {
 }
 
 TEST(StringsFile, ParsesTheFormat) {
-    struct Case {
-        const char* what;
-        std::string bytes;
-        StringsTable want;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::string, StringsTable> cases[] = {
         {"plain entries", "\"a\" = \"1\";\n\"b\"=\"2\";", {{"a", "1"}, {"b", "2"}}},
         {"comments of both kinds", "/* c */ \"a\" = /* x */ \"1\"; // tail\n// \"b\" = \"2\";\n", {{"a", "1"}}},
         {"escapes", R"("k" = "q\"b\\n\n t\t \U00e9 \101";)", {{"k", "q\"b\\n\n t\t \xC3\xA9 A"}}},
@@ -43,33 +38,28 @@ TEST(StringsFile, ParsesTheFormat) {
         {"UTF-16 big-endian", bytesOf("\xFE\xFF\0\"\0a\0\"\0=\0\"N-\0\"\0;"), {{"a", "\xE4\xB8\xAD"}}},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, bytes, want] : cases) {
+        SCOPED_TRACE(what);
         std::string error;
-        const auto table = parseStringsFile(c.bytes, &error);
+        const auto table = parseStringsFile(bytes, &error);
         ASSERT_TRUE(table.has_value()) << error;
-        EXPECT_EQ(*table, c.want);
+        EXPECT_EQ(*table, want);
     }
 }
 
 TEST(StringsFile, RefusesBrokenFilesWithALineNumber) {
-    struct Case {
-        const char* what;
-        std::string bytes;
-        std::string errorStart;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::string, std::string> cases[] = {
         {"missing semicolon", "\"a\" = \"1\"\n\"b\" = \"2\";", "line 2"},
         {"unclosed quote", "\"a\" = \"1;\n", "line"},
         {"bad hexadecimal escape", R"("a" = "\U12G4";)", "line 1"},
         {"unpaired surrogate", R"("a" = "\UD83D";)", "line 1"},
         {"odd UTF-16", "\xFF\xFE\"", "UTF-16"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, bytes, errorStart] : cases) {
+        SCOPED_TRACE(what);
         std::string error;
-        EXPECT_FALSE(parseStringsFile(c.bytes, &error).has_value());
-        EXPECT_TRUE(error.starts_with(c.errorStart)) << error;
+        EXPECT_FALSE(parseStringsFile(bytes, &error).has_value());
+        EXPECT_TRUE(error.starts_with(errorStart)) << error;
     }
 }
 

@@ -72,14 +72,9 @@ TEST(LaunchAgent, SwitchingOnWritesTheAgentAndTheMirror) {
 }
 
 TEST(LaunchAgent, ReadsTheStateFromTheFileAlone) {
-    struct Case {
-        const char* what;
-        std::string content;
-        bool enabled;
-    };
     const std::string label = "<key>Label</key><string>com.dorvane.Dorvane</string>";
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::string, bool> cases[] = {
         {"our own agent", agentXml(label + "<key>RunAtLoad</key><true/>"), true},
         {"RunAtLoad missing", agentXml(label), false},
         {"RunAtLoad as a number", agentXml(label + "<key>RunAtLoad</key><integer>1</integer>"), true},
@@ -91,12 +86,12 @@ TEST(LaunchAgent, ReadsTheStateFromTheFileAlone) {
         {"not a property list", "hello", false},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, content, enabled] : cases) {
+        SCOPED_TRACE(what);
         AgentFixture f;
-        f.writeAgent(c.content);
-        EXPECT_EQ(f.controller->isLaunchAtLoginEnabled(), c.enabled);
-        if (!c.enabled) {
+        f.writeAgent(content);
+        EXPECT_EQ(f.controller->isLaunchAtLoginEnabled(), enabled);
+        if (!enabled) {
             f.controller->toggleLaunchAtLogin(MenuItem{});
             EXPECT_TRUE(f.controller->isLaunchAtLoginEnabled())
                 << "toggling writes our own file over it";

@@ -36,21 +36,17 @@ TEST(QuietTimer, FiresEveryPeriodAndARestartReplacesIt) {
 }
 
 TEST(QuietTimer, APeriodTooLargeForNanosecondsSaturates) {
-    struct Case {
-        std::int64_t minutes;
-        std::chrono::nanoseconds period;
-    };
-    const Case cases[] = {
+    const std::tuple<std::int64_t, std::chrono::nanoseconds> cases[] = {
         {0, 30min},
         {1440, 24h},
         {153'722'867, std::chrono::minutes(153'722'867)},
         {153'722'868, std::chrono::nanoseconds::max()},
         {INT64_MAX, std::chrono::nanoseconds::max()},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.minutes);
-        EXPECT_EQ(quietHoursTimerPeriod(c.minutes), c.period);
-        EXPECT_GT(quietHoursTimerPeriod(c.minutes).count(), 0);
+    for (const auto& [minutes, period] : cases) {
+        SCOPED_TRACE(minutes);
+        EXPECT_EQ(quietHoursTimerPeriod(minutes), period);
+        EXPECT_GT(quietHoursTimerPeriod(minutes).count(), 0);
     }
 }
 

@@ -76,13 +76,8 @@ TEST(QuietHoursDialog, ValidatesInOrderAndAppliesOnlyWhatPasses) {
 }
 
 TEST(IntervalDialog, AcceptsWholeMinutesFromOneToADay) {
-    struct Case {
-        const char* text;
-        std::optional<std::string> message;
-        std::int64_t after;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::optional<std::string>, std::int64_t> cases[] = {
         {"1440", std::nullopt, 1440},
         {" 45 \n", std::nullopt, 45},
         {"1", std::nullopt, 1},
@@ -94,17 +89,17 @@ TEST(IntervalDialog, AcceptsWholeMinutesFromOneToADay) {
         {"\xD9\xA5", "dialog.invalid_format.title / dialog.interval.invalid_format", 30},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
+    for (const auto& [text, message, after] : cases) {
+        SCOPED_TRACE(text);
         DialogFixture f;
-        f.answer(kAlertFirstButtonReturn, {c.text});
+        f.answer(kAlertFirstButtonReturn, {text});
         f.controller->showQuietHoursIntervalDialog();
         std::vector<std::string> messages = f.titles();
         messages.erase(messages.begin());
         EXPECT_EQ(messages,
-                  c.message ? std::vector<std::string>{*c.message} : std::vector<std::string>{});
-        EXPECT_EQ(f.controller->quietHoursIntervalMinutes(), c.after);
-        EXPECT_EQ(f.test.mainQueue.timers.size(), c.message ? 0u : 1u)
+                  message ? std::vector<std::string>{*message} : std::vector<std::string>{});
+        EXPECT_EQ(f.controller->quietHoursIntervalMinutes(), after);
+        EXPECT_EQ(f.test.mainQueue.timers.size(), message ? 0u : 1u)
             << "the timer restarts with the new period";
         EXPECT_FALSE(f.controller->quietHoursEnabled())
             << "the window and quiet hours are untouched";

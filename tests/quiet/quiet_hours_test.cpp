@@ -8,11 +8,7 @@ namespace dorvane {
 namespace {
 
 TEST(TimeParser, AcceptsWhatTheTextRulesAllow) {
-    struct Case {
-        const char* text;
-        std::optional<TimeOfDay> want;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::optional<TimeOfDay>> cases[] = {
         {" 7:5 ", TimeOfDay{7, 5}},
         {"\n\t23:59\r\n", TimeOfDay{23, 59}},
         {"0000000000000000000000000007:00", TimeOfDay{7, 0}},
@@ -28,9 +24,9 @@ TEST(TimeParser, AcceptsWhatTheTextRulesAllow) {
         {"\xD9\xA7:00", std::nullopt},  // an Arabic-Indic seven is no ASCII digit
         {"07\n:00", std::nullopt},      // a line break inside a part is not trimmed
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(parseTimeOfDay(c.text), c.want);
+    for (const auto& [text, want] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(parseTimeOfDay(text), want);
     }
 }
 

@@ -6,18 +6,14 @@ namespace dorvane::sim {
 namespace {
 
 TEST(SimLayouts, RepeatingEventsAsPmsetListsThem) {
-    struct Case {
-        RepeatEvent event;
-        std::string want;
-    };
-    const Case cases[] = {
+    const std::tuple<RepeatEvent, std::string> cases[] = {
         {{"wakeorpoweron", "MTWRFSU", "07:00:00"}, "wakepoweron at 7:00AM every day"},
         {{"wake", "MTWRF", "00:30:15"}, "wake at 0:30AM weekdays only"},
         {{"shutdown", "MWF", "23:59:59"}, "shutdown at 11:59PM Some days"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.want);
-        EXPECT_EQ(repeatEventLine(c.event), c.want);
+    for (const auto& [event, want] : cases) {
+        SCOPED_TRACE(want);
+        EXPECT_EQ(repeatEventLine(event), want);
     }
     State state;
     EXPECT_EQ(renderScheduleListing(state), "No scheduled events.\n");
@@ -29,13 +25,8 @@ TEST(SimLayouts, RepeatingEventsAsPmsetListsThem) {
 }
 
 TEST(SimRepeat, ParsesTriplesAndRefusesMalformedOnes) {
-    struct Case {
-        const char* what;
-        std::vector<std::string> args;
-        bool valid;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::vector<std::string>, bool> cases[] = {
         {"the application's event", {"wakeorpoweron", "MTWRFSU", "07:00:00"}, true},
         {"wake and sleep together", {"wake", "MTWRF", "07:00:00", "sleep", "MTWRF", "23:00:00"}, true},
         {"unknown type", {"explode", "MTWRFSU", "07:00:00"}, false},
@@ -45,9 +36,9 @@ TEST(SimRepeat, ParsesTriplesAndRefusesMalformedOnes) {
         {"hour 24", {"wake", "MTWRFSU", "24:00:00"}, false},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(parseRepeatEvents(c.args).has_value(), c.valid);
+    for (const auto& [what, args, valid] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(parseRepeatEvents(args).has_value(), valid);
     }
     const auto events = parseRepeatEvents({"wake", "UM", "7:05:09"});
     ASSERT_TRUE(events);

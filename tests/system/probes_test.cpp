@@ -32,13 +32,8 @@ const char* const kClamshellClosedListing =
     "    }\n";
 
 TEST(PowerSourceParser, AdapterIsTestedFirst) {
-    struct Case {
-        const char* what;
-        std::string listing;
-        PowerSource want;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::string, PowerSource> cases[] = {
         {"on the adapter", kPowerListingAC, PowerSource::AC},
         {"on battery", kPowerListingBattery, PowerSource::Battery},
         {"CR LF line ends", "Now drawing from 'Battery Power'\r\n -InternalBattery-0\r\n", PowerSource::Battery},
@@ -48,20 +43,15 @@ TEST(PowerSourceParser, AdapterIsTestedFirst) {
         {"empty", "", PowerSource::Unknown},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(parsePowerSource(c.listing), c.want);
+    for (const auto& [what, listing, want] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(parsePowerSource(listing), want);
     }
 }
 
 TEST(BatteryChargeParser, ReadsOnlyAWholePercentOnTheFirstBatteryLine) {
-    struct Case {
-        const char* what;
-        std::string listing;
-        std::optional<std::int64_t> want;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::string, std::optional<std::int64_t>> cases[] = {
         {"on the adapter, full", kPowerListingAC, 100},
         {"on battery", kPowerListingBattery, 87},
         {"empty", "", std::nullopt},
@@ -75,20 +65,15 @@ TEST(BatteryChargeParser, ReadsOnlyAWholePercentOnTheFirstBatteryLine) {
         {"a garbled first battery hides a second", " -InternalBattery-0 (id=1)\tx%;\n -InternalBattery-1 (id=2)\t5%;\n", std::nullopt},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(parseBatteryCharge(c.listing), c.want);
+    for (const auto& [what, listing, want] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(parseBatteryCharge(listing), want);
     }
 }
 
 TEST(SleepSwitchParser, ReadsTheFirstQualifyingLine) {
-    struct Case {
-        const char* what;
-        std::string listing;
-        bool want;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::string, bool> cases[] = {
         {"set, tabs as pmset prints them", kSettingsListing, true},
         {"two blanks, key, two tabs, 1", "  SleepDisabled\t\t1", true},
         {"key in capitals", " SLEEPDISABLED 1\n", true},
@@ -104,20 +89,15 @@ TEST(SleepSwitchParser, ReadsTheFirstQualifyingLine) {
         {"line separator U+2028 splits lines", "x\xE2\x80\xA8SleepDisabled 1", true},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(parseSleepSwitch(c.listing), c.want);
+    for (const auto& [what, listing, want] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(parseSleepSwitch(listing), want);
     }
 }
 
 TEST(ClamshellParser, ClosedIsTestedFirst) {
-    struct Case {
-        const char* what;
-        std::string listing;
-        std::optional<bool> want;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::string, std::optional<bool>> cases[] = {
         {"closed", kClamshellClosedListing, true},
         {"open", "  \"AppleClamshellState\" = No\n", false},
         {"two entries, different states", "\"AppleClamshellState\" = No\n\"AppleClamshellState\" = Yes\n", true},
@@ -126,9 +106,9 @@ TEST(ClamshellParser, ClosedIsTestedFirst) {
         {"other spacing", "\"AppleClamshellState\"=Yes", std::nullopt},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(parseClamshellClosed(c.listing), c.want);
+    for (const auto& [what, listing, want] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(parseClamshellClosed(listing), want);
     }
 }
 

@@ -14,15 +14,8 @@ using testing::failed;
 using testing::succeeded;
 
 TEST(SleepSwitch, ClassifiesFailuresByTheOneRule) {
-    struct Case {
-        const char* what;
-        bool disable;
-        TRBCommandResult answer;
-        bool ok;
-        std::optional<std::string> text;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, bool, TRBCommandResult, bool, std::optional<std::string>> cases[] = {
         {"set succeeds", true, succeeded(), true, std::nullopt},
         {"clear succeeds", false, succeeded(), true, std::nullopt},
         {"password required, setting", true, failed(1, "sudo: a password is required\n"), false, "error.need_pmset_permission"},
@@ -33,19 +26,19 @@ TEST(SleepSwitch, ClassifiesFailuresByTheOneRule) {
         {"other failure", true, failed(3, "pmset: IOPMSetSystemPowerSetting failed"), false, "error.enable_lid_closed_failed"},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, disable, answer, ok, text] : cases) {
+        SCOPED_TRACE(what);
         testing::TestPlatform test;
-        const std::string value = c.disable ? "1" : "0";
+        const std::string value = disable ? "1" : "0";
         test.commands.answer("/usr/bin/sudo", {"-n", "/usr/bin/pmset", "-a", "disablesleep", value},
-                             c.answer);
+                             answer);
         auto controller = test.makeController();
         controller->setLastError("earlier");
         controller->setLastMessage("before");
-        EXPECT_EQ(controller->applySleepDisabled(c.disable), c.ok);
-        EXPECT_EQ(controller->lastError(), c.text.value_or("earlier"))
+        EXPECT_EQ(controller->applySleepDisabled(disable), ok);
+        EXPECT_EQ(controller->lastError(), text.value_or("earlier"))
             << "a success leaves an earlier error";
-        EXPECT_EQ(controller->lastMessage(), c.text.value_or("before"));
+        EXPECT_EQ(controller->lastMessage(), text.value_or("before"));
         EXPECT_EQ(test.commands.runs.size(), 1u) << "no retry";
     }
 }

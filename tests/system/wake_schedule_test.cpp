@@ -23,13 +23,8 @@ const sim::RepeatEvent kForeign{"wake", "MTWRF", "08:15:00"};
 const std::string kAppAt7Text = "wakepoweron at 7:00AM every day";
 
 TEST(ScheduleReader, CollectsTheRepeatingSection) {
-    struct Case {
-        const char* what;
-        std::string listing;
-        std::string want;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::string, std::string> cases[] = {
         {"one event", "Repeating power events:\n  wakepoweron at 7:00AM every day\n", kAppAt7Text},
         {"two events joined", "Repeating power events:\n  wake at 8:00AM weekdays only\n  sleep at 11:00PM every day\n", "wake at 8:00AM weekdays only; sleep at 11:00PM every day"},
         {"ends at the scheduled heading without an empty line", "Repeating power events:\n  wakepoweron at 7:00AM every day\nScheduled power events:\n " "[0]  wake at 12/07/26 07:00:00 by 'x'\n", kAppAt7Text},
@@ -40,9 +35,9 @@ TEST(ScheduleReader, CollectsTheRepeatingSection) {
         {"only one-off events", "Scheduled power events:\n [0]  wake at 12/07/26 07:00:00\n", ""},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(describeRepeatingEvents(c.listing), c.want);
+    for (const auto& [what, listing, want] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(describeRepeatingEvents(listing), want);
     }
 }
 
@@ -50,14 +45,8 @@ TEST(ScheduleMatch, OnlyTheRecordedSingleEventMatches) {
     testing::TestPlatform test;
     auto controller = test.makeController();
     const DefaultsDictionary record{{"canonical", kAppAt7Text}};
-    struct Case {
-        const char* what;
-        std::optional<std::string> description;
-        std::optional<DefaultsDictionary> record;
-        bool want;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::optional<std::string>, std::optional<DefaultsDictionary>, bool> cases[] = {
         {"the same text", kAppAt7Text, record, true},
         {"case differs", "WAKEPOWERON at 7:00AM every day", record, false},
         {"two events, one of them ours", kAppAt7Text + "; sleep at 11:00PM every day", record, false},
@@ -68,9 +57,9 @@ TEST(ScheduleMatch, OnlyTheRecordedSingleEventMatches) {
         {"canonical of the wrong type", kAppAt7Text, DefaultsDictionary{{"canonical", std::int64_t{7}}}, false},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(controller->currentScheduleMatchesAppOwned(c.description, c.record), c.want);
+    for (const auto& [what, description, record, want] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(controller->currentScheduleMatchesAppOwned(description, record), want);
     }
 }
 
@@ -192,32 +181,25 @@ TEST(WakeSchedule, EveryRowOfTheStateTable) {
 }
 
 TEST(WakeSchedule, SyncInstallsOnlyInModeZeroWithQuietHoursOn) {
-    struct Case {
-        const char* what;
-        RunMode mode;
-        bool quiet;
-        const char* end;
-        bool installs;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, RunMode, bool, const char*, bool> cases[] = {
         {"mode 0, quiet hours on", RunMode::PowerAdapter, true, "06:45", true},
         {"mode 0, quiet hours off", RunMode::PowerAdapter, false, "06:45", false},
         {"mode 1, quiet hours on", RunMode::AlwaysAwake, true, "06:45", false},
         {"an end that does not parse cancels instead", RunMode::PowerAdapter, true, "6.45", false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, mode, quiet, end, installs] : cases) {
+        SCOPED_TRACE(what);
         testing::NotebookPlatform f;
         auto& [test, notebook, controller] = f;
         ASSERT_TRUE(controller->applyRepeatWakeAtHour(7, 0));
-        controller->setRunMode(c.mode);
-        controller->setQuietHoursEnabled(c.quiet);
-        controller->setQuietHoursEnd(c.end);
+        controller->setRunMode(mode);
+        controller->setQuietHoursEnabled(quiet);
+        controller->setQuietHoursEnd(end);
         controller->setWakeScheduleError("stale");
         EXPECT_TRUE(controller->syncRepeatWakeSchedule());
         EXPECT_FALSE(controller->wakeScheduleError().has_value());
-        EXPECT_EQ(notebook.state.wakeSlot.has_value(), c.installs);
-        if (c.installs) {
+        EXPECT_EQ(notebook.state.wakeSlot.has_value(), installs);
+        if (installs) {
             EXPECT_EQ(notebook.state.wakeSlot->time, "06:45:00");
         }
     }

@@ -93,29 +93,24 @@ TEST(Menu, InformationRowsJoinLabelAndValue) {
 }
 
 TEST(Menu, TheStatusRowShowsTheFirstPresentText) {
-    struct Case {
-        const char* what;
-        std::optional<std::string> error;
-        std::optional<std::string> wakeError;
-        std::optional<std::string> message;
-        std::string shown;
-    };
-    const Case cases[] = {
-        {"the error first", "e", "w", "m", "label.status: e"},
-        {"an empty error still wins", "", "w", "m", "label.status: "},
-        {"then the wake-schedule error", std::nullopt, "w", "m", "label.status: w"},
-        {"then the message", std::nullopt, std::nullopt, "m", "label.status: m"},
-        {"nothing at all", std::nullopt, std::nullopt, std::nullopt, "label.status: "},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    const std::tuple<const char*, std::optional<std::string>, std::optional<std::string>,
+                     std::optional<std::string>, std::string>
+        cases[] = {
+            {"the error first", "e", "w", "m", "label.status: e"},
+            {"an empty error still wins", "", "w", "m", "label.status: "},
+            {"then the wake-schedule error", std::nullopt, "w", "m", "label.status: w"},
+            {"then the message", std::nullopt, std::nullopt, "m", "label.status: m"},
+            {"nothing at all", std::nullopt, std::nullopt, std::nullopt, "label.status: "},
+        };
+    for (const auto& [what, error, wakeError, message, shown] : cases) {
+        SCOPED_TRACE(what);
         MenuFixture f;
         f.test.bundle.texts["menu.label_format"] = "%@: %@";
-        f.controller->setLastError(c.error);
-        f.controller->setWakeScheduleError(c.wakeError);
-        f.controller->setLastMessage(c.message);
+        f.controller->setLastError(error);
+        f.controller->setWakeScheduleError(wakeError);
+        f.controller->setLastMessage(message);
         f.controller->rebuildMenu();
-        EXPECT_EQ(f.menu().items[5].title, c.shown);
+        EXPECT_EQ(f.menu().items[5].title, shown);
     }
 }
 

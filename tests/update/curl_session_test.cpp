@@ -61,14 +61,8 @@ struct ServerFixture {
 TEST(CurlSession, FetchesOverHttpsWithTheGivenAuthority) {
     ServerFixture f;
     ASSERT_TRUE(f.server->ready());
-    struct Case {
-        const char* what;
-        std::string path;
-        std::chrono::seconds timeout;
-        std::optional<std::string> body;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::string, std::chrono::seconds, std::optional<std::string>> cases[] = {
         {"the manifest", "/api/dorvane-version.json", 10s, kManifest},
         {"through a redirect", "/redirect", 10s, kManifest},
         {"a redirect from https to plain http is refused", "/redirect-to-plain-http", 10s, std::nullopt},
@@ -78,11 +72,11 @@ TEST(CurlSession, FetchesOverHttpsWithTheGivenAuthority) {
         {"a status that is not OK still delivers its body", "/missing", 10s, "not here"},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const UrlResult result = f.get(c.path, c.timeout);
-        EXPECT_EQ(result.body, c.body);
-        EXPECT_EQ(result.error.has_value(), !c.body.has_value()) << result.error.value_or("");
+    for (const auto& [what, path, timeout, body] : cases) {
+        SCOPED_TRACE(what);
+        const UrlResult result = f.get(path, timeout);
+        EXPECT_EQ(result.body, body);
+        EXPECT_EQ(result.error.has_value(), !body.has_value()) << result.error.value_or("");
     }
 }
 

@@ -12,12 +12,7 @@ using namespace std::chrono_literals;
 namespace keys = defaults_keys;
 
 TEST(VersionCompare, OrdersAsTheNumericSearchDoes) {
-    struct Case {
-        const char* local;
-        const char* remote;
-        bool remoteNewer;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, const char*, bool> cases[] = {
         {"1.9", "1.10", true},
         {"1.2", "1.2.1", true},
         {"1.2.0", "1.2", false},
@@ -28,25 +23,21 @@ TEST(VersionCompare, OrdersAsTheNumericSearchDoes) {
         {"1.0", "1.0b", true},
         {"", "0", true},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.local) + " vs " + c.remote);
-        EXPECT_EQ(compareVersions(c.local, c.remote) < 0, c.remoteNewer);
-        EXPECT_EQ(compareVersions(c.local, c.remote), -compareVersions(c.remote, c.local));
+    for (const auto& [local, remote, remoteNewer] : cases) {
+        SCOPED_TRACE(std::string(local) + " vs " + remote);
+        EXPECT_EQ(compareVersions(local, remote) < 0, remoteNewer);
+        EXPECT_EQ(compareVersions(local, remote), -compareVersions(remote, local));
     }
 }
 
 TEST(VersionCompare, UsesOnlyTheLeadingVersion) {
-    struct Case {
-        const char* text;
-        std::optional<std::string> want;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::optional<std::string>> cases[] = {
         {"1.2.3", "1.2.3"},     {"2.0-beta.1", "2.0"}, {"3.", "3"},
         {"v1.2", std::nullopt}, {"", std::nullopt},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(leadingVersion(c.text), c.want);
+    for (const auto& [text, want] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(leadingVersion(text), want);
     }
 }
 
@@ -103,15 +94,9 @@ struct CheckFixture {
 };
 
 TEST(UpdateCheck, EveryOutcomeSilentAndManual) {
-    struct Case {
-        const char* what;
-        UrlResult result;
-        std::optional<std::string> version;  // latestAvailableVersion afterwards
-        const char* manualAlert;
-    };
     const auto body = [](std::string text) { return UrlResult{std::move(text), std::nullopt}; };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, UrlResult, std::optional<std::string>, const char*> cases[] = {
         {"transfer error", {std::nullopt, "timed out"}, "0.9", "update.check_failed.title"},
         {"error with a body", {std::string(R"({"version":"9"})"), "reset"}, "0.9", "update.check_failed.title"},
         {"not JSON", body("<html>"), "0.9", "update.check_failed.title"},
@@ -121,26 +106,26 @@ TEST(UpdateCheck, EveryOutcomeSilentAndManual) {
         {"a newer version with a suffix", body(R"({"version":"1.10-rc1","download_url_en":"https://d"})"), "1.10", "1.10 is out"},
     };
     // clang-format on
-    for (const auto& c : cases) {
+    for (const auto& [what, result, version, manualAlert] : cases) {
         for (const bool silent : {true, false}) {
-            SCOPED_TRACE(std::string(c.what) + (silent ? ", silent" : ", manual"));
+            SCOPED_TRACE(std::string(what) + (silent ? ", silent" : ", manual"));
             CheckFixture f;
             f.controller->setLatestAvailableVersion("0.9");  // found by an earlier check
             f.controller->setLatestVersionURL("https://old");
             silent ? f.controller->checkForUpdatesSilently(true)
                    : f.controller->manualCheckForUpdates();
-            f.answer(c.result);
+            f.answer(result);
             EXPECT_EQ(dateForKey(f.test.defaults, keys::kLastUpdateCheckAt), f.test.clock.now())
                 << "every outcome";
-            EXPECT_EQ(f.controller->latestAvailableVersion(), c.version);
+            EXPECT_EQ(f.controller->latestAvailableVersion(), version);
             if (silent) {
                 EXPECT_TRUE(f.test.alerts.shown.empty());
             } else {
                 ASSERT_EQ(f.test.alerts.shown.size(), 1u);
-                EXPECT_EQ(f.test.alerts.shown[0].messageText, c.manualAlert);
+                EXPECT_EQ(f.test.alerts.shown[0].messageText, manualAlert);
             }
-            const bool newer = c.version && *c.version != "0.9";
-            const bool failed = c.version && *c.version == "0.9";
+            const bool newer = version && *version != "0.9";
+            const bool failed = version && *version == "0.9";
             EXPECT_EQ(std::count(f.test.application.calls.begin(), f.test.application.calls.end(),
                                  "activate"),
                       !silent && newer ? 1 : 0)
@@ -179,56 +164,44 @@ TEST(UpdateCheck, TheAlertsSayWhatWasFound) {
 }
 
 TEST(UpdateCheck, TheUpdateRowOpensTheAlertOnlyWithAnAddress) {
-    struct Case {
-        const char* what;
-        std::string body;
-        int answer;
-        std::vector<std::string> opened;
-        int alerts;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::string, int, std::vector<std::string>, int> cases[] = {
         {"address, download", R"({"version":"2","download_url_en":"https://d"})", kAlertFirstButtonReturn, {"https://d"}, 1},
         {"address, later", R"({"version":"2","download_url_en":"https://d"})", kAlertSecondButtonReturn, {}, 1},
         {"no address: the row does nothing", R"({"version":"2"})", kAlertFirstButtonReturn, {}, 0},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, body, answer, opened, alerts] : cases) {
+        SCOPED_TRACE(what);
         CheckFixture f;
         f.controller->checkForUpdatesSilently(true);
-        f.answer({c.body, std::nullopt});
+        f.answer({body, std::nullopt});
         ASSERT_TRUE(f.menuOffersUpdate()) << "the row is shown either way";
-        f.test.alerts.script.push_back({c.answer, {}});
+        f.test.alerts.script.push_back({answer, {}});
         const MenuItem& row = f.test.statusBar.lastCreated->menu->items[0];
         row.action(row);
-        EXPECT_EQ(static_cast<int>(f.test.alerts.shown.size()), c.alerts);
-        EXPECT_EQ(f.test.workspace.opened, c.opened);
+        EXPECT_EQ(static_cast<int>(f.test.alerts.shown.size()), alerts);
+        EXPECT_EQ(f.test.workspace.opened, opened);
     }
 }
 
 TEST(UpdateCheck, SilentChecksAreThrottledToOneADay) {
-    struct Case {
-        const char* what;
-        std::optional<std::chrono::seconds> since;
-        bool silentRequests;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::optional<std::chrono::seconds>, bool> cases[] = {
         {"never checked", std::nullopt, true},
         {"23:59 ago", 23h + 59min, false},
         {"24 hours ago", 24h, true},
         {"the clock was set back", -5min, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, since, silentRequests] : cases) {
+        SCOPED_TRACE(what);
         CheckFixture f;
-        if (c.since) {
-            f.test.defaults.values[keys::kLastUpdateCheckAt] = f.test.clock.now() - *c.since;
+        if (since) {
+            f.test.defaults.values[keys::kLastUpdateCheckAt] = f.test.clock.now() - *since;
         }
         f.controller->checkForUpdatesSilently(true);
-        EXPECT_EQ(f.test.urlSession.requests.size(), c.silentRequests ? 1u : 0u);
+        EXPECT_EQ(f.test.urlSession.requests.size(), silentRequests ? 1u : 0u);
         f.controller->manualCheckForUpdates();
-        EXPECT_EQ(f.test.urlSession.requests.size(), c.silentRequests ? 2u : 1u)
+        EXPECT_EQ(f.test.urlSession.requests.size(), silentRequests ? 2u : 1u)
             << "manual checks never wait";
         f.answer({std::nullopt, "offline"});
         EXPECT_EQ(dateForKey(f.test.defaults, keys::kLastUpdateCheckAt), f.test.clock.now())
@@ -258,19 +231,18 @@ TEST(UpdateCheck, TheDailyTimerChecksSilentlyAndHoldsTheControllerWeakly) {
 }
 
 TEST(UpdateCheck, LanguageComesFromTheFirstPreferredLanguage) {
-    struct Case {
-        std::vector<std::string> languages;
-        bool english;
+    using Languages = std::vector<std::string>;
+    const std::pair<Languages, bool> cases[] = {
+        {Languages{"zh-Hant-TW", "en"}, false},
+        {Languages{"ZH-hans"}, false},
+        {Languages{"en-GB", "zh-Hans"}, true},
+        {Languages{}, true},
+        {Languages{"de"}, true},
     };
-    const Case cases[] = {{{"zh-Hant-TW", "en"}, false},
-                          {{"ZH-hans"}, false},
-                          {{"en-GB", "zh-Hans"}, true},
-                          {{}, true},
-                          {{"de"}, true}};
-    for (const auto& c : cases) {
+    for (const auto& [languages, english] : cases) {
         CheckFixture f;
-        f.test.locale.languages = c.languages;
-        EXPECT_EQ(f.controller->preferEnglishContent(), c.english);
+        f.test.locale.languages = languages;
+        EXPECT_EQ(f.controller->preferEnglishContent(), english);
     }
 }
 
