@@ -18,7 +18,7 @@ TEST(QuietTimer, FiresEveryPeriodAndARestartReplacesIt) {
     controller->startQuietHoursTimer();
     ASSERT_EQ(test.mainQueue.timers.size(), 1u);
     const auto refreshes = [&] {
-        return std::count(test.commands.runs.begin(), test.commands.runs.end(),
+        return std::count(f.test.commands.runs.begin(), f.test.commands.runs.end(),
                           testing::Run{"/usr/bin/pmset", {"-g", "ps"}});
     };
     test.mainQueue.advance(45min - 1s);
