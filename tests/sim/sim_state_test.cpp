@@ -54,27 +54,6 @@ TEST(SimRepeat, OneSlotForWakingAndOneForSleeping) {
     EXPECT_EQ(state.offSlot, (RepeatEvent{"sleep", "MTWRFSU", "23:00:00"}));
 }
 
-TEST(SimSleep, ARequestSleepsOnAcknowledgementOrAfterThirtySeconds) {
-    const auto requestedAt = std::chrono::system_clock::time_point(std::chrono::seconds(1'000'000));
-    const auto pending = [&] {
-        State state;
-        state.sleepRequest = SleepRequest{4, 1'000'000};
-        return state;
-    };
-    State waiting = pending();
-    EXPECT_FALSE(settleUnacknowledgedSleep(waiting, requestedAt + std::chrono::seconds(29)));
-    EXPECT_FALSE(waiting.asleep);
-    EXPECT_TRUE(settleUnacknowledgedSleep(waiting, requestedAt + std::chrono::seconds(30)));
-    EXPECT_TRUE(waiting.asleep);
-    EXPECT_FALSE(waiting.sleepRequest);
-
-    State acknowledged = pending();
-    EXPECT_FALSE(acknowledgeSleep(acknowledged, 3)) << "another request's acknowledgement";
-    EXPECT_TRUE(acknowledgeSleep(acknowledged, 4));
-    EXPECT_TRUE(acknowledged.asleep);
-    EXPECT_FALSE(acknowledgeSleep(acknowledged, 4)) << "acknowledged once only";
-}
-
 TEST(SimStateFile, RoundTripsEveryFieldAndRefusesWhatIsNotAState) {
     State state;
     state.power = Power::Battery;
