@@ -10,13 +10,7 @@ namespace {
 
 namespace keys = defaults_keys;
 using testing::Run;
-
-const ToolPaths kPaths;
-const Run kPs{kPaths.pmset, {"-g", "ps"}};
-const Run kSettings{kPaths.pmset, {"-g"}};
-const Run kLid{kPaths.ioreg, {"-r", "-k", "AppleClamshellState", "-d", "4"}};
-const Run kOn{kPaths.sudo, {"-n", kPaths.pmset, "-a", "disablesleep", "1"}};
-const Run kOff{kPaths.sudo, {"-n", kPaths.pmset, "-a", "disablesleep", "0"}};
+using namespace testing::runs;
 
 struct App : testing::NotebookPlatform {
     App() {
@@ -164,14 +158,14 @@ TEST(PowerEvents, BothWakeSignalsGiveTwoCompleteRefreshesWithTheEarlySwitch) {
         power.systemPowerCallback(power.systemPowerRefCon, 0, kIOMessageSystemHasPoweredOn,
                                   nullptr);
         app.test.mainQueue.drain();
-        const std::vector<testing::Run> refresh = {kPs, kSettings, kLid};
+        const std::vector<testing::Run> refresh = {PS, G, IO};
         std::vector<testing::Run> want;
         for (int wake = 0; wake < 2; ++wake) {
             if (c.mode == RunMode::PowerAdapter && !c.insideQuietHours) {
-                want.push_back(kPs);  // the fresh reading for the early switch
+                want.push_back(PS);  // the fresh reading for the early switch
             }
             if (c.early) {
-                want.push_back(kOn);  // made whether or not the switch is on already
+                want.push_back(ON);  // made whether or not the switch is on already
             }
             want.insert(want.end(), refresh.begin(), refresh.end());
         }
@@ -263,7 +257,7 @@ TEST(RestoreAndQuit, EveryBranch) {
         if (c.terminated) {
             EXPECT_EQ(app.controller->quietHoursTimer(), nullptr);
             const auto& runs = app.test.commands.runs;
-            EXPECT_EQ(std::count(runs.begin(), runs.end(), kOff),
+            EXPECT_EQ(std::count(runs.begin(), runs.end(), OFF),
                       c.switchRestored ? 1 + (c.retryWorks ? 1 : 0) : (c.retryWorks ? 2 : 1))
                 << "the termination handler does not restore a second time";
         }

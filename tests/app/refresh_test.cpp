@@ -7,14 +7,7 @@ namespace dorvane {
 namespace {
 
 using testing::Run;
-
-const ToolPaths kPaths;
-const Run PS{kPaths.pmset, {"-g", "ps"}};
-const Run G{kPaths.pmset, {"-g"}};
-const Run IO{kPaths.ioreg, {"-r", "-k", "AppleClamshellState", "-d", "4"}};
-const Run ON{kPaths.sudo, {"-n", kPaths.pmset, "-a", "disablesleep", "1"}};
-const Run OFF{kPaths.sudo, {"-n", kPaths.pmset, "-a", "disablesleep", "0"}};
-const Run SLEEP{kPaths.pmset, {"sleepnow"}};
+using namespace testing::runs;
 
 enum class Switch { On, Off, Unreadable };
 enum class Quiet { Outside, Beginning, InForce };

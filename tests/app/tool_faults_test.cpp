@@ -10,6 +10,7 @@ namespace dorvane {
 namespace {
 
 using ToolRun = testing::Run;
+using namespace testing::runs;
 
 // How a tool misbehaves, as the runner hands it on: its own tests show that a hung tool comes
 // back timed out, invalid UTF-8 as empty text, and a flood whole.
@@ -67,11 +68,6 @@ struct Machine : testing::NotebookPlatform {
 };
 
 TEST(ToolFaults, EveryToolRunSurvivesEveryMisbehaviour) {
-    const ToolPaths paths;
-    const auto asRoot = [&](std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), {"-n", paths.pmset});
-        return ToolRun{paths.sudo, arguments};
-    };
     const char* const readPower = "error.read_power_state_failed";
     const char* const readSwitch = "error.read_sleep_switch_failed";
     const char* const enable = "error.enable_lid_closed_failed";
@@ -88,16 +84,16 @@ TEST(ToolFaults, EveryToolRunSurvivesEveryMisbehaviour) {
     using Statuses = std::array<const char*, std::size(kFaults)>;  // one for each fault, in order
     // clang-format off
     const std::tuple<ToolRun, Scenario, Statuses> rows[] = {
-        {{paths.pmset, {"-g", "ps"}}, Scenario::Adapter, {readPower, readPower, waiting, waiting, waiting, readPower}},
-        {{paths.pmset, {"-g"}}, Scenario::Adapter, {readSwitch, readSwitch, enable, enable, enable, readSwitch}},
-        {{paths.ioreg, {"-r", "-k", "AppleClamshellState", "-d", "4"}}, Scenario::Adapter, {applied, applied, applied, applied, applied, applied}},
-        {asRoot({"-a", "disablesleep", "1"}), Scenario::Adapter, {enable, permission, enable, enable, enable, enable}},
-        {asRoot({"-a", "disablesleep", "0"}), Scenario::LidClosed, {restore, permission, restore, restore, restore, restore}},
-        {{paths.pmset, {"sleepnow"}}, Scenario::LidClosed, {sleepFailed, sleepFailed, sleeping, sleeping, sleeping, sleepFailed}},
-        {{paths.pmset, {"-g", "sched"}}, Scenario::QuietOn, {readWake, readWake, setWake, setWake, setWake, readWake}},
-        {asRoot({"repeat", "wakeorpoweron", "MTWRFSU", "06:00:00"}), Scenario::QuietOn, {setWake, wakePermission, setWake, setWake, setWake, setWake}},
-        {{paths.pmset, {"-g", "sched"}}, Scenario::QuietOff, {readWake, readWake, active, active, active, readWake}},
-        {asRoot({"repeat", "cancel"}), Scenario::QuietOff, {setWake, wakePermission, active, active, active, setWake}},
+        {PS, Scenario::Adapter, {readPower, readPower, waiting, waiting, waiting, readPower}},
+        {G, Scenario::Adapter, {readSwitch, readSwitch, enable, enable, enable, readSwitch}},
+        {IO, Scenario::Adapter, {applied, applied, applied, applied, applied, applied}},
+        {ON, Scenario::Adapter, {enable, permission, enable, enable, enable, enable}},
+        {OFF, Scenario::LidClosed, {restore, permission, restore, restore, restore, restore}},
+        {SLEEP, Scenario::LidClosed, {sleepFailed, sleepFailed, sleeping, sleeping, sleeping, sleepFailed}},
+        {SCHED, Scenario::QuietOn, {readWake, readWake, setWake, setWake, setWake, readWake}},
+        {{kPaths.sudo, {"-n", kPaths.pmset, "repeat", "wakeorpoweron", "MTWRFSU", "06:00:00"}}, Scenario::QuietOn, {setWake, wakePermission, setWake, setWake, setWake, setWake}},
+        {SCHED, Scenario::QuietOff, {readWake, readWake, active, active, active, readWake}},
+        {CANCEL, Scenario::QuietOff, {setWake, wakePermission, active, active, active, setWake}},
     };
     // clang-format on
     for (const auto& [run, scenario, statuses] : rows) {

@@ -37,6 +37,19 @@ private:
     std::map<Run, int, RunLess> runCounts_;
 };
 
+// The command lines the app runs, with the system's tool paths.
+namespace runs {
+inline const ToolPaths kPaths;
+inline const Run PS{kPaths.pmset, {"-g", "ps"}};
+inline const Run G{kPaths.pmset, {"-g"}};
+inline const Run IO{kPaths.ioreg, {"-r", "-k", "AppleClamshellState", "-d", "4"}};
+inline const Run ON{kPaths.sudo, {"-n", kPaths.pmset, "-a", "disablesleep", "1"}};
+inline const Run OFF{kPaths.sudo, {"-n", kPaths.pmset, "-a", "disablesleep", "0"}};
+inline const Run SLEEP{kPaths.pmset, {"sleepnow"}};
+inline const Run SCHED{kPaths.pmset, {"-g", "sched"}};
+inline const Run CANCEL{kPaths.sudo, {"-n", kPaths.pmset, "repeat", "cancel"}};
+}  // namespace runs
+
 // The controller on fakes and an in-memory notebook that has the privilege.
 struct NotebookPlatform {
     TestPlatform test;

@@ -12,9 +12,7 @@ namespace {
 using testing::Run;
 namespace keys = defaults_keys;
 
-const ToolPaths kPaths;
-const Run SCHED{kPaths.pmset, {"-g", "sched"}};
-const Run CANCEL{kPaths.sudo, {"-n", kPaths.pmset, "repeat", "cancel"}};
+using namespace testing::runs;
 Run wakeAt(const char* time) {
     return {kPaths.sudo, {"-n", kPaths.pmset, "repeat", "wakeorpoweron", "MTWRFSU", time}};
 }
