@@ -31,7 +31,7 @@ enum class Scenario { Adapter, LidClosed, QuietOn, QuietOff };
 
 // Somebody else's event sits in the sleep slot throughout a refresh.
 struct Machine : testing::NotebookPlatform {
-    Machine(Scenario scenario) {
+    explicit Machine(Scenario scenario) {
         controller->setStatusItem(test.statusBar.createStatusItem());
         controller->setQuietHoursStart("22:00");
         controller->setQuietHoursEnd("06:00");
