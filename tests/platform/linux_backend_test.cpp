@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,7 +14,6 @@
 #include "platform/linux/libplist_property_lists.h"
 #include "platform/linux/linux_application.h"
 #include "platform/linux/linux_bundle.h"
-#include "platform/linux/signal_watch.h"
 #include "platform/linux/sim_power.h"
 #include "support/fakes.h"
 #include "support/sim_notebook.h"
@@ -45,21 +43,6 @@ bool runUntil(EventLoop& loop, const std::function<bool()>& done,
 struct Loop {
     EventLoop loop;
 };
-
-TEST(EventLoop, RunsPostedWorkInOrderFromAnyThread) {
-    Loop l;
-    std::vector<int> order;
-    l.loop.post([&] { order.push_back(1); });
-    l.loop.post([&] {
-        order.push_back(2);
-        l.loop.post([&] { order.push_back(4); });
-    });
-    l.loop.post([&] { order.push_back(3); });
-    std::thread other([&] { l.loop.post([&] { order.push_back(5); }); });
-    other.join();
-    EXPECT_TRUE(runUntil(l.loop, [&] { return order.size() == 5; }));
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 5, 4}));
-}
 
 TEST(EventLoop, TimersFireWithinTheirLeewayAndNeverAfterCancel) {
     Loop l;
@@ -130,17 +113,6 @@ TEST(EventLoop, AModalAlertHoldsWorkAndTimersButServesWatches) {
     EXPECT_EQ(order, (std::vector<std::string>{"answer", "alert closed",
                                                "work queued during the alert", "timer"}));
     EXPECT_EQ(timerFirings, 1) << "a timer due many times during the alert runs once";
-}
-
-TEST(SignalWatch, TurnsTerminationSignalsIntoCallsOnTheLoop) {
-    Loop l;
-    std::vector<int> received;
-    SignalWatch watch(l.loop, [&](int signal) { received.push_back(signal); });
-    ::kill(::getpid(), SIGTERM);
-    ::kill(::getpid(), SIGHUP);
-    EXPECT_TRUE(runUntil(l.loop, [&] { return received.size() == 2; }));
-    std::sort(received.begin(), received.end());
-    EXPECT_EQ(received, (std::vector<int>{SIGHUP, SIGTERM}));
 }
 
 struct TempFolder {
@@ -377,77 +349,61 @@ TEST(LinuxApplication, TerminatingRunsTheHandlerThenTheExitStepsThenExitsOnce) {
                                                "restore terminal", "exit 0"}));
 }
 
-struct Notifications {
-    int powerSource = 0;
-    std::vector<std::uint32_t> systemPower;
-    int workspaceWakes = 0;
-    bool operator==(const Notifications&) const = default;
+// The notifications one change of the notebook gave, in order: "source", "will sleep" (acknowledged
+// at once), "powered on" and "wake".
+struct Seen {
+    std::string notifications;
+    SimPowerManagement* power;
+    void add(const char* notification) { notifications += std::string(notification) + ";"; }
 };
-std::ostream& operator<<(std::ostream& out, const Notifications& n) {
-    out << "{power source " << n.powerSource << ", system power [";
-    for (const auto message : n.systemPower)
-        out << std::hex << message << std::dec << " ";
-    return out << "], wakes " << n.workspaceWakes << "}";
-}
 
 TEST(SimPower, EachVerbGivesExactlyItsNotifications) {
     testing::SimNotebook notebook;
-    Notifications seen;
-    struct Context {
-        Notifications* seen;
-        SimPowerManagement* power;
+    // clang-format off
+    const std::tuple<std::vector<std::string>, bool, const char*> steps[] = {
+        {{"power", "battery"}, false, "source;"},
+        {{"power", "battery", "50"}, false, "source;"},
+        {{"power", "battery", "50"}, false, ""},
+        {{"lid", "closed"}, false, ""},
+        {{"clock", "set", "23:00"}, false, ""},
+        {{"sleepnow"}, true, "will sleep;"},
+        {{"wake"}, false, "powered on;wake;"},
+        {{"wake"}, false, ""},
     };
-    struct Step {
-        std::vector<std::string> verb;
-        bool throughPmset;
-        Notifications want;
-    };
-    const Step steps[] = {
-        {{"power", "battery"}, false, {1, {}, 0}},
-        {{"power", "battery", "50"}, false, {1, {}, 0}},
-        {{"power", "battery", "50"}, false, {0, {}, 0}},
-        {{"lid", "closed"}, false, {0, {}, 0}},
-        {{"clock", "set", "23:00"}, false, {0, {}, 0}},
-        {{"sleepnow"}, true, {0, {kIOMessageSystemWillSleep}, 0}},
-        {{"wake"}, false, {0, {kIOMessageSystemHasPoweredOn}, 1}},
-        {{"wake"}, false, {0, {}, 0}},
-    };
+    // clang-format on
     EventLoop loop;
     SimPowerManagement power(loop, notebook.statePath());
-    Context context{&seen, &power};
-    RunLoopSource* source = power.createPowerSourceNotification(
-        [](void* c) { ++static_cast<Context*>(c)->seen->powerSource; }, &context);
-    power.addRunLoopSource(source);
+    Seen seen{"", &power};
+    power.addRunLoopSource(power.createPowerSourceNotification(
+        [](void* s) { static_cast<Seen*>(s)->add("source"); }, &seen));
     NotificationPort* port = nullptr;
     std::uint32_t notifier = 0;
-    const std::uint32_t root = power.registerForSystemPower(
-        &context, &port,
-        [](void* c, std::uint32_t, std::uint32_t message, void* argument) {
-            auto* ctx = static_cast<Context*>(c);
-            ctx->seen->systemPower.push_back(message);
-            if (message == kIOMessageSystemWillSleep) {
-                ctx->power->allowPowerChange(1, reinterpret_cast<std::intptr_t>(argument));
-            }
-        },
-        &notifier);
-    ASSERT_NE(root, 0u);
+    const auto onSystemPower = [](void* s, std::uint32_t, std::uint32_t message, void* argument) {
+        auto* seen = static_cast<Seen*>(s);
+        if (message == kIOMessageSystemWillSleep) {
+            seen->add("will sleep");
+            seen->power->allowPowerChange(1, reinterpret_cast<std::intptr_t>(argument));
+        }
+        if (message == kIOMessageSystemHasPoweredOn) {
+            seen->add("powered on");
+        }
+    };
+    ASSERT_NE(power.registerForSystemPower(&seen, &port, onSystemPower, &notifier), 0u);
     power.addRunLoopSource(power.notificationPortRunLoopSource(port));
-    power.addWakeObserver(&seen, [&] { ++seen.workspaceWakes; });
+    power.addWakeObserver(&seen, [&] { seen.add("wake"); });
 
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.verb[0]);
-        seen = Notifications{};
-        loop.post([&] {
-            const auto result =
-                step.throughPmset ? notebook.tool("pmset", step.verb) : notebook.control(step.verb);
+    for (const auto& [verb, throughPmset, want] : steps) {
+        SCOPED_TRACE(verb[0]);
+        seen.notifications.clear();
+        loop.post([&, verb = verb, pmset = throughPmset] {
+            const auto result = pmset ? notebook.tool("pmset", verb) : notebook.control(verb);
             EXPECT_EQ(result.status, 0) << result.error;
         });
         runUntil(
             loop, [] { return false; }, 150ms);  // long enough for pending file events
-        EXPECT_EQ(seen, step.want);
+        EXPECT_EQ(seen.notifications, want);
     }
-    sim::StateFile file(notebook.statePath());
-    EXPECT_FALSE(file.read(nullptr)->asleep);
+    EXPECT_FALSE(sim::StateFile(notebook.statePath()).read(nullptr)->asleep);
     SimClock clock(power);
     EXPECT_EQ(clock.localTime(clock.now()).hour, 23) << "the clock follows the notebook's offset";
 }
