@@ -15,13 +15,6 @@ TEST(SimLayouts, RepeatingEventsAsPmsetListsThem) {
         SCOPED_TRACE(want);
         EXPECT_EQ(repeatEventLine(event), want);
     }
-    State state;
-    EXPECT_EQ(renderScheduleListing(state), "No scheduled events.\n");
-    state.offSlot = RepeatEvent{"sleep", "MTWRFSU", "23:00:00"};
-    state.wakeSlot = RepeatEvent{"wakeorpoweron", "MTWRFSU", "06:00:00"};
-    EXPECT_EQ(renderScheduleListing(state),
-              "Repeating power events:\n  wakepoweron at 6:00AM every day\n  sleep at 11:00PM "
-              "every day\n");
 }
 
 TEST(SimRepeat, ParsesTriplesAndRefusesMalformedOnes) {

@@ -13,59 +13,8 @@ namespace {
 
 using testing::SimNotebook;
 
-// A controller whose probes run the simulated notebook's stand-ins through the real runner.
-struct SimController {
-    testing::TestPlatform test;
-    SpawnCommandRunner runner{test.bundle};
-    std::shared_ptr<TRBController> controller;
-
-    SimController()
-        : controller(
-              std::make_shared<TRBController>(test.platform(runner, SimNotebook::toolPaths()))) {}
-};
-
 void expectSucceeds(const TRBCommandResult& result) {
     EXPECT_EQ(result.status, 0) << result.output << result.error;
-}
-
-TEST(SimTools, TheProbesReadEveryStateTheNotebookCanBeIn) {
-    SimNotebook notebook;
-    SimController sim;
-    struct Power {
-        const char* word;
-        PowerSource want;
-    };
-    struct Lid {
-        const char* word;
-        std::optional<bool> want;
-    };
-    const Power powers[] = {{"ac", PowerSource::AC},
-                            {"battery", PowerSource::Battery},
-                            {"unknown", PowerSource::Unknown}};
-    const Lid lids[] = {{"open", false}, {"closed", true}, {"none", std::nullopt}};
-    expectSucceeds(notebook.control({"privilege", "grant"}));
-    for (const char* switchValue : {"never", "1", "0"}) {
-        if (std::string(switchValue) != "never") {
-            expectSucceeds(notebook.tool(
-                "sudo", {"-n", SimNotebook::toolPath("pmset"), "-a", "disablesleep", switchValue}));
-        }
-        for (const auto& power : powers) {
-            for (const auto& lid : lids) {
-                SCOPED_TRACE(std::string(power.word) + ", lid " + lid.word + ", switch " +
-                             switchValue);
-                expectSucceeds(notebook.control({"power", power.word}));
-                expectSucceeds(notebook.control({"lid", lid.word}));
-                sim.controller->setLastError(std::nullopt);
-                EXPECT_EQ(sim.controller->readPowerSource(), power.want);
-                EXPECT_EQ(sim.controller->readSleepDisabled(), std::string(switchValue) == "1");
-                EXPECT_EQ(sim.controller->readClamshellClosed(), lid.want);
-                EXPECT_FALSE(sim.controller->lastError().has_value());
-            }
-        }
-    }
-    expectSucceeds(notebook.control({"power", "battery", "9"}));
-    EXPECT_EQ(sim.controller->readPowerSource(), PowerSource::Battery);
-    EXPECT_EQ(sim.controller->batteryCharge(), 9);
 }
 
 TEST(SimTools, OnlyRootChangesSettingsAndOnlyThePrivilegeMakesRoot) {
