@@ -25,15 +25,6 @@ struct App : testing::NotebookPlatform {
     }
 };
 
-TEST(StartUp, EndsWithARefreshThatAppliesThePolicyAndOneSilentUpdateCheck) {
-    App app;
-    app.start();
-    EXPECT_EQ(app.test.urlSession.requests.size(), 1u);
-    EXPECT_EQ(app.test.statusBar.lastCreated->title, "status.awake");
-    EXPECT_EQ(app.controller->lastMessage(), "status.applied_power_adapter");
-    EXPECT_TRUE(app.test.mainQueue.pending.empty()) << "no alert to show";
-}
-
 TEST(StartUp, ReadsTheRunModeAndLeavesOddValuesStored) {
     const std::tuple<const char*, std::optional<DefaultsValue>, RunMode> cases[] = {
         {"nothing stored", std::nullopt, RunMode::PowerAdapter},
@@ -51,6 +42,7 @@ TEST(StartUp, ReadsTheRunModeAndLeavesOddValuesStored) {
         app.start();
         EXPECT_EQ(app.controller->runMode(), mode);
         EXPECT_EQ(app.test.defaults.objectForKey(keys::kRunMode), stored) << "never written back";
+        EXPECT_EQ(app.test.urlSession.requests.size(), 1u) << "one silent update check";
     }
 }
 
@@ -98,16 +90,6 @@ TEST(StartUp, GoesOnWithoutEventSourcesThatCannotBeMade) {
     app.controller->applicationWillTerminate();
     EXPECT_EQ(app.test.powerManagement.calls.size(), 2u)
         << "only the two attempts, nothing to release";
-}
-
-TEST(PowerEvents, APowerSourceChangeQueuesAFullRefresh) {
-    App app;
-    app.start();
-    const std::size_t before = app.test.commands.runs.size();
-    app.test.powerManagement.powerSourceCallback(app.test.powerManagement.powerSourceContext);
-    EXPECT_EQ(app.test.commands.runs.size(), before) << "nothing runs inside the callback";
-    app.test.mainQueue.drain();
-    EXPECT_EQ(app.test.commands.runs.size(), before + 3);
 }
 
 TEST(PowerEvents, SleepIsAcknowledgedInsideTheCallback) {
@@ -262,16 +244,6 @@ TEST(RestoreAndQuit, EveryBranch) {
                 << "the termination handler does not restore a second time";
         }
     }
-}
-
-TEST(MainMenu, QuitsThroughTheRestorePath) {
-    App app;
-    app.start();
-    const MenuItem& quit = app.test.application.mainMenu->items.at(0).submenu->items.at(0);
-    app.test.application.onTerminate = [&] { app.controller->applicationWillTerminate(); };
-    quit.action(quit);
-    EXPECT_TRUE(app.controller->isQuitting());
-    EXPECT_FALSE(app.notebook.state.sleepDisabled);
 }
 
 }  // namespace

@@ -43,29 +43,6 @@ TEST(SleepSwitch, ClassifiesFailuresByTheOneRule) {
     }
 }
 
-TEST(SleepSwitch, SleepNowReportsItsOutcome) {
-    for (const bool works : {true, false}) {
-        testing::TestPlatform test;
-        test.commands.answer("/usr/bin/pmset", {"sleepnow"}, works ? succeeded() : failed(1));
-        auto controller = test.makeController();
-        controller->requestSystemSleep();
-        EXPECT_EQ(controller->lastMessage(),
-                  works ? "status.unplugged_lid_closed" : "error.sleep_now_failed");
-        EXPECT_EQ(controller->lastError(),
-                  works ? std::nullopt : std::optional<std::string>("error.sleep_now_failed"));
-    }
-}
-
-TEST(PermissionCommand, IsOnTheClipboardForThisUserFollowedByAnAlert) {
-    testing::TestPlatform test;
-    test.processInfo.uid = 777;
-    auto controller = test.makeController();
-    controller->copyPermissionCommand();
-    EXPECT_EQ(test.pasteboard.contents, std::vector<std::string>{composePermissionCommand(777)});
-    ASSERT_EQ(test.alerts.shown.size(), 1u);
-    EXPECT_EQ(test.alerts.shown[0].messageText, "dialog.permission_copied.title");
-}
-
 // The drop-in line the command writes, made by running its printf part in a shell as the user's
 // terminal would, passes sudo's own syntax check and allows exactly the eleven entries.
 TEST(PermissionCommand, TheDropInPassesVisudo) {

@@ -57,22 +57,6 @@ TEST(Menu, TheQuietHoursSubmenuReadsAsARadioPair) {
     }
 }
 
-TEST(Menu, AnUpdateFoundLeadsTheMenuInBold) {
-    for (const std::optional<std::string>& version :
-         {std::optional<std::string>(), std::optional<std::string>(""),
-          std::optional<std::string>("2.0")}) {
-        MenuFixture f;
-        f.test.bundle.texts["menu.update_available_format"] = "update %@";
-        f.controller->setLatestAvailableVersion(version);
-        f.controller->rebuildMenu();
-        const bool offered = version && !version->empty();
-        const Menu& menu = f.menu();
-        EXPECT_EQ(menu.items[0].title, offered ? "update 2.0" : "app.name");
-        EXPECT_EQ(menu.items[0].bold, offered);
-        EXPECT_EQ(menu.items[1].separator, offered);
-    }
-}
-
 TEST(Menu, InformationRowsJoinLabelAndValue) {
     MenuFixture f;
     f.test.bundle.texts["menu.label_format"] = "%@: %@";

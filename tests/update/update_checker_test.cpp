@@ -137,32 +137,6 @@ TEST(UpdateCheck, EveryOutcomeSilentAndManual) {
     }
 }
 
-TEST(UpdateCheck, TheAlertsSayWhatWasFound) {
-    CheckFixture f;
-    f.test.alerts.script.push_back({kAlertFirstButtonReturn, {}});
-    f.controller->manualCheckForUpdates();
-    f.answer(
-        {std::string(
-             R"({"version":"2.0","changelog_en":"faster","download_url_en":"https://dorvane.app/d"})"),
-         std::nullopt});
-    const Alert& alert = f.test.alerts.shown.at(0);
-    EXPECT_EQ(alert.informativeText, "faster");
-    EXPECT_EQ(f.test.workspace.opened, std::vector<std::string>{"https://dorvane.app/d"});
-    EXPECT_EQ(f.test.statusBar.lastCreated->menu->items[0].title, "update 2.0");
-
-    CheckFixture noChange;
-    noChange.controller->manualCheckForUpdates();
-    noChange.answer({std::string(R"({"version":"1.2"})"), std::nullopt});
-    EXPECT_EQ(noChange.test.alerts.shown.at(0).informativeText, "you have 1.2");
-
-    CheckFixture noVersion;
-    noVersion.test.bundle.version.reset();
-    noVersion.controller->manualCheckForUpdates();
-    noVersion.answer({std::string(R"({"version":"1.0"})"), std::nullopt});
-    EXPECT_EQ(noVersion.test.alerts.shown.at(0).informativeText, "you have 1.0")
-        << "a bundle without a version is 1.0";
-}
-
 TEST(UpdateCheck, TheUpdateRowOpensTheAlertOnlyWithAnAddress) {
     // clang-format off
     const std::tuple<const char*, std::string, int, std::vector<std::string>, int> cases[] = {
