@@ -109,30 +109,23 @@ TEST(PowerEvents, SleepIsAcknowledgedInsideTheCallback) {
 }
 
 TEST(PowerEvents, BothWakeSignalsGiveTwoCompleteRefreshesWithTheEarlySwitch) {
-    struct Case {
-        const char* what;
-        sim::Power power;
-        bool insideQuietHours;
-        RunMode mode;
-        bool early;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, sim::Power, bool, RunMode, bool> cases[] = {
         {"on the adapter", sim::Power::AC, false, RunMode::PowerAdapter, true},
         {"on battery", sim::Power::Battery, false, RunMode::PowerAdapter, false},
         {"inside quiet hours", sim::Power::AC, true, RunMode::PowerAdapter, false},
         {"always awake", sim::Power::AC, false, RunMode::AlwaysAwake, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, source, insideQuietHours, mode, early] : cases) {
+        SCOPED_TRACE(what);
         App app;
-        app.test.defaults.values[keys::kRunMode] = static_cast<std::int64_t>(c.mode);
+        app.test.defaults.values[keys::kRunMode] = static_cast<std::int64_t>(mode);
         app.start();
-        app.notebook.state.power = c.power;
-        app.controller->setQuietHoursEnabled(c.insideQuietHours);
+        app.notebook.state.power = source;
+        app.controller->setQuietHoursEnabled(insideQuietHours);
         app.controller->setQuietHoursStart("00:00");
         app.controller->setQuietHoursEnd("23:59");
-        app.controller->setWasEffectiveQuietHours(c.insideQuietHours);
-        app.notebook.state.sleepDisabled = c.power == sim::Power::AC && !c.insideQuietHours;
+        app.controller->setWasEffectiveQuietHours(insideQuietHours);
+        app.notebook.state.sleepDisabled = source == sim::Power::AC && !insideQuietHours;
 
         const std::size_t before = app.test.commands.runs.size();
         app.test.workspace.observers.begin()->second();
@@ -143,16 +136,16 @@ TEST(PowerEvents, BothWakeSignalsGiveTwoCompleteRefreshesWithTheEarlySwitch) {
         const std::vector<testing::Run> refresh = {PS, G, IO};
         std::vector<testing::Run> want;
         for (int wake = 0; wake < 2; ++wake) {
-            if (c.mode == RunMode::PowerAdapter && !c.insideQuietHours) {
+            if (mode == RunMode::PowerAdapter && !insideQuietHours) {
                 want.push_back(PS);  // the fresh reading for the early switch
             }
-            if (c.early) {
+            if (early) {
                 want.push_back(ON);  // made whether or not the switch is on already
             }
             want.insert(want.end(), refresh.begin(), refresh.end());
         }
         EXPECT_EQ(app.runsFrom(before), want);
-        if (c.early) {
+        if (early) {
             EXPECT_EQ(app.controller->lastMessage(), "status.power_adapter_active");
         }
     }

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <map>
 
-#include "fuzz/fuzz_target.h"
 #include "base/atomic_file.h"
+#include "fuzz/fuzz_target.h"
 
 namespace dorvane::fuzz {
 

@@ -1,6 +1,6 @@
 #include "base/strings_file.h"
-#include "fuzz/fuzz_target.h"
 #include "base/text_lines.h"
+#include "fuzz/fuzz_target.h"
 
 // String tables in any encoding: what is parsed is UTF-8 throughout.
 DORVANE_FUZZ_TARGET(strings_file) {

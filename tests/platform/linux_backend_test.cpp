@@ -227,28 +227,23 @@ TEST(DefaultsFile, AnUnreadableFileIsMovedAsideNeverOverAnEarlierOne) {
         return nested;
     }() + "</plist>";
     enum class Kind { Content, ZeroDevice, Fifo };
-    struct Case {
-        const char* what;
-        Kind kind;
-        std::string content;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, Kind, std::string> cases[] = {
         {"not a property list", Kind::Content, "not a property list"},
         {"nested 50,000 deep", Kind::Content, deep},
         {"a link to an endless device", Kind::ZeroDevice, ""},
         {"a FIFO nobody writes", Kind::Fifo, ""},
     };
     // clang-format on
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, kind, content] : cases) {
+        SCOPED_TRACE(what);
         TempFolder folder;
         const std::string path = folder.path + "/d.plist";
         // Twice within the same second: the second copy set aside must not replace the first.
         for (int round = 1; round <= 2; ++round) {
-            if (c.kind == Kind::Content) {
-                ASSERT_TRUE(writeFileAtomically(path, c.content));
-            } else if (c.kind == Kind::ZeroDevice) {
+            if (kind == Kind::Content) {
+                ASSERT_TRUE(writeFileAtomically(path, content));
+            } else if (kind == Kind::ZeroDevice) {
                 std::filesystem::create_symlink("/dev/zero", path);
             } else {
                 ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
@@ -295,28 +290,22 @@ TEST(DefaultsFile, KeepsWhatItDoesNotUnderstandAndReadsItAsAbsent) {
 }
 
 TEST(Languages, ComeFromTheEnvironmentInOrder) {
-    struct Case {
-        const char* language;
-        const char* all;
-        const char* messages;
-        const char* lang;
-        std::vector<std::string> want;
-    };
-    const Case cases[] = {
-        {"", "", "", "zh_CN.UTF-8", {"zh-CN"}},
-        {"zh_TW:en", "", "", "de_DE.UTF-8", {"zh-TW", "en", "de-DE"}},
-        {"", "fr_FR", "zh_CN", "en_US", {"fr-FR"}},
-        {"", "", "zh_CN", "en_US", {"zh-CN"}},
-        {"zh_CN", "C", "", "", {}},
-        {"", "", "", "POSIX", {}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.language) + "|" + c.all + "|" + c.messages + "|" + c.lang);
-        ::setenv("LANGUAGE", c.language, 1);
-        ::setenv("LC_ALL", c.all, 1);
-        ::setenv("LC_MESSAGES", c.messages, 1);
-        ::setenv("LANG", c.lang, 1);
-        EXPECT_EQ(preferredLanguagesFromEnvironment(), c.want);
+    const std::tuple<const char*, const char*, const char*, const char*, std::vector<std::string>>
+        cases[] = {
+            {"", "", "", "zh_CN.UTF-8", {"zh-CN"}},
+            {"zh_TW:en", "", "", "de_DE.UTF-8", {"zh-TW", "en", "de-DE"}},
+            {"", "fr_FR", "zh_CN", "en_US", {"fr-FR"}},
+            {"", "", "zh_CN", "en_US", {"zh-CN"}},
+            {"zh_CN", "C", "", "", {}},
+            {"", "", "", "POSIX", {}},
+        };
+    for (const auto& [language, all, messages, lang, want] : cases) {
+        SCOPED_TRACE(std::string(language) + "|" + all + "|" + messages + "|" + lang);
+        ::setenv("LANGUAGE", language, 1);
+        ::setenv("LC_ALL", all, 1);
+        ::setenv("LC_MESSAGES", messages, 1);
+        ::setenv("LANG", lang, 1);
+        EXPECT_EQ(preferredLanguagesFromEnvironment(), want);
     }
     EXPECT_EQ(tableForLanguage("zh-Hant-TW"), "zh-Hans");
     EXPECT_EQ(tableForLanguage("en-GB"), "en");

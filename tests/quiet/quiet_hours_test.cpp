@@ -31,15 +31,7 @@ TEST(TimeParser, AcceptsWhatTheTextRulesAllow) {
 }
 
 TEST(QuietWindow, IncludesTheStartAndExcludesTheEnd) {
-    struct Case {
-        const char* what;
-        const char* start;
-        const char* end;
-        int hour;
-        int minute;
-        bool inside;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, const char*, const char*, int, int, bool> cases[] = {
         {"across midnight, at the start", "22:00", "06:00", 22, 0, true},
         {"across midnight, last minute", "22:00", "06:00", 5, 59, true},
         {"across midnight, at the end", "22:00", "06:00", 6, 0, false},
@@ -48,15 +40,15 @@ TEST(QuietWindow, IncludesTheStartAndExcludesTheEnd) {
         {"start equals end", "08:00", "08:00", 8, 0, false},
         {"unparsable start", "8 am", "09:00", 8, 30, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, start, end, hour, minute, inside] : cases) {
+        SCOPED_TRACE(what);
         testing::TestPlatform test;
         auto controller = test.makeController();
         controller->setQuietHoursEnabled(true);
-        controller->setQuietHoursStart(c.start);
-        controller->setQuietHoursEnd(c.end);
-        test.clock.setLocalTime(c.hour, c.minute, 59);
-        EXPECT_EQ(controller->isInQuietHours(), c.inside);
+        controller->setQuietHoursStart(start);
+        controller->setQuietHoursEnd(end);
+        test.clock.setLocalTime(hour, minute, 59);
+        EXPECT_EQ(controller->isInQuietHours(), inside);
         controller->setQuietHoursEnabled(false);
         EXPECT_FALSE(controller->isInQuietHours()) << "switched off: never inside";
     }
@@ -64,16 +56,8 @@ TEST(QuietWindow, IncludesTheStartAndExcludesTheEnd) {
 
 TEST(QuietSettings, LoadWithDefaultsAndSaveAllFourFlushed) {
     namespace keys = defaults_keys;
-    struct Case {
-        const char* what;
-        std::map<std::string, DefaultsValue> stored;
-        bool enabled;
-        std::string start;
-        std::string end;
-        std::int64_t interval;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::map<std::string, DefaultsValue>, bool, std::string, std::string, std::int64_t> cases[] = {
         {"nothing stored", {}, false, "00:00", "07:00", 30},
         {"everything stored", {{keys::kQuietHoursEnabled, true}, {keys::kQuietHoursStart, std::string("22:00")}, {keys::kQuietHoursEnd, std::string("6:30")}, {keys::kQuietHoursIntervalMinutes, std::int64_t{45}}}, true, "22:00", "6:30", 45},
         {"an interval of 0", {{keys::kQuietHoursIntervalMinutes, std::int64_t{0}}}, false, "00:00", "07:00", 30},
@@ -81,25 +65,25 @@ TEST(QuietSettings, LoadWithDefaultsAndSaveAllFourFlushed) {
         {"texts that do not parse are kept as stored", {{keys::kQuietHoursStart, std::string("soon")}}, false, "soon", "07:00", 30},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, stored, enabled, start, end, interval] : cases) {
+        SCOPED_TRACE(what);
         testing::TestPlatform test;
-        test.defaults.values = c.stored;
+        test.defaults.values = stored;
         auto controller = test.makeController();
         controller->loadQuietHoursState();
-        EXPECT_EQ(controller->quietHoursEnabled(), c.enabled);
-        EXPECT_EQ(controller->quietHoursStart(), c.start);
-        EXPECT_EQ(controller->quietHoursEnd(), c.end);
-        EXPECT_EQ(controller->quietHoursIntervalMinutes(), c.interval);
+        EXPECT_EQ(controller->quietHoursEnabled(), enabled);
+        EXPECT_EQ(controller->quietHoursStart(), start);
+        EXPECT_EQ(controller->quietHoursEnd(), end);
+        EXPECT_EQ(controller->quietHoursIntervalMinutes(), interval);
 
         test.defaults.values.clear();
         controller->saveQuietHoursState();
         EXPECT_EQ(test.defaults.synchronizeCount, 1);
-        EXPECT_EQ(test.defaults.values.at(keys::kQuietHoursEnabled), DefaultsValue(c.enabled));
-        EXPECT_EQ(test.defaults.values.at(keys::kQuietHoursStart), DefaultsValue(c.start));
-        EXPECT_EQ(test.defaults.values.at(keys::kQuietHoursEnd), DefaultsValue(c.end));
+        EXPECT_EQ(test.defaults.values.at(keys::kQuietHoursEnabled), DefaultsValue(enabled));
+        EXPECT_EQ(test.defaults.values.at(keys::kQuietHoursStart), DefaultsValue(start));
+        EXPECT_EQ(test.defaults.values.at(keys::kQuietHoursEnd), DefaultsValue(end));
         EXPECT_EQ(test.defaults.values.at(keys::kQuietHoursIntervalMinutes),
-                  DefaultsValue(c.interval));
+                  DefaultsValue(interval));
     }
 }
 

@@ -20,17 +20,8 @@ void expectSucceeds(const TRBCommandResult& result) {
 TEST(SimTools, OnlyRootChangesSettingsAndOnlyThePrivilegeMakesRoot) {
     SimNotebook notebook;
     const std::string pmset = SimNotebook::toolPath("pmset");
-    struct Case {
-        const char* what;
-        bool privilege;
-        std::string tool;
-        std::vector<std::string> arguments;
-        int status;
-        std::string output;
-        std::string error;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, bool, std::string, std::vector<std::string>, int, std::string, std::string> cases[] = {
         {"settings change run directly", true, "pmset", {"-a", "disablesleep", "1"}, 1, "'pmset' must be run as root...\n", ""},
         {"sudo without the privilege", false, "sudo", {"-n", pmset, "-a", "disablesleep", "1"}, 1, "", "sudo: a password is required\n"},
         {"sudo with the privilege", true, "sudo", {"-n", pmset, "-a", "disablesleep", "1"}, 0, "", ""},
@@ -40,13 +31,13 @@ TEST(SimTools, OnlyRootChangesSettingsAndOnlyThePrivilegeMakesRoot) {
         {"dorvane-sim itself", true, "sudo", {"-n", DORVANE_SIM_BIN, "reset"}, 1, "", "sudo: the simulated notebook runs only its own pmset\n"},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        expectSucceeds(notebook.control({"privilege", c.privilege ? "grant" : "revoke"}));
-        const TRBCommandResult result = notebook.tool(c.tool, c.arguments);
-        EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(result.output, c.output);
-        EXPECT_EQ(result.error, c.error);
+    for (const auto& [what, privilege, tool, arguments, status, output, error] : cases) {
+        SCOPED_TRACE(what);
+        expectSucceeds(notebook.control({"privilege", privilege ? "grant" : "revoke"}));
+        const TRBCommandResult result = notebook.tool(tool, arguments);
+        EXPECT_EQ(result.status, status);
+        EXPECT_EQ(result.output, output);
+        EXPECT_EQ(result.error, error);
     }
 }
 

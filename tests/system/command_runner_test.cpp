@@ -18,15 +18,8 @@ TRBCommandResult runScript(const std::string& script, RunOptions options = {}) {
 }
 
 TEST(CommandRunner, ReportsStatusAndBothStreamsWhole) {
-    struct Case {
-        const char* what;
-        std::string script;
-        int status;
-        std::string output;
-        std::string error;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::string, int, std::string, std::string> cases[] = {
         {"writes nothing and succeeds", "true", 0, "", ""},
         {"status 3 after writing to both streams", "printf 'to out'; printf 'to err' >&2; exit 3", 3, "to out", "to err"},
         {"line ends are kept, text is not trimmed", "printf '  a\\nb\\r\\n'; printf 'x\\n' >&2", 0, "  a\nb\r\n", "x\n"},
@@ -38,13 +31,12 @@ TEST(CommandRunner, ReportsStatusAndBothStreamsWhole) {
         {"only the three streams are inherited", "exec ls /dev/fd", 0, "0\n1\n2\n3\n", ""},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const TRBCommandResult result =
-            TRBRunCommand(kShell, {"-c", c.script, "$HOME *; echo 'x'"});
-        EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(result.output, c.output);
-        EXPECT_EQ(result.error, c.error);
+    for (const auto& [what, script, status, output, error] : cases) {
+        SCOPED_TRACE(what);
+        const TRBCommandResult result = TRBRunCommand(kShell, {"-c", script, "$HOME *; echo 'x'"});
+        EXPECT_EQ(result.status, status);
+        EXPECT_EQ(result.output, output);
+        EXPECT_EQ(result.error, error);
     }
 }
 

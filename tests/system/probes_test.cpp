@@ -116,41 +116,33 @@ TEST(ClamshellParser, ClosedIsTestedFirst) {
 TEST(PowerProbes, RunTheirToolAndReportFailures) {
     const std::string pmset = "/usr/bin/pmset";
     const std::string ioreg = "/usr/sbin/ioreg";
-    struct Case {
-        const char* what;
-        TRBCommandResult answer;
-        PowerSource power;
-        std::optional<bool> sleepSwitch;
-        std::optional<bool> lid;
-        std::optional<std::string> errorAfterPower;
-        std::optional<std::string> errorAfterSwitch;
-    };
     const std::string readPower = "error.read_power_state_failed";
     const std::string readSwitch = "error.read_sleep_switch_failed";
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, TRBCommandResult, PowerSource, std::optional<bool>, std::optional<bool>, std::optional<std::string>, std::optional<std::string>> cases[] = {
         {"tools answer", succeeded(std::string(kPowerListingBattery) + kSettingsListing + kClamshellClosedListing), PowerSource::Battery, true, true, std::nullopt, std::nullopt},
         {"tools answer with nothing known", succeeded("nothing here"), PowerSource::Unknown, false, std::nullopt, std::nullopt, std::nullopt},
         {"tools fail with text on both streams", failed(1, "pmset: error", "AC Power 'AC Power'"), PowerSource::Unknown, std::nullopt, std::nullopt, readPower, readSwitch},
         {"tools cannot start", failed(-1, "No such file or directory"), PowerSource::Unknown, std::nullopt, std::nullopt, readPower, readSwitch},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, answer, power, sleepSwitch, lid, errorAfterPower, errorAfterSwitch] :
+         cases) {
+        SCOPED_TRACE(what);
         testing::TestPlatform test;
-        test.commands.answer(pmset, {"-g", "ps"}, c.answer);
-        test.commands.answer(pmset, {"-g"}, c.answer);
-        test.commands.answer(ioreg, {"-r", "-k", "AppleClamshellState", "-d", "4"}, c.answer);
+        test.commands.answer(pmset, {"-g", "ps"}, answer);
+        test.commands.answer(pmset, {"-g"}, answer);
+        test.commands.answer(ioreg, {"-r", "-k", "AppleClamshellState", "-d", "4"}, answer);
         auto controller = test.makeController();
         controller->setLastError("earlier");
-        EXPECT_EQ(controller->readPowerSource(), c.power);
-        EXPECT_EQ(controller->lastError(), c.errorAfterPower.value_or("earlier"));
-        EXPECT_EQ(controller->readSleepDisabled(), c.sleepSwitch);
+        EXPECT_EQ(controller->readPowerSource(), power);
+        EXPECT_EQ(controller->lastError(), errorAfterPower.value_or("earlier"));
+        EXPECT_EQ(controller->readSleepDisabled(), sleepSwitch);
         EXPECT_EQ(controller->lastError(),
-                  c.errorAfterSwitch.value_or(c.errorAfterPower.value_or("earlier")));
-        EXPECT_EQ(controller->readClamshellClosed(), c.lid);
+                  errorAfterSwitch.value_or(errorAfterPower.value_or("earlier")));
+        EXPECT_EQ(controller->readClamshellClosed(), lid);
         EXPECT_EQ(controller->lastError(),
-                  c.errorAfterSwitch.value_or(c.errorAfterPower.value_or("earlier")))
+                  errorAfterSwitch.value_or(errorAfterPower.value_or("earlier")))
             << "the lid never sets an error";
     }
 }

@@ -111,17 +111,10 @@ TEST(Menu, RefreshNowRefreshesWithApply) {
 TEST(ModeCommand, StoresTheModeSyncsTheWakeEventAndRefreshes) {
     constexpr auto M0 = RunMode::PowerAdapter;
     constexpr auto M1 = RunMode::AlwaysAwake;
-    struct Case {
-        const char* what;
-        RunMode chosen;
-        bool quietHours;
-        bool privilege;
-        bool ownedEvent;  // the application's wake event is on the machine
-        bool quietHoursAfter;
-        const char* alert;
-    };
+    // Each row: the mode chosen, quiet hours, the privilege, the app's wake event on the machine
+    // before; then quiet hours after and the alert shown.
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, RunMode, bool, bool, bool, bool, const char*> cases[] = {
         {"to mode 1, nothing owned", M1, true, true, false, true, nullptr},
         {"to mode 0 with quiet hours: the event is set", M0, true, true, false, true, nullptr},
         {"to mode 0 with quiet hours, no privilege: quiet hours go off", M0, true, false, false, false, "dialog.quiet_hours_auto_disabled.title"},
@@ -129,31 +122,32 @@ TEST(ModeCommand, StoresTheModeSyncsTheWakeEventAndRefreshes) {
         {"the current mode again goes through the same steps", M0, false, true, false, false, nullptr},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, chosen, quietHours, privilege, ownedEvent, quietHoursAfter, wanted] :
+         cases) {
+        SCOPED_TRACE(what);
         MenuFixture f;
         f.controller->setQuietHoursEnd("07:00");
-        if (c.ownedEvent) {
+        if (ownedEvent) {
             f.controller->setQuietHoursEnabled(true);
             ASSERT_TRUE(f.controller->syncRepeatWakeSchedule());
         }
-        f.notebook.state.privilegeInstalled = c.privilege;
-        f.controller->setQuietHoursEnabled(c.quietHours);
+        f.notebook.state.privilegeInstalled = privilege;
+        f.controller->setQuietHoursEnabled(quietHours);
         f.controller->rebuildMenu();
         const MenuItem* item =
-            itemTitled(f.menu(), c.chosen == M0 ? "mode.power_adapter" : "mode.always_awake");
+            itemTitled(f.menu(), chosen == M0 ? "mode.power_adapter" : "mode.always_awake");
         item->action(*item);
 
         EXPECT_EQ(f.test.defaults.values.at(defaults_keys::kRunMode),
-                  DefaultsValue(static_cast<std::int64_t>(c.chosen)));
-        EXPECT_EQ(f.controller->quietHoursEnabled(), c.quietHoursAfter);
+                  DefaultsValue(static_cast<std::int64_t>(chosen)));
+        EXPECT_EQ(f.controller->quietHoursEnabled(), quietHoursAfter);
         EXPECT_EQ(f.notebook.state.wakeSlot.has_value(),
-                  (c.chosen == M0 && c.quietHoursAfter) || (c.ownedEvent && !c.privilege));
-        EXPECT_EQ(itemTitled(f.menu(), "mode.power_adapter")->checked, c.chosen == M0)
+                  (chosen == M0 && quietHoursAfter) || (ownedEvent && !privilege));
+        EXPECT_EQ(itemTitled(f.menu(), "mode.power_adapter")->checked, chosen == M0)
             << "a refresh rebuilt the menu";
         const std::string alert =
             f.test.alerts.shown.empty() ? "" : f.test.alerts.shown[0].messageText;
-        EXPECT_EQ(alert, c.alert ? c.alert : "");
+        EXPECT_EQ(alert, wanted ? wanted : "");
     }
 }
 

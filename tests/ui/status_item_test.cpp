@@ -6,18 +6,10 @@ namespace dorvane {
 namespace {
 
 TEST(StatusItem, TheFirstRuleThatHoldsGivesTheTitle) {
-    struct Case {
-        const char* what;
-        std::optional<std::string> error;
-        RunMode mode;
-        PowerSource power;
-        std::optional<bool> sleepDisabled;
-        std::string title;
-    };
     constexpr auto M0 = RunMode::PowerAdapter;
     constexpr auto M1 = RunMode::AlwaysAwake;
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::optional<std::string>, RunMode, PowerSource, std::optional<bool>, std::string> cases[] = {
         {"any error wins", "boom", M1, PowerSource::AC, true, "status.error"},
         {"an empty error counts as none", "", M0, PowerSource::AC, true, "status.awake"},
         {"adapter, switch unreadable", std::nullopt, M0, PowerSource::AC, std::nullopt, "status.ac_power"},
@@ -28,17 +20,17 @@ TEST(StatusItem, TheFirstRuleThatHoldsGivesTheTitle) {
         {"battery, mode 0, switch still on", std::nullopt, M0, PowerSource::Battery, true, "status.sleep"},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, error, mode, power, sleepDisabled, title] : cases) {
+        SCOPED_TRACE(what);
         testing::TestPlatform test;
         auto controller = test.makeController();
         controller->setStatusItem(test.statusBar.createStatusItem());
-        controller->setLastError(c.error);
-        controller->setRunMode(c.mode);
-        controller->setPowerSource(c.power);
-        controller->setSleepDisabled(c.sleepDisabled);
+        controller->setLastError(error);
+        controller->setRunMode(mode);
+        controller->setPowerSource(power);
+        controller->setSleepDisabled(sleepDisabled);
         controller->updateStatusItem();
-        EXPECT_EQ(test.statusBar.lastCreated->title, c.title);
+        EXPECT_EQ(test.statusBar.lastCreated->title, title);
     }
 }
 

@@ -42,17 +42,10 @@ TEST(VersionCompare, UsesOnlyTheLeadingVersion) {
 }
 
 TEST(Manifest, ChoosesTheMembersForTheLanguageWithFallbacks) {
-    struct Case {
-        const char* what;
-        std::string body;
-        bool english;
-        std::string changelog;
-        std::string url;
-    };
     const std::string all = R"({"version":"2.0","changelog_en":"en log","changelog_zh":"zh log",)"
                             R"("download_url_en":"https://x/en","download_url":"https://x/zh"})";
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, std::string, bool, std::string, std::string> cases[] = {
         {"English, everything there", all, true, "en log", "https://x/en"},
         {"English without its own address", R"({"version":"2","download_url":"https://x/zh"})", true, "", "https://x/zh"},
         {"Chinese without its log", R"({"version":"2","changelog_en":"en log"})", false, "en log", ""},
@@ -60,12 +53,12 @@ TEST(Manifest, ChoosesTheMembersForTheLanguageWithFallbacks) {
         {"an address that is no web address is none", R"({"version":"2","download_url_en":"file:///etc/passwd"})", true, "", ""},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const auto manifest = parseUpdateManifest(c.body, c.english);
+    for (const auto& [what, body, english, changelog, url] : cases) {
+        SCOPED_TRACE(what);
+        const auto manifest = parseUpdateManifest(body, english);
         ASSERT_TRUE(manifest.has_value());
-        EXPECT_EQ(manifest->changelog, c.changelog);
-        EXPECT_EQ(manifest->downloadURL, c.url);
+        EXPECT_EQ(manifest->changelog, changelog);
+        EXPECT_EQ(manifest->downloadURL, url);
     }
 }
 
