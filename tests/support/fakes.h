@@ -32,23 +32,15 @@ struct RunLess {
     }
 };
 
-// Records every run and answers from a script: an answer set for a command line stays until it
-// is replaced. A run nobody scripted is a test failure.
+// Records every run and answers through the handler, a machine model (fake_notebook.h). A run the
+// handler does not answer is a test failure.
 class FakeCommandRunner : public CommandRunner {
 public:
-    void answer(const std::string& program, const std::vector<std::string>& arguments,
-                TRBCommandResult result) {
-        answers_[Run{program, arguments}] = std::move(result);
-    }
     TRBCommandResult run(const std::string& program,
                          const std::vector<std::string>& arguments) override;
 
     std::vector<Run> runs;
-    // Consulted before the standing answers: a machine model.
     std::function<std::optional<TRBCommandResult>(const Run&)> handler;
-
-private:
-    std::map<Run, TRBCommandResult, RunLess> answers_;
 };
 
 inline TRBCommandResult succeeded(std::string output = {}) {
@@ -118,23 +110,16 @@ public:
 
 class FakeApplication : public Application {
 public:
-    void setActivationPolicyAccessory() override { record("setActivationPolicyAccessory"); }
-    void activateIgnoringOtherApps() override { record("activate"); }
-    void setMainMenu(std::shared_ptr<const Menu> menu) override {
-        record("setMainMenu");
-        mainMenu = std::move(menu);
-    }
+    void setActivationPolicyAccessory() override {}
+    void activateIgnoringOtherApps() override { ++activations; }
+    void setMainMenu(std::shared_ptr<const Menu>) override {}
     void terminate() override {
-        record("terminate");
         if (onTerminate) {
             onTerminate();
         }
     }
 
-    void record(const std::string& call) { calls.push_back(call); }
-
-    std::vector<std::string> calls;
-    std::shared_ptr<const Menu> mainMenu;
+    int activations = 0;
     std::function<void()> onTerminate;
 };
 

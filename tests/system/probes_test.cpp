@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "support/fakes.h"
+#include "support/fake_notebook.h"
 #include "system/probe_parsers.h"
 
 namespace dorvane {
@@ -114,8 +114,6 @@ TEST(ClamshellParser, ClosedIsTestedFirst) {
 
 // The controller's probes: the tool they run, what they answer, and the error each one leaves.
 TEST(PowerProbes, RunTheirToolAndReportFailures) {
-    const std::string pmset = "/usr/bin/pmset";
-    const std::string ioreg = "/usr/sbin/ioreg";
     const std::string readPower = "error.read_power_state_failed";
     const std::string readSwitch = "error.read_sleep_switch_failed";
     // clang-format off
@@ -129,11 +127,11 @@ TEST(PowerProbes, RunTheirToolAndReportFailures) {
     for (const auto& [what, answer, power, sleepSwitch, lid, errorAfterPower, errorAfterSwitch] :
          cases) {
         SCOPED_TRACE(what);
-        testing::TestPlatform test;
-        test.commands.answer(pmset, {"-g", "ps"}, answer);
-        test.commands.answer(pmset, {"-g"}, answer);
-        test.commands.answer(ioreg, {"-r", "-k", "AppleClamshellState", "-d", "4"}, answer);
-        auto controller = test.makeController();
+        testing::NotebookPlatform f;
+        for (const testing::Run& run : {testing::runs::PS, testing::runs::G, testing::runs::IO}) {
+            f.notebook.fail(run, answer);
+        }
+        auto& controller = f.controller;
         controller->setLastError("earlier");
         EXPECT_EQ(controller->readPowerSource(), power);
         EXPECT_EQ(controller->lastError(), errorAfterPower.value_or("earlier"));

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "support/fakes.h"
+#include "support/fake_notebook.h"
 #include "system/command_runner.h"
 #include "system/privilege.h"
 
@@ -28,11 +28,9 @@ TEST(SleepSwitch, ClassifiesFailuresByTheOneRule) {
     // clang-format on
     for (const auto& [what, disable, answer, ok, text] : cases) {
         SCOPED_TRACE(what);
-        testing::TestPlatform test;
-        const std::string value = disable ? "1" : "0";
-        test.commands.answer("/usr/bin/sudo", {"-n", "/usr/bin/pmset", "-a", "disablesleep", value},
-                             answer);
-        auto controller = test.makeController();
+        testing::NotebookPlatform f;
+        f.notebook.fail(disable ? testing::runs::ON : testing::runs::OFF, answer);
+        auto& [test, notebook, controller] = f;
         controller->setLastError("earlier");
         controller->setLastMessage("before");
         EXPECT_EQ(controller->applySleepDisabled(disable), ok);

@@ -119,9 +119,7 @@ TEST(UpdateCheck, EveryOutcomeSilentAndManual) {
             }
             const bool newer = version && *version != "0.9";
             const bool failed = version && *version == "0.9";
-            EXPECT_EQ(std::count(f.test.application.calls.begin(), f.test.application.calls.end(),
-                                 "activate"),
-                      !silent && newer ? 1 : 0)
+            EXPECT_EQ(f.test.application.activations, !silent && newer ? 1 : 0)
                 << "only the update alert comes to the front";
             if (!failed) {
                 EXPECT_EQ(f.menuOffersUpdate(), newer) << "the menu was rebuilt";
