@@ -14,9 +14,7 @@
 #include "platform/linux/libplist_property_lists.h"
 #include "platform/linux/linux_application.h"
 #include "platform/linux/linux_bundle.h"
-#include "platform/linux/sim_power.h"
 #include "support/fakes.h"
-#include "support/sim_notebook.h"
 
 namespace dorvane {
 namespace {
@@ -312,17 +310,6 @@ TEST(Languages, ComeFromTheEnvironmentInOrder) {
     EXPECT_EQ(tableForLanguage("de-DE"), std::nullopt);
 }
 
-TEST(Bundle, FindsItsTablesAndVersionBesideTheExecutable) {
-    LibplistPropertyLists plists;
-    const InstallLayout layout{DORVANE_BUILD_DIR "/bin/dorvane", DORVANE_BUILD_DIR};
-    const LinuxBundle chinese(layout, {"de-DE", "zh-CN", "en"}, plists);
-    EXPECT_EQ(chinese.localizedString("button.ok"), "\xE5\xA5\xBD");
-    EXPECT_EQ(chinese.localizedString("no.such.key"), "no.such.key");
-    const LinuxBundle english(layout, {}, plists);
-    EXPECT_EQ(english.localizedString("button.ok"), "OK");
-    EXPECT_EQ(layout.standInToolPaths().sudo, DORVANE_BUILD_DIR "/libexec/dorvane/sudo");
-}
-
 TEST(LinuxApplication, TerminatingRunsTheHandlerThenTheExitStepsThenExitsOnce) {
     std::vector<std::string> order;
     LinuxApplication application(
@@ -336,65 +323,6 @@ TEST(LinuxApplication, TerminatingRunsTheHandlerThenTheExitStepsThenExitsOnce) {
     application.terminate();
     EXPECT_EQ(order, (std::vector<std::string>{"will terminate", "flush settings",
                                                "restore terminal", "exit 0"}));
-}
-
-// The notifications one change of the notebook gave, in order: "source", "will sleep" (acknowledged
-// at once), "powered on" and "wake".
-struct Seen {
-    std::string notifications;
-    SimPowerManagement* power;
-    void add(const char* notification) { notifications += std::string(notification) + ";"; }
-};
-
-TEST(SimPower, EachVerbGivesExactlyItsNotifications) {
-    testing::SimNotebook notebook;
-    // clang-format off
-    const std::tuple<std::vector<std::string>, bool, const char*> steps[] = {
-        {{"power", "battery"}, false, "source;"},
-        {{"power", "battery", "50"}, false, "source;"},
-        {{"power", "battery", "50"}, false, ""},
-        {{"lid", "closed"}, false, ""},
-        {{"clock", "set", "23:00"}, false, ""},
-        {{"sleepnow"}, true, "will sleep;"},
-        {{"wake"}, false, "powered on;wake;"},
-        {{"wake"}, false, ""},
-    };
-    // clang-format on
-    EventLoop loop;
-    SimPowerManagement power(loop, notebook.statePath());
-    Seen seen{"", &power};
-    power.addRunLoopSource(power.createPowerSourceNotification(
-        [](void* s) { static_cast<Seen*>(s)->add("source"); }, &seen));
-    NotificationPort* port = nullptr;
-    std::uint32_t notifier = 0;
-    const auto onSystemPower = [](void* s, std::uint32_t, std::uint32_t message, void* argument) {
-        auto* seen = static_cast<Seen*>(s);
-        if (message == kIOMessageSystemWillSleep) {
-            seen->add("will sleep");
-            seen->power->allowPowerChange(1, reinterpret_cast<std::intptr_t>(argument));
-        }
-        if (message == kIOMessageSystemHasPoweredOn) {
-            seen->add("powered on");
-        }
-    };
-    ASSERT_NE(power.registerForSystemPower(&seen, &port, onSystemPower, &notifier), 0u);
-    power.addRunLoopSource(power.notificationPortRunLoopSource(port));
-    power.addWakeObserver(&seen, [&] { seen.add("wake"); });
-
-    for (const auto& [verb, throughPmset, want] : steps) {
-        SCOPED_TRACE(verb[0]);
-        seen.notifications.clear();
-        loop.post([&, verb = verb, pmset = throughPmset] {
-            const auto result = pmset ? notebook.tool("pmset", verb) : notebook.control(verb);
-            EXPECT_EQ(result.status, 0) << result.error;
-        });
-        runUntil(
-            loop, [] { return false; }, 150ms);  // long enough for pending file events
-        EXPECT_EQ(seen.notifications, want);
-    }
-    EXPECT_FALSE(sim::StateFile(notebook.statePath()).read(nullptr)->asleep);
-    SimClock clock(power);
-    EXPECT_EQ(clock.localTime(clock.now()).hour, 23) << "the clock follows the notebook's offset";
 }
 
 }  // namespace

@@ -38,15 +38,6 @@ TEST(SimRepeat, ParsesTriplesAndRefusesMalformedOnes) {
     EXPECT_EQ(events->front(), (RepeatEvent{"wake", "MU", "07:05:09"}));
 }
 
-TEST(SimRepeat, OneSlotForWakingAndOneForSleeping) {
-    State state;
-    applyRepeatEvent(state, {"wakeorpoweron", "MTWRFSU", "07:00:00"});
-    applyRepeatEvent(state, {"sleep", "MTWRFSU", "23:00:00"});
-    applyRepeatEvent(state, {"wake", "MTWRF", "08:00:00"});
-    EXPECT_EQ(state.wakeSlot, (RepeatEvent{"wake", "MTWRF", "08:00:00"}));
-    EXPECT_EQ(state.offSlot, (RepeatEvent{"sleep", "MTWRFSU", "23:00:00"}));
-}
-
 TEST(SimStateFile, RoundTripsEveryFieldAndRefusesWhatIsNotAState) {
     State state;
     state.power = Power::Battery;

@@ -178,30 +178,5 @@ TEST(WakeSchedule, EveryRowOfTheStateTable) {
     }
 }
 
-TEST(WakeSchedule, SyncInstallsOnlyInModeZeroWithQuietHoursOn) {
-    const std::tuple<const char*, RunMode, bool, const char*, bool> cases[] = {
-        {"mode 0, quiet hours on", RunMode::PowerAdapter, true, "06:45", true},
-        {"mode 0, quiet hours off", RunMode::PowerAdapter, false, "06:45", false},
-        {"mode 1, quiet hours on", RunMode::AlwaysAwake, true, "06:45", false},
-        {"an end that does not parse cancels instead", RunMode::PowerAdapter, true, "6.45", false},
-    };
-    for (const auto& [what, mode, quiet, end, installs] : cases) {
-        SCOPED_TRACE(what);
-        testing::NotebookPlatform f;
-        auto& [test, notebook, controller] = f;
-        ASSERT_TRUE(controller->applyRepeatWakeAtHour(7, 0));
-        controller->setRunMode(mode);
-        controller->setQuietHoursEnabled(quiet);
-        controller->setQuietHoursEnd(end);
-        controller->setWakeScheduleError("stale");
-        EXPECT_TRUE(controller->syncRepeatWakeSchedule());
-        EXPECT_FALSE(controller->wakeScheduleError().has_value());
-        EXPECT_EQ(notebook.state.wakeSlot.has_value(), installs);
-        if (installs) {
-            EXPECT_EQ(notebook.state.wakeSlot->time, "06:45:00");
-        }
-    }
-}
-
 }  // namespace
 }  // namespace dorvane

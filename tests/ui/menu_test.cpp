@@ -39,24 +39,6 @@ TEST(Menu, TheModeRowsFollowTheRunMode) {
     }
 }
 
-TEST(Menu, TheQuietHoursSubmenuReadsAsARadioPair) {
-    for (const bool enabled : {false, true}) {
-        SCOPED_TRACE(enabled);
-        MenuFixture f;
-        f.test.bundle.texts["menu.quiet_hours.interval_format"] = "every %ld min";
-        f.controller->setQuietHoursEnabled(enabled);
-        f.controller->setQuietHoursStart("22:00");
-        f.controller->setQuietHoursEnd("06:00");
-        f.controller->setQuietHoursIntervalMinutes(45);
-        f.controller->rebuildMenu();
-        const Menu& submenu = *f.menu().items[10].submenu;
-        EXPECT_EQ(submenu.items[0].checked, !enabled);
-        EXPECT_EQ(submenu.items[1].checked, enabled);
-        EXPECT_EQ(submenu.items[1].title, "22:00 \u2013 06:00");
-        EXPECT_EQ(submenu.items[4].title, "every 45 min");
-    }
-}
-
 TEST(Menu, InformationRowsJoinLabelAndValue) {
     MenuFixture f;
     f.test.bundle.texts["menu.label_format"] = "%@: %@";
@@ -96,16 +78,6 @@ TEST(Menu, TheStatusRowShowsTheFirstPresentText) {
         f.controller->rebuildMenu();
         EXPECT_EQ(f.menu().items[5].title, shown);
     }
-}
-
-TEST(Menu, RefreshNowRefreshesWithApply) {
-    MenuFixture f;
-    f.notebook.state.sleepDisabled = false;
-    f.controller->refreshWithApplyChange(false);
-    const MenuItem* refresh = itemTitled(f.menu(), "menu.refresh_now");
-    ASSERT_NE(refresh, nullptr);
-    refresh->action(*refresh);
-    EXPECT_TRUE(f.notebook.state.sleepDisabled) << "the switch was applied";
 }
 
 TEST(ModeCommand, StoresTheModeSyncsTheWakeEventAndRefreshes) {
