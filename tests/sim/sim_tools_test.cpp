@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "base/atomic_file.h"
-#include "sim_state.h"
-#include "support/fakes.h"
 #include "support/sim_notebook.h"
 #include "system/command_runner.h"
 
@@ -15,49 +11,6 @@ using testing::SimNotebook;
 
 void expectSucceeds(const TRBCommandResult& result) {
     EXPECT_EQ(result.status, 0) << result.output << result.error;
-}
-
-TEST(SimTools, OnlyRootChangesSettingsAndOnlyThePrivilegeMakesRoot) {
-    SimNotebook notebook;
-    const std::string pmset = SimNotebook::toolPath("pmset");
-    // clang-format off
-    const std::tuple<const char*, bool, std::string, std::vector<std::string>, int, std::string, std::string> cases[] = {
-        {"settings change run directly", true, "pmset", {"-a", "disablesleep", "1"}, 1, "'pmset' must be run as root...\n", ""},
-        {"sudo without the privilege", false, "sudo", {"-n", pmset, "-a", "disablesleep", "1"}, 1, "", "sudo: a password is required\n"},
-        {"sudo with the privilege", true, "sudo", {"-n", pmset, "-a", "disablesleep", "1"}, 0, "", ""},
-        {"a command the privilege does not name", true, "sudo", {"-n", pmset, "-a", "sleep", "0"}, 1, "", "sudo: a password is required\n"},
-        {"malformed repeat through sudo", true, "sudo", {"-n", pmset, "repeat", "wakeorpoweron", "MTWRFSU", "7:00"}, 1, "", "Error: badly formatted repeating power event\n"},
-        {"any other program", true, "sudo", {"-n", "/bin/sh", "-c", "true"}, 1, "", "sudo: the simulated notebook runs only its own pmset\n"},
-        {"dorvane-sim itself", true, "sudo", {"-n", DORVANE_SIM_BIN, "reset"}, 1, "", "sudo: the simulated notebook runs only its own pmset\n"},
-    };
-    // clang-format on
-    for (const auto& [what, privilege, tool, arguments, status, output, error] : cases) {
-        SCOPED_TRACE(what);
-        expectSucceeds(notebook.control({"privilege", privilege ? "grant" : "revoke"}));
-        const TRBCommandResult result = notebook.tool(tool, arguments);
-        EXPECT_EQ(result.status, status);
-        EXPECT_EQ(result.output, output);
-        EXPECT_EQ(result.error, error);
-    }
-}
-
-TEST(SimTools, TwoProcessesChangingTheStateAtOnceLoseNothing) {
-    SimNotebook notebook;
-    constexpr int kChangesEach = 30;
-    auto toggle = [&](std::vector<std::string> first, std::vector<std::string> second) {
-        for (int i = 0; i < kChangesEach; ++i) {
-            expectSucceeds(notebook.control(i % 2 == 0 ? first : second));
-        }
-    };
-    std::thread power(toggle, std::vector<std::string>{"power", "battery"},
-                      std::vector<std::string>{"power", "ac"});
-    std::thread lid(toggle, std::vector<std::string>{"lid", "closed"},
-                    std::vector<std::string>{"lid", "open"});
-    power.join();
-    lid.join();
-    const TRBCommandResult events = notebook.control({"events"});
-    EXPECT_TRUE(events.output.starts_with("events: " + std::to_string(2 * kChangesEach) + "\n"))
-        << events.output;
 }
 
 TEST(SimTools, AStateFileThatIsNotValidIsReportedNeverReset) {
