@@ -3,19 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <set>
 #include <sstream>
+
+#include "base/atomic_file.h"
 
 namespace dorvane {
 namespace {
 
+// The file's bytes, or nothing when it cannot be read.
 std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream contents;
-    contents << in.rdbuf();
-    return contents.str();
+    return readWholeFile(path.string()).value_or("");
 }
 
 // The bytes of a literal that holds NULs, without its terminator.
