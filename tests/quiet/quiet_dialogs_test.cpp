@@ -99,6 +99,9 @@ TEST(IntervalDialog, AcceptsWholeMinutesFromOneToADay) {
         EXPECT_EQ(messages,
                   message ? std::vector<std::string>{*message} : std::vector<std::string>{});
         EXPECT_EQ(f.controller->quietHoursIntervalMinutes(), after);
+        EXPECT_EQ(f.test.defaults.objectForKey(keys::kQuietHoursIntervalMinutes),
+                  message ? std::nullopt : std::optional<DefaultsValue>(after))
+            << "stored only when accepted";
         EXPECT_EQ(f.test.mainQueue.timers.size(), message ? 0u : 1u)
             << "the timer restarts with the new period";
         EXPECT_FALSE(f.controller->quietHoursEnabled())
