@@ -1,11 +1,10 @@
 #pragma once
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -36,8 +35,9 @@ inline bool waitUntil(const std::function<bool()>& done,
     return true;
 }
 
-// The real application in line mode, on a simulated notebook and a settings folder of its own.
-// The settings say an update check was just made, so no silent check reaches for the network.
+// The real application in line mode, on a simulated notebook and a settings folder of its own,
+// talking over one socket that is both its standard input and output. The settings say an update
+// check was just made, so no silent check reaches for the network.
 class AppProcess {
 public:
     AppProcess() {
@@ -46,73 +46,62 @@ public:
         const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
         char stamp[32];
         std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-        std::ofstream(defaultsPath())
-            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
-               "<key>lastUpdateCheckAt</key><date>"
-            << stamp << "</date></dict></plist>";
+        std::ofstream(defaultsPath()) << "<plist version=\"1.0\"><dict><key>lastUpdateCheckAt</key>"
+                                      << "<date>" << stamp << "</date></dict></plist>";
         ::setenv("XDG_CONFIG_HOME", configHome_.c_str(), 1);
         ::setenv("LANG", "en_US.UTF-8", 1);
-        ::unsetenv("LANGUAGE");
-        ::unsetenv("LC_ALL");
-        ::unsetenv("LC_MESSAGES");
+        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) {
+            ::unsetenv(name);
+        }
     }
     ~AppProcess() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
+            wait();
         }
     }
 
     void start() {
-        Pipe input;
-        Pipe output;
-        makePipe(input);
-        makePipe(output);
+        int ends[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+        socket_.reset(ends[0]);
+        const UniqueFd appEnd(ends[1]);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, input.readEnd.get(), 0);
-        posix_spawn_file_actions_adddup2(&actions, output.writeEnd.get(), 1);
+        posix_spawn_file_actions_adddup2(&actions, appEnd.get(), 0);
+        posix_spawn_file_actions_adddup2(&actions, appEnd.get(), 1);
         char* argv[] = {const_cast<char*>(DORVANE_APP_BIN), nullptr};
-        posix_spawn(&pid_, DORVANE_APP_BIN, &actions, nullptr, argv, environ);
+        ASSERT_EQ(posix_spawn(&pid_, DORVANE_APP_BIN, &actions, nullptr, argv, environ), 0);
         posix_spawn_file_actions_destroy(&actions);
-        toApp_ = std::move(input.writeEnd);
-        fromApp_ = std::move(output.readEnd);
+        buffered_.clear();
     }
-
     void send(const std::string& line) {
         const std::string text = line + "\n";
-        ASSERT_EQ(::write(toApp_.get(), text.data(), text.size()),
+        ASSERT_EQ(::write(socket_.get(), text.data(), text.size()),
                   static_cast<ssize_t>(text.size()));
     }
-    void closeInput() { toApp_.reset(); }
+    void closeInput() { ::shutdown(socket_.get(), SHUT_WR); }
 
     // Reads messages until one satisfies the predicate; false when the time is up or the output
     // ends.
-    bool waitFor(const std::function<bool(const nlohmann::json&)>& wanted,
-                 std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
+    bool waitFor(const std::function<bool(const nlohmann::json&)>& wanted) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         for (;;) {
-            std::size_t end;
-            while ((end = buffered_.find('\n')) != std::string::npos) {
-                const auto message =
-                    nlohmann::json::parse(buffered_.substr(0, end), nullptr, false);
+            for (std::size_t end; (end = buffered_.find('\n')) != std::string::npos;) {
+                messages.push_back(nlohmann::json::parse(buffered_.substr(0, end), nullptr, false));
                 buffered_.erase(0, end + 1);
-                messages.push_back(message);
-                if (message.contains("menu"))
-                    menu = message["menu"];
-                if (message.contains("title"))
-                    title = message["title"].get<std::string>();
-                if (wanted(message))
+                if (messages.back().contains("menu"))
+                    menu = messages.back()["menu"];
+                if (wanted(messages.back()))
                     return true;
             }
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
-            pollfd waiting{fromApp_.get(), POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&waiting, 1, static_cast<int>(left.count())) <= 0)
-                return false;
+            pollfd waiting{socket_.get(), POLLIN, 0};
             char chunk[4096];
-            const ssize_t count = ::read(fromApp_.get(), chunk, sizeof chunk);
-            if (count <= 0)
+            ssize_t count = 0;
+            if (left.count() <= 0 || ::poll(&waiting, 1, static_cast<int>(left.count())) <= 0 ||
+                (count = ::read(socket_.get(), chunk, sizeof chunk)) <= 0)
                 return false;
             buffered_.append(chunk, static_cast<std::size_t>(count));
         }
@@ -120,24 +109,22 @@ public:
     bool waitForKey(const std::string& key) {
         return waitFor([&](const nlohmann::json& m) { return m.contains(key); });
     }
-    bool waitForTitle(const std::string& wanted) {
+    bool waitForTitle(const std::string& title) {
         return waitFor(
-            [&](const nlohmann::json& m) { return m.contains("title") && m["title"] == wanted; });
+            [&](const nlohmann::json& m) { return m.contains("title") && m["title"] == title; });
     }
     // The exit status, once the process has ended.
     int wait() {
         int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
+        ::waitpid(std::exchange(pid_, -1), &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     void signal(int number) { ::kill(pid_, number); }
 
     std::string defaultsPath() const { return configHome_ + "/dorvane/com.dorvane.Dorvane.plist"; }
-    std::string control(const std::vector<std::string>& arguments) {
+    void control(const std::vector<std::string>& arguments) {
         const auto result = notebook.control(arguments);
         EXPECT_EQ(result.status, 0) << result.error;
-        return result.output;
     }
     // The row of the status menu with this title.
     nlohmann::json row(const std::string& title) const {
@@ -151,13 +138,11 @@ public:
     SimNotebook notebook;
     std::vector<nlohmann::json> messages;
     nlohmann::json menu;
-    std::string title;
 
 private:
     std::string configHome_;
     pid_t pid_ = -1;
-    UniqueFd toApp_;
-    UniqueFd fromApp_;
+    UniqueFd socket_;
     std::string buffered_;
 };
 
