@@ -33,6 +33,7 @@ enum class Scenario { Adapter, LidClosed, QuietOn, QuietOff };
 struct Machine : testing::NotebookPlatform {
     explicit Machine(Scenario scenario) {
         controller->setStatusItem(test.statusBar.createStatusItem());
+        test.bundle.texts["menu.label_format"] = "%2$@";
         controller->setQuietHoursStart("22:00");
         controller->setQuietHoursEnd("06:00");
         test.clock.setLocalTime(12, 0);
@@ -51,11 +52,8 @@ struct Machine : testing::NotebookPlatform {
             controller->setQuietHoursOn();
         }
     }
-    std::string statusRow() const {
-        return controller->lastError()           ? *controller->lastError()
-               : controller->wakeScheduleError() ? *controller->wakeScheduleError()
-                                                 : controller->lastMessage().value_or("");
-    }
+    // The status row as the menu shows it.
+    std::string statusRow() const { return test.statusBar.lastCreated->menu->items.at(5).title; }
     void act(Scenario scenario) {
         if (scenario == Scenario::QuietOn) {
             controller->setQuietHoursOn();
