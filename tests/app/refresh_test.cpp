@@ -53,6 +53,7 @@ const Case kCases[] = {
     {"battery, lid closed, sleep request fails", M0, BAT, Switch::Off, CLOSED, Quiet::Outside, Fault::SleepNow, {PS, G, IO, SLEEP}, "error.sleep_now_failed", "error.sleep_now_failed", false, "status.error"},
     {"always awake on battery with the lid closed", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake"},
     {"always awake, switch off: turned on", M1, BAT, Switch::Off, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, ON, G}, "status.applied_always_awake", std::nullopt, false, "status.awake"},
+    {"always awake, source unknown", M1, UNK, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake"},
     {"unknown source: waiting, no lid step", M0, UNK, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.waiting_power", std::nullopt, false, "status.sleep"},
     {"unknown source inside quiet hours decides off", M0, UNK, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO, OFF, G, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.sleep"},
     {"quiet hours begin on the adapter", M0, AC, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO, OFF, G, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.ac_power"},
