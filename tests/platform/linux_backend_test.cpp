@@ -13,7 +13,6 @@
 #include "platform/linux/event_loop.h"
 #include "platform/linux/libplist_property_lists.h"
 #include "platform/linux/linux_application.h"
-#include "platform/linux/linux_bundle.h"
 #include "support/fakes.h"
 
 namespace dorvane {
@@ -285,29 +284,6 @@ TEST(DefaultsFile, KeepsWhatItDoesNotUnderstandAndReadsItAsAbsent) {
     expected.erase("real");
     expected.emplace("runMode", PlistValue{std::int64_t{1}});
     EXPECT_EQ(plists.parse(*readWholeFile(path), nullptr), PlistValue{expected});
-}
-
-TEST(Languages, ComeFromTheEnvironmentInOrder) {
-    const std::tuple<const char*, const char*, const char*, const char*, std::vector<std::string>>
-        cases[] = {
-            {"", "", "", "zh_CN.UTF-8", {"zh-CN"}},
-            {"zh_TW:en", "", "", "de_DE.UTF-8", {"zh-TW", "en", "de-DE"}},
-            {"", "fr_FR", "zh_CN", "en_US", {"fr-FR"}},
-            {"", "", "zh_CN", "en_US", {"zh-CN"}},
-            {"zh_CN", "C", "", "", {}},
-            {"", "", "", "POSIX", {}},
-        };
-    for (const auto& [language, all, messages, lang, want] : cases) {
-        SCOPED_TRACE(std::string(language) + "|" + all + "|" + messages + "|" + lang);
-        ::setenv("LANGUAGE", language, 1);
-        ::setenv("LC_ALL", all, 1);
-        ::setenv("LC_MESSAGES", messages, 1);
-        ::setenv("LANG", lang, 1);
-        EXPECT_EQ(preferredLanguagesFromEnvironment(), want);
-    }
-    EXPECT_EQ(tableForLanguage("zh-Hant-TW"), "zh-Hans");
-    EXPECT_EQ(tableForLanguage("en-GB"), "en");
-    EXPECT_EQ(tableForLanguage("de-DE"), std::nullopt);
 }
 
 TEST(LinuxApplication, TerminatingRunsTheHandlerThenTheExitStepsThenExitsOnce) {

@@ -5,18 +5,6 @@
 namespace dorvane::sim {
 namespace {
 
-TEST(SimLayouts, RepeatingEventsAsPmsetListsThem) {
-    const std::tuple<RepeatEvent, std::string> cases[] = {
-        {{"wakeorpoweron", "MTWRFSU", "07:00:00"}, "wakepoweron at 7:00AM every day"},
-        {{"wake", "MTWRF", "00:30:15"}, "wake at 0:30AM weekdays only"},
-        {{"shutdown", "MWF", "23:59:59"}, "shutdown at 11:59PM Some days"},
-    };
-    for (const auto& [event, want] : cases) {
-        SCOPED_TRACE(want);
-        EXPECT_EQ(repeatEventLine(event), want);
-    }
-}
-
 TEST(SimRepeat, ParsesTriplesAndRefusesMalformedOnes) {
     // clang-format off
     const std::tuple<const char*, std::vector<std::string>, bool> cases[] = {
