@@ -182,11 +182,8 @@ public:
 // call by the power manager's function name.
 class FakePowerManagement : public PowerManagement {
 public:
-    RunLoopSource* createPowerSourceNotification(PowerSourceCallback callback,
-                                                 void* context) override {
+    RunLoopSource* createPowerSourceNotification(PowerSourceCallback, void*) override {
         calls.push_back("IOPSNotificationCreateRunLoopSource");
-        powerSourceCallback = callback;
-        powerSourceContext = context;
         return failPowerSource ? nullptr : reinterpret_cast<RunLoopSource*>(0x10);
     }
     std::uint32_t registerForSystemPower(void* refCon, NotificationPort** port,
@@ -227,8 +224,6 @@ public:
     std::vector<std::pair<std::uint32_t, std::intptr_t>> allowed;
     bool failPowerSource = false;
     bool failSystemPower = false;
-    PowerSourceCallback powerSourceCallback = nullptr;
-    void* powerSourceContext = nullptr;
     SystemPowerCallback systemPowerCallback = nullptr;
     void* systemPowerRefCon = nullptr;
 };
