@@ -13,21 +13,17 @@ namespace {
 // A home folder of the test's own: nothing touches the real one.
 struct AgentFixture {
     testing::TestPlatform test;
-    std::string home;
+    testing::TempFolder folder;
+    std::string home = folder.path + "/home";
     std::shared_ptr<TRBController> controller;
 
     AgentFixture() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "dorvane-agent-XXXXXX").string();
-        const std::string folder = ::mkdtemp(pattern.data());
-        home = folder + "/home";
         std::filesystem::create_directories(home);
         test.processInfo.home = home;
         test.bundle.executable = "/opt/dorvane/bin/dorvane";
         controller = test.makeController();
         controller->setStatusItem(test.statusBar.createStatusItem());
     }
-    ~AgentFixture() { std::filesystem::remove_all(std::filesystem::path(home).parent_path()); }
     std::string agentPath() const {
         return home + "/Library/LaunchAgents/com.dorvane.Dorvane.plist";
     }

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -11,6 +10,7 @@
 #include "base/unique_fd.h"
 #include "platform/terminal/line_front_end.h"
 #include "platform/terminal/terminal_front_end.h"
+#include "support/fakes.h"
 
 namespace dorvane {
 namespace {
@@ -117,16 +117,10 @@ TEST(LineFrontEnd, AcceptsOnlyAnAnswerTheOpenAlertCanGive) {
 }
 
 TEST(LineFrontEnd, ReadsARegularFileToItsEndAndBoundsTheLineLength) {
-    const auto path =
-        std::filesystem::temp_directory_path() / ("dorvane-lines-" + std::to_string(::getpid()));
-    {
-        std::ofstream file(path, std::ios::binary);
-        file << std::string(3 << 20, 'x') << "\n"
-             << R"({"unknown":1})"
-             << "\n";
-    }
+    const testing::TempFolder folder;
+    const std::string path = folder.path + "/lines";
+    std::ofstream(path, std::ios::binary) << std::string(3 << 20, 'x') << "\n{\"unknown\":1}\n";
     LineFixture f(UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)));
-    std::filesystem::remove(path);
     bool ended = false;
     f.frontEnd.start([&] {
         ended = true;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -16,6 +18,21 @@
 #include "support/native_property_lists.h"
 
 namespace dorvane::testing {
+
+// A fresh folder of the test's own under the system's temporary folder, removed with its contents.
+struct TempFolder {
+    std::string path = [] {
+        std::string pattern = (std::filesystem::temp_directory_path() / "dorvane-XXXXXX").string();
+        return std::string(::mkdtemp(pattern.data()));
+    }();
+    TempFolder() = default;
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
 
 // One tool run as the controller made it: the program and its arguments.
 struct Run {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/fakes.h"
 #include "system/command_runner.h"
 #include "system/tools.h"
 
@@ -15,19 +16,9 @@ namespace dorvane::testing {
 class SimNotebook {
 public:
     SimNotebook() {
-        std::string folder =
-            (std::filesystem::temp_directory_path() / "dorvane-sim-XXXXXX").string();
-        folder_ = ::mkdtemp(folder.data());
-        statePath_ = folder_ + "/notebook.json";
         ::setenv("DORVANE_SIM_STATE", statePath_.c_str(), 1);
         ::unsetenv("DORVANE_SIM_AS_ROOT");
     }
-    ~SimNotebook() {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-    SimNotebook(const SimNotebook&) = delete;
-    SimNotebook& operator=(const SimNotebook&) = delete;
 
     // Runs dorvane-sim with these arguments.
     TRBCommandResult control(const std::vector<std::string>& arguments) const {
@@ -45,11 +36,11 @@ public:
         return ToolPaths{toolPath("pmset"), toolPath("ioreg"), toolPath("sudo")};
     }
     const std::string& statePath() const { return statePath_; }
-    const std::string& folder() const { return folder_; }
+    const std::string& folder() const { return folder_.path; }
 
 private:
-    std::string folder_;
-    std::string statePath_;
+    TempFolder folder_;
+    std::string statePath_ = folder_.path + "/notebook.json";
 };
 
 }  // namespace dorvane::testing

@@ -42,17 +42,15 @@ TEST(SleepSwitch, ClassifiesFailuresByTheOneRule) {
 }
 
 // The drop-in line the command writes, made by running its printf part in a shell as the user's
-// terminal would, passes sudo's own syntax check and allows exactly the eleven entries.
+// terminal would, passes sudo's own syntax check and allows exactly the listed entries.
 TEST(PermissionCommand, TheDropInPassesVisudo) {
     if (!std::filesystem::exists("/usr/sbin/visudo")) {
         GTEST_SKIP() << "visudo is not installed";
     }
     const std::string command = composePermissionCommand(501);
     const std::string printfPart = command.substr(0, command.find(" | sudo tee "));
-    const auto folder =
-        std::filesystem::temp_directory_path() / ("dorvane-visudo-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    const std::string dropIn = (folder / "dorvane").string();
+    const testing::TempFolder folder;
+    const std::string dropIn = folder.path + "/dorvane";
     const TRBCommandResult written =
         TRBRunCommand("/bin/sh", {"-c", printfPart + " > '" + dropIn + "'"});
     ASSERT_EQ(written.status, 0) << written.error;
@@ -63,16 +61,10 @@ TEST(PermissionCommand, TheDropInPassesVisudo) {
     EXPECT_TRUE(in.peek() == EOF) << "one line only";
     EXPECT_TRUE(line.starts_with("#501 ALL=(root) NOPASSWD: "));
     const std::string list = line.substr(std::string("#501 ALL=(root) NOPASSWD: ").size());
-    EXPECT_EQ(list, kAllowedPmsetCommands);
-    std::size_t entries = 1;
-    for (std::size_t at = list.find(", "); at != std::string::npos; at = list.find(", ", at + 2)) {
-        ++entries;
-    }
-    EXPECT_EQ(entries, 11u);
+    EXPECT_EQ(list, kAllowedPmsetCommands) << "the shell's quoting leaves every entry as it is";
 
     const TRBCommandResult checked = TRBRunCommand("/usr/sbin/visudo", {"-cf", dropIn});
     EXPECT_EQ(checked.status, 0) << checked.output << checked.error;
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
