@@ -72,8 +72,7 @@ TEST(StartUp, GoesOnWithoutEventSourcesThatCannotBeMade) {
     EXPECT_EQ(app.controller->powerSourceRunLoopSource(), nullptr);
     EXPECT_EQ(app.controller->powerNotificationRootPort(), 0u);
     app.controller->applicationWillTerminate();
-    EXPECT_EQ(app.test.powerManagement.calls.size(), 2u)
-        << "only the two attempts, nothing to release";
+    EXPECT_EQ(app.test.powerManagement.calls, 2) << "only the two attempts, nothing to release";
 }
 
 TEST(PowerEvents, SleepIsAcknowledgedInsideTheCallback) {
@@ -155,19 +154,10 @@ TEST(ShutDown, ReleasesEverythingAndRestoresSilentlyUnlessQuitting) {
 }
 
 TEST(RestoreAndQuit, EveryBranch) {
-    struct Case {
-        const char* what;
-        bool privilege;
-        bool ownedEvent;
-        std::vector<int> answers;
-        bool retryWorks;  // the privilege arrives before the retry
-        std::vector<std::string> alerts;
-        bool terminated;
-        bool copied;
-        bool switchRestored;
-    };
+    // Each row: the privilege, the app's wake event, the answers given, whether the privilege
+    // arrives before the retry; then the alerts shown, termination, copying, the switch restored.
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, bool, bool, std::vector<int>, bool, std::vector<std::string>, bool, bool, bool> cases[] = {
         {"privilege present, event owned", true, true, {}, false, {}, true, false, true},
         {"privilege present, nothing owned", true, false, {}, false, {}, true, false, true},
         {"privilege missing, copy chosen", false, true, {1000}, false, {"error.restore_normal_sleep_failed"}, false, true, false},
@@ -178,19 +168,20 @@ TEST(RestoreAndQuit, EveryBranch) {
         {"quit anyway, event owned: the partial alert, then copy", false, true, {1002, 1000}, false, {"error.restore_normal_sleep_failed", "dialog.quiet_hours_off_partial.title"}, false, true, false},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, privilege, ownedEvent, answers, retryWorks, alerts, terminated, copied,
+                      switchRestored] : cases) {
+        SCOPED_TRACE(what);
         App app;
-        if (c.ownedEvent) {
+        if (ownedEvent) {
             app.test.defaults.values[keys::kQuietHoursEnabled] = true;
         }
         app.start();
         app.notebook.state.sleepDisabled = true;
-        app.notebook.state.privilegeInstalled = c.privilege;
-        for (const int answer : c.answers) {
+        app.notebook.state.privilegeInstalled = privilege;
+        for (const int answer : answers) {
             app.test.alerts.script.push_back({answer, {}});
         }
-        if (c.retryWorks) {
+        if (retryWorks) {
             app.test.alerts.whileOpen = [&] { app.notebook.state.privilegeInstalled = true; };
         }
         bool terminatedRan = false;
@@ -206,15 +197,15 @@ TEST(RestoreAndQuit, EveryBranch) {
                 titles.push_back(alert.messageText);
             }
         }
-        EXPECT_EQ(titles, c.alerts);
-        EXPECT_EQ(terminatedRan, c.terminated);
-        EXPECT_EQ(app.controller->isQuitting(), c.terminated);
-        EXPECT_EQ(app.test.pasteboard.contents.size(), c.copied ? 1u : 0u);
-        EXPECT_EQ(!app.notebook.state.sleepDisabled, c.switchRestored);
-        if (c.terminated) {
+        EXPECT_EQ(titles, alerts);
+        EXPECT_EQ(terminatedRan, terminated);
+        EXPECT_EQ(app.controller->isQuitting(), terminated);
+        EXPECT_EQ(app.test.pasteboard.contents.size(), copied ? 1u : 0u);
+        EXPECT_EQ(!app.notebook.state.sleepDisabled, switchRestored);
+        if (terminated) {
             EXPECT_EQ(app.controller->quietHoursTimer(), nullptr);
             const auto& runs = app.test.commands.runs;
-            EXPECT_EQ(std::count(runs.begin(), runs.end(), OFF), c.retryWorks ? 2 : 1)
+            EXPECT_EQ(std::count(runs.begin(), runs.end(), OFF), retryWorks ? 2 : 1)
                 << "the termination handler does not restore a second time";
         }
     }

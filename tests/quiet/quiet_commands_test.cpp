@@ -69,20 +69,11 @@ struct CommandFixture : testing::NotebookPlatform {
 };
 
 TEST(QuietCommands, SwitchingOnSetsTheWakeEventOrFallsBack) {
-    struct Case {
-        const char* what;
-        std::optional<std::string> start;
-        std::optional<std::string> end;
-        bool privilege;
-        bool readFails;
-        bool enabledAfter;
-        std::string startAfter;
-        std::string endAfter;
-        bool wakeEvent;
-        std::optional<std::string> alertBody;
-    };
+    using Text = std::optional<std::string>;
+    // Each row: the window stored, the privilege, whether the schedule reads; then quiet hours,
+    // the window stored after, the wake event on the machine and the alert's text.
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, Text, Text, bool, bool, bool, std::string, std::string, bool, Text> cases[] = {
         {"a window stored", "22:00", "06:00", true, false, true, "22:00", "06:00", true, std::nullopt},
         {"an empty start: the default window", "", "06:00", true, false, true, "00:00", "07:00", true, std::nullopt},
         {"an empty start and no privilege: default window kept, quiet hours off", "", "06:00", false, false, false, "00:00", "07:00", false, "off: error.need_pmset_permission_with_wake"},
@@ -91,27 +82,28 @@ TEST(QuietCommands, SwitchingOnSetsTheWakeEventOrFallsBack) {
         {"the schedule unreadable: the read failure is the reason", "22:00", "06:00", false, true, false, "22:00", "06:00", false, "off: error.read_wake_schedule_failed"},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, start, end, privilege, readFails, enabledAfter, startAfter, endAfter,
+                      wakeEvent, alertBody] : cases) {
+        SCOPED_TRACE(what);
         CommandFixture f;
-        f.notebook.state.privilegeInstalled = c.privilege;
-        if (c.readFails) {
+        f.notebook.state.privilegeInstalled = privilege;
+        if (readFails) {
             f.notebook.fail({"/usr/bin/pmset", {"-g", "sched"}}, testing::failed(1));
         }
-        f.controller->setQuietHoursStart(c.start);
-        f.controller->setQuietHoursEnd(c.end);
+        f.controller->setQuietHoursStart(start);
+        f.controller->setQuietHoursEnd(end);
         f.controller->setQuietHoursOn();
-        EXPECT_EQ(f.controller->quietHoursEnabled(), c.enabledAfter);
-        EXPECT_EQ(boolForKey(f.test.defaults, keys::kQuietHoursEnabled), c.enabledAfter)
+        EXPECT_EQ(f.controller->quietHoursEnabled(), enabledAfter);
+        EXPECT_EQ(boolForKey(f.test.defaults, keys::kQuietHoursEnabled), enabledAfter)
             << "stored so";
-        EXPECT_EQ(stringForKey(f.test.defaults, keys::kQuietHoursStart), c.startAfter);
-        EXPECT_EQ(stringForKey(f.test.defaults, keys::kQuietHoursEnd), c.endAfter);
-        EXPECT_EQ(f.notebook.state.wakeSlot.has_value(), c.wakeEvent);
+        EXPECT_EQ(stringForKey(f.test.defaults, keys::kQuietHoursStart), startAfter);
+        EXPECT_EQ(stringForKey(f.test.defaults, keys::kQuietHoursEnd), endAfter);
+        EXPECT_EQ(f.notebook.state.wakeSlot.has_value(), wakeEvent);
         EXPECT_TRUE(f.controller->lastUpdated().has_value()) << "a refresh ran";
         EXPECT_EQ(f.test.alerts.shown.empty()
                       ? std::nullopt
                       : std::optional(f.test.alerts.shown[0].informativeText),
-                  c.alertBody);
+                  alertBody);
     }
 }
 

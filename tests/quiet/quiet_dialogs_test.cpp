@@ -27,20 +27,10 @@ struct DialogFixture : testing::NotebookPlatform {
 };
 
 TEST(QuietHoursDialog, ValidatesInOrderAndAppliesOnlyWhatPasses) {
-    struct Case {
-        const char* what;
-        int code;
-        std::string start;
-        std::string end;
-        bool privilege;
-        std::vector<std::string> messages;  // after the dialog itself
-        bool enabled;
-        std::string storedStart;
-        std::string storedEnd;
-        std::optional<std::string> wakeAt;
-    };
+    // Each row: the button, the two times typed, the privilege; then the messages after the dialog
+    // itself, quiet hours, the window kept and the time of the wake event.
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, int, std::string, std::string, bool, std::vector<std::string>, bool, std::string, std::string, std::optional<std::string>> cases[] = {
         {"22:00 to 6:00", 1000, "22:00", "6:00", true, {}, true, "22:00", "06:00", "06:00:00"},
         {"spaces and a short minute", 1000, "  7:5 ", "\t23:00\n", true, {}, true, "07:05", "23:00", "23:00:00"},
         {"a window within one hour", 1000, "22:00", "22:30", true, {}, true, "22:00", "22:30", "22:30:00"},
@@ -51,26 +41,27 @@ TEST(QuietHoursDialog, ValidatesInOrderAndAppliesOnlyWhatPasses) {
         {"the wake event cannot be set", 1000, "22:00", "06:00", false, {"dialog.quiet_hours_auto_disabled.title / off: error.need_pmset_permission_with_wake"}, false, "00:00", "07:00", std::nullopt},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, code, start, end, privilege, shown, enabled, storedStart, storedEnd,
+                      wakeAt] : cases) {
+        SCOPED_TRACE(what);
         DialogFixture f;
-        f.notebook.state.privilegeInstalled = c.privilege;
+        f.notebook.state.privilegeInstalled = privilege;
         f.test.defaults.values.clear();
-        f.answer(c.code, {"label", c.start, "label", c.end});
+        f.answer(code, {"label", start, "label", end});
         f.controller->showQuietHoursDialog();
         std::vector<std::string> messages = f.titles();
         messages.erase(messages.begin());
-        EXPECT_EQ(messages, c.messages);
-        EXPECT_EQ(f.controller->quietHoursEnabled(), c.enabled);
-        EXPECT_EQ(f.controller->quietHoursStart(), c.storedStart);
-        EXPECT_EQ(f.controller->quietHoursEnd(), c.storedEnd);
-        const bool saved = c.code == 1000 && (c.enabled || !c.privilege);
+        EXPECT_EQ(messages, shown);
+        EXPECT_EQ(f.controller->quietHoursEnabled(), enabled);
+        EXPECT_EQ(f.controller->quietHoursStart(), storedStart);
+        EXPECT_EQ(f.controller->quietHoursEnd(), storedEnd);
+        const bool saved = code == 1000 && (enabled || !privilege);
         EXPECT_EQ(stringForKey(f.test.defaults, keys::kQuietHoursStart),
-                  saved ? std::optional<std::string>(c.storedStart) : std::nullopt)
+                  saved ? std::optional<std::string>(storedStart) : std::nullopt)
             << "nothing stored before every check has passed";
         EXPECT_EQ(f.notebook.state.wakeSlot ? std::optional(f.notebook.state.wakeSlot->time)
                                             : std::nullopt,
-                  c.wakeAt);
+                  wakeAt);
         EXPECT_EQ(f.controller->lastUpdated().has_value(), saved) << "a refresh follows a change";
     }
 }

@@ -65,44 +65,32 @@ enum class Claim { NotOwned, Owned, UserRemoved, Replaced };
 enum class Operation { Install7, Install630, Cancel };
 enum class Fault { None, Read, RepeatPermission, RepeatOther, ReadBack };
 
-struct StateCase {
-    const char* what;
-    Claim claim;
-    std::optional<sim::RepeatEvent> machine;  // before the operation, when not owned
-    Operation operation;
-    Fault fault;
-    int answer;  // to the overwrite question, if asked
-    std::vector<Run> runs;
-    bool result;
-    bool ownedAfter;
-    std::optional<std::string> canonicalAfter;
-    std::optional<sim::RepeatEvent> machineAfter;
-    std::optional<std::string> text;  // lastError for installs, wakeScheduleError for cancels
-    bool asked = false;
-};
-
-const StateCase kStateCases[] = {
-    // clang-format off
-    {"not owned, nothing on the machine: install without a question", Claim::NotOwned, std::nullopt, Operation::Install7, Fault::None, 1000, {SCHED, wakeAt("07:00:00"), SCHED}, true, true, kAppAt7Text, kAppAt7, std::nullopt},
+// Each row: the claim before, somebody else's event on the machine, the operation, the fault, the
+// answer to the overwrite question; then the tool runs, the result, the claim and its record after,
+// the event on the machine after, the text left (lastError for installs, wakeScheduleError for
+// cancels) and whether the question was asked.
+// clang-format off
+const std::tuple<const char*, Claim, std::optional<sim::RepeatEvent>, Operation, Fault, int, std::vector<Run>, bool, bool, std::optional<std::string>, std::optional<sim::RepeatEvent>, std::optional<std::string>, bool> kStateCases[] = {
+    {"not owned, nothing on the machine: install without a question", Claim::NotOwned, std::nullopt, Operation::Install7, Fault::None, 1000, {SCHED, wakeAt("07:00:00"), SCHED}, true, true, kAppAt7Text, kAppAt7, std::nullopt, false},
     {"not owned, foreign event, overwrite chosen", Claim::NotOwned, kForeign, Operation::Install7, Fault::None, 1000, {SCHED, wakeAt("07:00:00"), SCHED}, true, true, kAppAt7Text, kAppAt7, std::nullopt, true},
     {"not owned, foreign event, cancel chosen", Claim::NotOwned, kForeign, Operation::Install7, Fault::None, 1001, {SCHED}, false, false, std::nullopt, kForeign, "status.user_canceled_overwrite", true},
-    {"owned and unchanged: replaced without a question", Claim::Owned, std::nullopt, Operation::Install630, Fault::None, 1000, {SCHED, wakeAt("06:30:00"), SCHED}, true, true, "wakepoweron at 6:30AM every day", sim::RepeatEvent{"wakeorpoweron", "MTWRFSU", "06:30:00"}, std::nullopt},
-    {"out of date, removed by the user: claim dropped, install without a question", Claim::UserRemoved, std::nullopt, Operation::Install7, Fault::None, 1000, {SCHED, SCHED, wakeAt("07:00:00"), SCHED}, true, true, kAppAt7Text, kAppAt7, std::nullopt},
+    {"owned and unchanged: replaced without a question", Claim::Owned, std::nullopt, Operation::Install630, Fault::None, 1000, {SCHED, wakeAt("06:30:00"), SCHED}, true, true, "wakepoweron at 6:30AM every day", sim::RepeatEvent{"wakeorpoweron", "MTWRFSU", "06:30:00"}, std::nullopt, false},
+    {"out of date, removed by the user: claim dropped, install without a question", Claim::UserRemoved, std::nullopt, Operation::Install7, Fault::None, 1000, {SCHED, SCHED, wakeAt("07:00:00"), SCHED}, true, true, kAppAt7Text, kAppAt7, std::nullopt, false},
     {"out of date, replaced by somebody: claim dropped, then asked", Claim::Replaced, std::nullopt, Operation::Install7, Fault::None, 1001, {SCHED, SCHED}, false, false, std::nullopt, kForeign, "status.user_canceled_overwrite", true},
-    {"owned: cancel removes it", Claim::Owned, std::nullopt, Operation::Cancel, Fault::None, 1000, {SCHED, CANCEL}, true, false, std::nullopt, std::nullopt, std::nullopt},
-    {"owned, cancel refused for want of the privilege: claim stays", Claim::Owned, std::nullopt, Operation::Cancel, Fault::RepeatPermission, 1000, {SCHED, CANCEL}, false, true, kAppAt7Text, kAppAt7, "error.need_pmset_permission_with_wake"},
-    {"owned, cancel fails otherwise: claim stays", Claim::Owned, std::nullopt, Operation::Cancel, Fault::RepeatOther, 1000, {SCHED, CANCEL}, false, true, kAppAt7Text, kAppAt7, "error.set_wake_failed"},
-    {"owned, removed by the user: cancel drops the claim", Claim::UserRemoved, std::nullopt, Operation::Cancel, Fault::None, 1000, {SCHED}, true, false, std::nullopt, std::nullopt, std::nullopt},
-    {"out of date, replaced: cancel leaves it and drops the claim", Claim::Replaced, std::nullopt, Operation::Cancel, Fault::None, 1000, {SCHED}, false, false, std::nullopt, kForeign, "error.cancel_skipped_external_schedule"},
-    {"claimed, reading fails: cancel changes nothing", Claim::Owned, std::nullopt, Operation::Cancel, Fault::Read, 1000, {SCHED}, false, true, kAppAt7Text, kAppAt7, "error.read_wake_schedule_failed"},
-    {"claimed, reading fails: install changes nothing", Claim::Owned, std::nullopt, Operation::Install630, Fault::Read, 1000, {SCHED}, false, true, kAppAt7Text, kAppAt7, "error.read_wake_schedule_failed"},
-    {"not owned: cancel runs nothing", Claim::NotOwned, kForeign, Operation::Cancel, Fault::None, 1000, {}, true, false, std::nullopt, kForeign, std::nullopt},
-    {"not owned, repeat refused for want of the privilege", Claim::NotOwned, std::nullopt, Operation::Install7, Fault::RepeatPermission, 1000, {SCHED, wakeAt("07:00:00")}, false, false, std::nullopt, std::nullopt, "error.need_pmset_permission_with_wake"},
-    {"owned, repeat fails otherwise: claim kept", Claim::Owned, std::nullopt, Operation::Install630, Fault::RepeatOther, 1000, {SCHED, wakeAt("06:30:00")}, false, true, kAppAt7Text, kAppAt7, "error.set_wake_failed"},
-    {"not owned, read-back fails: the new event is foreign", Claim::NotOwned, std::nullopt, Operation::Install7, Fault::ReadBack, 1000, {SCHED, wakeAt("07:00:00"), SCHED}, false, false, std::nullopt, kAppAt7, "error.read_wake_schedule_failed"},
-    {"owned, read-back fails: old record kept", Claim::Owned, std::nullopt, Operation::Install630, Fault::ReadBack, 1000, {SCHED, wakeAt("06:30:00"), SCHED}, false, true, kAppAt7Text, sim::RepeatEvent{"wakeorpoweron", "MTWRFSU", "06:30:00"}, "error.read_wake_schedule_failed"},
-    // clang-format on
-};
+    {"owned: cancel removes it", Claim::Owned, std::nullopt, Operation::Cancel, Fault::None, 1000, {SCHED, CANCEL}, true, false, std::nullopt, std::nullopt, std::nullopt, false},
+    {"owned, cancel refused for want of the privilege: claim stays", Claim::Owned, std::nullopt, Operation::Cancel, Fault::RepeatPermission, 1000, {SCHED, CANCEL}, false, true, kAppAt7Text, kAppAt7, "error.need_pmset_permission_with_wake", false},
+    {"owned, cancel fails otherwise: claim stays", Claim::Owned, std::nullopt, Operation::Cancel, Fault::RepeatOther, 1000, {SCHED, CANCEL}, false, true, kAppAt7Text, kAppAt7, "error.set_wake_failed", false},
+    {"owned, removed by the user: cancel drops the claim", Claim::UserRemoved, std::nullopt, Operation::Cancel, Fault::None, 1000, {SCHED}, true, false, std::nullopt, std::nullopt, std::nullopt, false},
+    {"out of date, replaced: cancel leaves it and drops the claim", Claim::Replaced, std::nullopt, Operation::Cancel, Fault::None, 1000, {SCHED}, false, false, std::nullopt, kForeign, "error.cancel_skipped_external_schedule", false},
+    {"claimed, reading fails: cancel changes nothing", Claim::Owned, std::nullopt, Operation::Cancel, Fault::Read, 1000, {SCHED}, false, true, kAppAt7Text, kAppAt7, "error.read_wake_schedule_failed", false},
+    {"claimed, reading fails: install changes nothing", Claim::Owned, std::nullopt, Operation::Install630, Fault::Read, 1000, {SCHED}, false, true, kAppAt7Text, kAppAt7, "error.read_wake_schedule_failed", false},
+    {"not owned: cancel runs nothing", Claim::NotOwned, kForeign, Operation::Cancel, Fault::None, 1000, {}, true, false, std::nullopt, kForeign, std::nullopt, false},
+    {"not owned, repeat refused for want of the privilege", Claim::NotOwned, std::nullopt, Operation::Install7, Fault::RepeatPermission, 1000, {SCHED, wakeAt("07:00:00")}, false, false, std::nullopt, std::nullopt, "error.need_pmset_permission_with_wake", false},
+    {"owned, repeat fails otherwise: claim kept", Claim::Owned, std::nullopt, Operation::Install630, Fault::RepeatOther, 1000, {SCHED, wakeAt("06:30:00")}, false, true, kAppAt7Text, kAppAt7, "error.set_wake_failed", false},
+    {"not owned, read-back fails: the new event is foreign", Claim::NotOwned, std::nullopt, Operation::Install7, Fault::ReadBack, 1000, {SCHED, wakeAt("07:00:00"), SCHED}, false, false, std::nullopt, kAppAt7, "error.read_wake_schedule_failed", false},
+    {"owned, read-back fails: old record kept", Claim::Owned, std::nullopt, Operation::Install630, Fault::ReadBack, 1000, {SCHED, wakeAt("06:30:00"), SCHED}, false, true, kAppAt7Text, sim::RepeatEvent{"wakeorpoweron", "MTWRFSU", "06:30:00"}, "error.read_wake_schedule_failed", false},
+    };
+// clang-format on
 
 std::optional<std::string> canonicalOf(const UserDefaults& defaults) {
     const auto record = dictionaryForKey(defaults, keys::kAppOwnedWakeSchedule);
@@ -113,29 +101,30 @@ std::optional<std::string> canonicalOf(const UserDefaults& defaults) {
 }
 
 TEST(WakeSchedule, EveryRowOfTheStateTable) {
-    for (const StateCase& c : kStateCases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, claim, machine, operation, fault, answer, runs, result, ownedAfter,
+                      canonicalAfter, machineAfter, text, asked] : kStateCases) {
+        SCOPED_TRACE(what);
         testing::NotebookPlatform f;
         auto& [test, notebook, controller] = f;
-        if (c.claim != Claim::NotOwned) {
+        if (claim != Claim::NotOwned) {
             ASSERT_TRUE(controller->applyRepeatWakeAtHour(7, 0));
         }
-        if (c.claim == Claim::UserRemoved) {
+        if (claim == Claim::UserRemoved) {
             notebook.state.wakeSlot.reset();
         }
-        if (c.claim == Claim::Replaced) {
+        if (claim == Claim::Replaced) {
             notebook.state.wakeSlot = kForeign;
         }
-        if (c.machine) {
-            notebook.state.wakeSlot = c.machine;
+        if (machine) {
+            notebook.state.wakeSlot = machine;
         }
         test.commands.runs.clear();
-        switch (c.fault) {
+        switch (fault) {
             case Fault::Read:
                 notebook.fail(SCHED, testing::failed(1));
                 break;
             case Fault::ReadBack:
-                notebook.fail(SCHED, testing::failed(1), 2 + (c.claim == Claim::NotOwned ? 0 : 2));
+                notebook.fail(SCHED, testing::failed(1), 2 + (claim == Claim::NotOwned ? 0 : 2));
                 break;
             case Fault::RepeatPermission:
                 notebook.state.privilegeInstalled = false;
@@ -147,31 +136,31 @@ TEST(WakeSchedule, EveryRowOfTheStateTable) {
             case Fault::None:
                 break;
         }
-        test.alerts.script.push_back({c.answer, {}});
+        test.alerts.script.push_back({answer, {}});
         test.bundle.texts["dialog.existing_schedule.body_format"] = "found: %@";
         controller->setWakeScheduleError("before");
 
-        const bool result =
-            c.operation == Operation::Cancel
+        const bool succeeded =
+            operation == Operation::Cancel
                 ? controller->cancelRepeatWake()
-                : controller->applyRepeatWakeAtHour(c.operation == Operation::Install7 ? 7 : 6,
-                                                    c.operation == Operation::Install7 ? 0 : 30);
-        EXPECT_EQ(result, c.result);
-        EXPECT_EQ(test.commands.runs, c.runs);
-        EXPECT_EQ(boolForKey(test.defaults, keys::kWakeScheduleClaimed), c.ownedAfter);
-        EXPECT_EQ(canonicalOf(test.defaults), c.canonicalAfter) << "the record goes with the claim";
-        EXPECT_EQ(notebook.state.wakeSlot, c.machineAfter);
-        if (c.operation == Operation::Cancel) {
+                : controller->applyRepeatWakeAtHour(operation == Operation::Install7 ? 7 : 6,
+                                                    operation == Operation::Install7 ? 0 : 30);
+        EXPECT_EQ(succeeded, result);
+        EXPECT_EQ(test.commands.runs, runs);
+        EXPECT_EQ(boolForKey(test.defaults, keys::kWakeScheduleClaimed), ownedAfter);
+        EXPECT_EQ(canonicalOf(test.defaults), canonicalAfter) << "the record goes with the claim";
+        EXPECT_EQ(notebook.state.wakeSlot, machineAfter);
+        if (operation == Operation::Cancel) {
             // A cancel that changed nothing in its own keeps the earlier text.
-            const bool keeps = c.runs.empty() || (c.result && c.runs.size() == 2);
+            const bool keeps = runs.empty() || (result && runs.size() == 2);
             EXPECT_EQ(controller->wakeScheduleError(),
-                      keeps ? std::optional<std::string>("before") : c.text);
-        } else if (c.text) {
-            EXPECT_EQ(controller->lastError(), c.text);
-            EXPECT_EQ(controller->lastMessage(), c.text);
+                      keeps ? std::optional<std::string>("before") : text);
+        } else if (text) {
+            EXPECT_EQ(controller->lastError(), text);
+            EXPECT_EQ(controller->lastMessage(), text);
         }
-        EXPECT_EQ(test.alerts.shown.size(), c.asked ? 1u : 0u);
-        if (c.asked) {
+        EXPECT_EQ(test.alerts.shown.size(), asked ? 1u : 0u);
+        if (asked) {
             EXPECT_EQ(test.alerts.shown[0].messageText, "dialog.existing_schedule.title");
             EXPECT_EQ(test.alerts.shown[0].informativeText, "found: wake at 8:15AM weekdays only");
         }
