@@ -9,7 +9,6 @@
 
 #include "base/unique_fd.h"
 #include "platform/terminal/line_front_end.h"
-#include "platform/terminal/terminal_front_end.h"
 #include "support/fakes.h"
 
 namespace dorvane {
@@ -129,29 +128,6 @@ TEST(LineFrontEnd, ReadsARegularFileToItsEndAndBoundsTheLineLength) {
     f.loop.run();
     EXPECT_TRUE(ended);
     EXPECT_EQ(f.errors(), (std::vector<std::string>{"line too long", "unknown message"}));
-}
-
-TEST(TerminalFrontEnd, AnOpenMenuKeepsAHighlightTheNewMenuHas) {
-    Menu menu;
-    menu.items.resize(4);
-    menu.items[1].separator = true;
-    menu.items[3].separator = true;
-    const Menu empty;
-    using Path = std::vector<std::size_t>;
-    // clang-format off
-    const std::tuple<const char*, Path, const Menu*, Path> cases[] = {
-        {"a closed menu stays closed", {}, &menu, {}},
-        {"a row the new menu has", {2}, &menu, {2}},
-        {"a submenu closes to its parent row", {0, 3}, &menu, {0}},
-        {"past the end of a shorter menu, onto a separator: the next row, wrapping", {19}, &menu, {0}},
-        {"an empty menu closes", {0}, &empty, {}},
-        {"no menu closes", {0}, nullptr, {}},
-    };
-    // clang-format on
-    for (const auto& [what, highlight, newMenu, want] : cases) {
-        SCOPED_TRACE(what);
-        EXPECT_EQ(highlightForNewMenu(highlight, newMenu), want);
-    }
 }
 
 }  // namespace

@@ -218,28 +218,19 @@ TEST(DefaultsFile, AnUnreadableFileIsMovedAsideNeverOverAnEarlierOne) {
             nested += "</array>";
         return nested;
     }() + "</plist>";
-    enum class Kind { Content, ZeroDevice, Fifo };
     // clang-format off
-    const std::tuple<const char*, Kind, std::string> cases[] = {
-        {"not a property list", Kind::Content, "not a property list"},
-        {"nested 50,000 deep", Kind::Content, deep},
-        {"a link to an endless device", Kind::ZeroDevice, ""},
-        {"a FIFO nobody writes", Kind::Fifo, ""},
+    const std::pair<const char*, std::string> cases[] = {
+        {"not a property list", "not a property list"},
+        {"nested 50,000 deep", deep},
     };
     // clang-format on
-    for (const auto& [what, kind, content] : cases) {
+    for (const auto& [what, content] : cases) {
         SCOPED_TRACE(what);
         testing::TempFolder folder;
         const std::string path = folder.path + "/d.plist";
         // Twice within the same second: the second copy set aside must not replace the first.
         for (int round = 1; round <= 2; ++round) {
-            if (kind == Kind::Content) {
-                ASSERT_TRUE(writeFileAtomically(path, content));
-            } else if (kind == Kind::ZeroDevice) {
-                std::filesystem::create_symlink("/dev/zero", path);
-            } else {
-                ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-            }
+            ASSERT_TRUE(writeFileAtomically(path, content));
             LibplistPropertyLists plists;
             Loop l;
             ::testing::internal::CaptureStderr();

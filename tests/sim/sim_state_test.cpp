@@ -5,27 +5,6 @@
 namespace dorvane::sim {
 namespace {
 
-TEST(SimRepeat, ParsesTriplesAndRefusesMalformedOnes) {
-    // clang-format off
-    const std::tuple<const char*, std::vector<std::string>, bool> cases[] = {
-        {"the application's event", {"wakeorpoweron", "MTWRFSU", "07:00:00"}, true},
-        {"wake and sleep together", {"wake", "MTWRF", "07:00:00", "sleep", "MTWRF", "23:00:00"}, true},
-        {"unknown type", {"explode", "MTWRFSU", "07:00:00"}, false},
-        {"unknown day letter", {"wake", "MX", "07:00:00"}, false},
-        {"a day twice", {"wake", "MM", "07:00:00"}, false},
-        {"no seconds", {"wake", "MTWRFSU", "07:00"}, false},
-        {"hour 24", {"wake", "MTWRFSU", "24:00:00"}, false},
-    };
-    // clang-format on
-    for (const auto& [what, args, valid] : cases) {
-        SCOPED_TRACE(what);
-        EXPECT_EQ(parseRepeatEvents(args).has_value(), valid);
-    }
-    const auto events = parseRepeatEvents({"wake", "UM", "7:05:09"});
-    ASSERT_TRUE(events);
-    EXPECT_EQ(events->front(), (RepeatEvent{"wake", "MU", "07:05:09"}));
-}
-
 TEST(SimStateFile, RoundTripsEveryFieldAndRefusesWhatIsNotAState) {
     State state;
     state.power = Power::Battery;

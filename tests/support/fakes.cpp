@@ -1,6 +1,5 @@
 #include "support/fakes.h"
 
-#include <algorithm>
 #include <ostream>
 
 namespace dorvane::testing {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
