@@ -29,13 +29,9 @@ TEST(Format, SubstitutesTypedArguments) {
     }
 }
 
-TEST(Format, WritesTimesAndTheCommandFormat) {
-    EXPECT_EQ(formatString("%02ld:%02ld:00", {std::int64_t{7}, std::int64_t{5}}), "07:05:00");
+TEST(Format, PadsNegativeNumbersAndNeverReadsAnArgumentAsAFormat) {
     EXPECT_EQ(formatString("%05ld", {std::int64_t{-5}}), "-0005");
-    EXPECT_EQ(formatString("printf '#%d X: %@\\n'", {std::int64_t{501}, std::string("a, b")}),
-              "printf '#501 X: a, b\\n'");
-    EXPECT_EQ(formatString("%@", {std::string("%@ %n %s")}), "%@ %n %s")
-        << "an argument's own percent signs are never read as placeholders";
+    EXPECT_EQ(formatString("%@", {std::string("%@ %n %s")}), "%@ %n %s");
 }
 
 }  // namespace

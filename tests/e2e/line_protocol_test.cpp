@@ -151,11 +151,9 @@ TEST(CrashSafety, AKillInTheMiddleOfAWriteLeavesWholeFilesAndNothingAfterTheNext
     app.start();
     ASSERT_TRUE(app.waitForKey("menu"));
     for (const auto& name : namesIn(agents)) {
-        EXPECT_EQ(name, "com.dorvane.Dorvane.plist");
+        EXPECT_EQ(name, "com.dorvane.Dorvane.plist") << "the agent, if launch at login is on";
     }
-    for (const auto& name : namesIn(settingsFolder)) {
-        EXPECT_EQ(name, "com.dorvane.Dorvane.plist");
-    }
+    EXPECT_EQ(namesIn(settingsFolder), std::vector<std::string>{"com.dorvane.Dorvane.plist"});
 }
 
 }  // namespace

@@ -59,10 +59,9 @@ TEST(LineFrontEnd, RefusesMalformedPathsWithoutEchoingThem) {
     auto f = LineFixture::piped();
     auto menu = std::make_shared<Menu>();
     bool chosen = false;
-    MenuItem item;
-    item.title = "Refresh";
-    item.action = [&](const MenuItem&) { chosen = true; };
-    menu->items.push_back(item);
+    MenuItem& row = menu->items.emplace_back();
+    row.title = "Refresh";
+    row.action = [&](const MenuItem&) { chosen = true; };
     f.frontEnd.setStatusMenu(menu);
     const std::string deep = std::string(100000, '[') + "0" + std::string(100000, ']');
     // clang-format off

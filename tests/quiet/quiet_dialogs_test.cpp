@@ -18,10 +18,12 @@ struct DialogFixture : testing::NotebookPlatform {
     void answer(int code, std::vector<std::string> fields) {
         test.alerts.script.push_back({code, std::move(fields)});
     }
-    std::vector<std::string> titles() const {
+    // Title and text of each alert shown after the dialog itself.
+    std::vector<std::string> messages() const {
         std::vector<std::string> shown;
-        for (const Alert& alert : test.alerts.shown)
-            shown.push_back(alert.messageText + " / " + alert.informativeText);
+        for (std::size_t i = 1; i < test.alerts.shown.size(); ++i)
+            shown.push_back(test.alerts.shown[i].messageText + " / " +
+                            test.alerts.shown[i].informativeText);
         return shown;
     }
 };
@@ -49,9 +51,7 @@ TEST(QuietHoursDialog, ValidatesInOrderAndAppliesOnlyWhatPasses) {
         f.test.defaults.values.clear();
         f.answer(code, {"label", start, "label", end});
         f.controller->showQuietHoursDialog();
-        std::vector<std::string> messages = f.titles();
-        messages.erase(messages.begin());
-        EXPECT_EQ(messages, shown);
+        EXPECT_EQ(f.messages(), shown);
         EXPECT_EQ(f.controller->quietHoursEnabled(), enabled);
         EXPECT_EQ(f.controller->quietHoursStart(), storedStart);
         EXPECT_EQ(f.controller->quietHoursEnd(), storedEnd);
@@ -85,9 +85,7 @@ TEST(IntervalDialog, AcceptsWholeMinutesFromOneToADay) {
         DialogFixture f;
         f.answer(kAlertFirstButtonReturn, {text});
         f.controller->showQuietHoursIntervalDialog();
-        std::vector<std::string> messages = f.titles();
-        messages.erase(messages.begin());
-        EXPECT_EQ(messages,
+        EXPECT_EQ(f.messages(),
                   message ? std::vector<std::string>{*message} : std::vector<std::string>{});
         EXPECT_EQ(f.controller->quietHoursIntervalMinutes(), after);
         EXPECT_EQ(f.test.defaults.objectForKey(keys::kQuietHoursIntervalMinutes),

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
+#include "base/atomic_file.h"
 #include "support/fake_notebook.h"
 #include "system/command_runner.h"
 #include "system/privilege.h"
@@ -55,13 +55,9 @@ TEST(PermissionCommand, TheDropInPassesVisudo) {
         TRBRunCommand("/bin/sh", {"-c", printfPart + " > '" + dropIn + "'"});
     ASSERT_EQ(written.status, 0) << written.error;
 
-    std::ifstream in(dropIn);
-    std::string line;
-    std::getline(in, line);
-    EXPECT_TRUE(in.peek() == EOF) << "one line only";
-    EXPECT_TRUE(line.starts_with("#501 ALL=(root) NOPASSWD: "));
-    const std::string list = line.substr(std::string("#501 ALL=(root) NOPASSWD: ").size());
-    EXPECT_EQ(list, kAllowedPmsetCommands) << "the shell's quoting leaves every entry as it is";
+    EXPECT_EQ(readWholeFile(dropIn),
+              "#501 ALL=(root) NOPASSWD: " + std::string(kAllowedPmsetCommands) + "\n")
+        << "one line, every entry as it is after the shell's quoting";
 
     const TRBCommandResult checked = TRBRunCommand("/usr/sbin/visudo", {"-cf", dropIn});
     EXPECT_EQ(checked.status, 0) << checked.output << checked.error;

@@ -59,15 +59,16 @@ TEST(Menu, InformationRowsJoinLabelAndValue) {
 }
 
 TEST(Menu, TheStatusRowShowsTheFirstPresentText) {
-    const std::tuple<const char*, std::optional<std::string>, std::optional<std::string>,
-                     std::optional<std::string>, std::string>
-        cases[] = {
-            {"the error first", "e", "w", "m", "label.status: e"},
-            {"an empty error still wins", "", "w", "m", "label.status: "},
-            {"then the wake-schedule error", std::nullopt, "w", "m", "label.status: w"},
-            {"then the message", std::nullopt, std::nullopt, "m", "label.status: m"},
-            {"nothing at all", std::nullopt, std::nullopt, std::nullopt, "label.status: "},
-        };
+    using Text = std::optional<std::string>;
+    // clang-format off
+    const std::tuple<const char*, Text, Text, Text, std::string> cases[] = {
+        {"the error first", "e", "w", "m", "label.status: e"},
+        {"an empty error still wins", "", "w", "m", "label.status: "},
+        {"then the wake-schedule error", std::nullopt, "w", "m", "label.status: w"},
+        {"then the message", std::nullopt, std::nullopt, "m", "label.status: m"},
+        {"nothing at all", std::nullopt, std::nullopt, std::nullopt, "label.status: "},
+    };
+    // clang-format on
     for (const auto& [what, error, wakeError, message, shown] : cases) {
         SCOPED_TRACE(what);
         MenuFixture f;
