@@ -16,11 +16,7 @@ std::string readFile(const std::filesystem::path& path) {
     return readWholeFile(path.string()).value_or("");
 }
 
-// The bytes of a literal that holds NULs, without its terminator.
-template <std::size_t N>
-std::string bytesOf(const char (&literal)[N]) {
-    return std::string(literal, N - 1);
-}
+using namespace std::string_literals;  // for literals that hold NULs
 
 TEST(StringsFile, ParsesTheFormat) {
     // clang-format off
@@ -32,8 +28,8 @@ TEST(StringsFile, ParsesTheFormat) {
         {"bare words", "menu.edit = Edit_1;", {{"menu.edit", "Edit_1"}}},
         {"a lone key stands for itself", "\"same\";", {{"same", "same"}}},
         {"UTF-8 with a byte-order mark", "\xEF\xBB\xBF\"a\" = \"\xE4\xB8\xAD\";", {{"a", "\xE4\xB8\xAD"}}},
-        {"UTF-16 little-endian", bytesOf("\xFF\xFE\"\0a\0\"\0=\0\"\0-N\"\0;\0"), {{"a", "\xE4\xB8\xAD"}}},
-        {"UTF-16 big-endian", bytesOf("\xFE\xFF\0\"\0a\0\"\0=\0\"N-\0\"\0;"), {{"a", "\xE4\xB8\xAD"}}},
+        {"UTF-16 little-endian", "\xFF\xFE\"\0a\0\"\0=\0\"\0-N\"\0;\0"s, {{"a", "\xE4\xB8\xAD"}}},
+        {"UTF-16 big-endian", "\xFE\xFF\0\"\0a\0\"\0=\0\"N-\0\"\0;"s, {{"a", "\xE4\xB8\xAD"}}},
     };
     // clang-format on
     for (const auto& [what, bytes, want] : cases) {

@@ -1,11 +1,8 @@
 #include "support/fake_notebook.h"
 
 namespace dorvane::testing {
-namespace {
 
 using Args = std::vector<std::string>;
-
-}  // namespace
 
 FakeNotebook::FakeNotebook(FakeCommandRunner& runner, ToolPaths paths) : paths_(std::move(paths)) {
     runner.handler = [this](const Run& run) { return answer(run); };

@@ -19,7 +19,6 @@ public:
     void fail(const Run& run, TRBCommandResult result, int fromNth = 1) {
         failures_[run] = Failure{fromNth, std::move(result)};
     }
-    void heal(const Run& run) { failures_.erase(run); }
 
     sim::State state;
     int sleepRequests = 0;

@@ -6,7 +6,6 @@
 
 #include "support/fakes.h"
 #include "system/command_runner.h"
-#include "system/tools.h"
 
 namespace dorvane::testing {
 
@@ -30,9 +29,6 @@ public:
     }
     static std::string toolPath(const std::string& name) {
         return std::string(DORVANE_LIBEXEC_DIR) + "/" + name;
-    }
-    static ToolPaths toolPaths() {
-        return ToolPaths{toolPath("pmset"), toolPath("ioreg"), toolPath("sudo")};
     }
     const std::string& statePath() const { return statePath_; }
     const std::string& folder() const { return folder_.path; }

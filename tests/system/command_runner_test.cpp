@@ -12,11 +12,6 @@ namespace {
 
 const std::string kShell = "/bin/sh";
 
-// Runs a small script as the child: the runner's behaviour, not the script's, is under test.
-TRBCommandResult runScript(const std::string& script, RunOptions options = {}) {
-    return TRBRunCommand(kShell, {"-c", script}, options);
-}
-
 TEST(CommandRunner, ReportsStatusAndBothStreamsWhole) {
     // clang-format off
     const std::tuple<const char*, std::string, int, std::string, std::string> cases[] = {
@@ -55,7 +50,7 @@ TEST(CommandRunner, AChildWhoseStatusIsLostHasFailed) {
     ignore.sa_handler = SIG_IGN;
     struct sigaction previous {};
     ASSERT_EQ(::sigaction(SIGCHLD, &ignore, &previous), 0);
-    const TRBCommandResult result = runScript("true");
+    const TRBCommandResult result = TRBRunCommand(kShell, {"-c", "true"});
     ::sigaction(SIGCHLD, &previous, nullptr);
     EXPECT_NE(result.status, 0);
 }
@@ -73,7 +68,7 @@ TEST(CommandRunner, AHungChildIsStoppedWithEverythingItStarted) {
         RunOptions options;
         options.timeout = std::chrono::milliseconds(300);
         const auto started = std::chrono::steady_clock::now();
-        const TRBCommandResult result = runScript(script, options);
+        const TRBCommandResult result = TRBRunCommand(kShell, {"-c", script}, options);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
         EXPECT_EQ(result.status, kTimedOutStatus);
         EXPECT_EQ(result.output, "");
