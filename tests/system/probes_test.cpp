@@ -61,8 +61,10 @@ TEST(BatteryChargeParser, ReadsOnlyAWholePercentOnTheFirstBatteryLine) {
         {"above 100", " -InternalBattery-0 (id=1)\t120%; discharging\n", std::nullopt},
         {"no percent sign", " -InternalBattery-0 (id=1)\t42; discharging\n", std::nullopt},
         {"too many digits", " -InternalBattery-0 (id=1)\t0042%; discharging\n", std::nullopt},
+        {"a percent sign alone", " -InternalBattery-0 (id=1)\t%; discharging\n", std::nullopt},
         {"the first battery decides", " -InternalBattery-0 (id=1)\t30%;\n -InternalBattery-1 (id=2)\t5%;\n", 30},
         {"a garbled first battery hides a second", " -InternalBattery-0 (id=1)\tx%;\n -InternalBattery-1 (id=2)\t5%;\n", std::nullopt},
+        {"a first battery line cut short hides a second", " -InternalBattery-0 (id=1\n -InternalBattery-1 (id=2)\t5%;\n", std::nullopt},
     };
     // clang-format on
     for (const auto& [what, listing, want] : cases) {
