@@ -33,7 +33,7 @@ TEST(VersionCompare, OrdersAsTheNumericSearchDoes) {
 TEST(VersionCompare, UsesOnlyTheLeadingVersion) {
     const std::tuple<const char*, std::optional<std::string>> cases[] = {
         {"1.2.3", "1.2.3"},     {"2.0-beta.1", "2.0"}, {"3.", "3"},
-        {"v1.2", std::nullopt}, {"", std::nullopt},
+        {"3.x", "3"},           {"v1.2", std::nullopt}, {"", std::nullopt},
     };
     for (const auto& [text, want] : cases) {
         SCOPED_TRACE(text);
@@ -97,6 +97,7 @@ TEST(UpdateCheck, EveryOutcomeSilentAndManual) {
         {"a body past the bound", body(R"({"version":"1.3","pad":")" + std::string(1024 * 1024, 'x') + "\"}"), "0.9", "update.check_failed.title"},
         {"the same version", body(R"({"version":"1.2"})"), std::nullopt, "update.no_update.title"},
         {"a newer version with a suffix", body(R"({"version":"1.10-rc1","download_url_en":"https://d"})"), "1.10", "1.10 is out"},
+        {"a newer version without an address", body(R"({"version":"2"})"), "2", "2 is out"},
     };
     // clang-format on
     for (const auto& [what, result, version, manualAlert] : cases) {
@@ -121,6 +122,9 @@ TEST(UpdateCheck, EveryOutcomeSilentAndManual) {
             const bool failed = version && *version == "0.9";
             EXPECT_EQ(f.test.application.activations, !silent && newer ? 1 : 0)
                 << "only the update alert comes to the front";
+            for (const std::string& url : f.test.workspace.opened) {
+                EXPECT_FALSE(url.empty()) << "only a known address is opened";
+            }
             if (!failed) {
                 EXPECT_EQ(f.menuOffersUpdate(), newer) << "the menu was rebuilt";
             }
