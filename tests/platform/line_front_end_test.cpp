@@ -62,6 +62,9 @@ TEST(LineFrontEnd, RefusesMalformedPathsWithoutEchoingThem) {
     MenuItem& row = menu->items.emplace_back();
     row.title = "Refresh";
     row.action = [&](const MenuItem&) { chosen = true; };
+    MenuItem& disabled = menu->items.emplace_back(row);
+    disabled.title = "Quit";
+    disabled.enabled = false;
     f.frontEnd.setStatusMenu(menu);
     const std::string deep = std::string(100000, '[') + "0" + std::string(100000, ']');
     // clang-format off
@@ -71,6 +74,8 @@ TEST(LineFrontEnd, RefusesMalformedPathsWithoutEchoingThem) {
         R"({"choose":[{"row":0}]})",
         R"({"choose":[")" + std::string(5000, 'x') + R"("]})",
         R"({"choose":[0,0]})",
+        R"({"choose":[1]})",
+        R"({"choose":["Quit"]})",
     };
     // clang-format on
     for (const auto& line : lines) {
@@ -89,6 +94,9 @@ TEST(LineFrontEnd, RefusesMalformedPathsWithoutEchoingThem) {
 TEST(LineFrontEnd, AcceptsOnlyAnAnswerTheOpenAlertCanGive) {
     auto f = LineFixture::piped();
     f.frontEnd.start([&] { f.loop.stop(); });
+    auto menu = std::make_shared<Menu>();
+    menu->items.emplace_back().action = [](const MenuItem&) {};
+    f.frontEnd.setStatusMenu(menu);  // a row that could be chosen were no alert open
     Alert alert;
     alert.buttons = {"Copy", "Retry", "Quit Anyway"};
     alert.accessory.fields.resize(3);
@@ -102,6 +110,7 @@ TEST(LineFrontEnd, AcceptsOnlyAnAnswerTheOpenAlertCanGive) {
         R"({"answer":"1000"})",
         R"({"answer":1000,"fields":["23:00"]})",
         R"({"answer":1000,"fields":["23:00",7]})",
+        R"({"choose":[0]})",
     };
     // clang-format on
     for (const char* line : refused) {
