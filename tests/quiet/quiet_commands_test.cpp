@@ -38,6 +38,7 @@ TEST(QuietTimer, FiresEveryPeriodAndARestartReplacesIt) {
 TEST(QuietTimer, APeriodTooLargeForNanosecondsSaturates) {
     const std::tuple<std::int64_t, std::chrono::nanoseconds> cases[] = {
         {0, 30min},
+        {1, 1min},
         {1440, 24h},
         {153'722'867, std::chrono::minutes(153'722'867)},
         {153'722'868, std::chrono::nanoseconds::max()},
@@ -76,6 +77,7 @@ TEST(QuietCommands, SwitchingOnSetsTheWakeEventOrFallsBack) {
     const std::tuple<const char*, Text, Text, bool, bool, bool, std::string, std::string, bool, Text> cases[] = {
         {"a window stored", "22:00", "06:00", true, false, true, "22:00", "06:00", true, std::nullopt},
         {"an empty start: the default window", "", "06:00", true, false, true, "00:00", "07:00", true, std::nullopt},
+        {"an empty end: the default window", "22:00", "", true, false, true, "00:00", "07:00", true, std::nullopt},
         {"an empty start and no privilege: default window kept, quiet hours off", "", "06:00", false, false, false, "00:00", "07:00", false, "off: error.need_pmset_permission_with_wake"},
         {"an unparsable end is kept; the event is removed instead", "22:00", "later", true, false, true, "22:00", "later", false, std::nullopt},
         {"no privilege: the old window stays and quiet hours are off", "22:00", "06:00", false, false, false, "22:00", "06:00", false, "off: error.need_pmset_permission_with_wake"},

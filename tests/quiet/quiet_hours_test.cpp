@@ -61,6 +61,7 @@ TEST(QuietSettings, LoadWithDefaultsForWhatIsMissingOrOutOfRange) {
         {"nothing stored", {}, false, "00:00", "07:00", 30},
         {"everything stored", {{keys::kQuietHoursEnabled, true}, {keys::kQuietHoursStart, std::string("22:00")}, {keys::kQuietHoursEnd, std::string("6:30")}, {keys::kQuietHoursIntervalMinutes, std::int64_t{45}}}, true, "22:00", "6:30", 45},
         {"an interval of 0", {{keys::kQuietHoursIntervalMinutes, std::int64_t{0}}}, false, "00:00", "07:00", 30},
+        {"an interval of 1 is kept", {{keys::kQuietHoursIntervalMinutes, std::int64_t{1}}}, false, "00:00", "07:00", 1},
         {"a large interval is kept", {{keys::kQuietHoursIntervalMinutes, std::int64_t{5000}}}, false, "00:00", "07:00", 5000},
         {"texts that do not parse are kept as stored", {{keys::kQuietHoursStart, std::string("soon")}}, false, "soon", "07:00", 30},
     };
