@@ -59,6 +59,18 @@ TEST(StartUp, QuietHoursThatCannotGetTheirWakeEventAreSwitchedOffWithOneAlert) {
               "off: error.need_pmset_permission_with_wake");
 }
 
+TEST(StartUp, InRunMode1QuietHoursStayOnWhenTheWakeEventCannotBeCancelled) {
+    App app;
+    app.test.defaults.values[keys::kRunMode] = std::int64_t{1};
+    app.test.defaults.values[keys::kQuietHoursEnabled] = true;
+    app.test.defaults.values[keys::kWakeScheduleClaimed] = true;  // so the event must be cancelled
+    app.notebook.fail({"/usr/bin/pmset", {"-g", "sched"}}, testing::failed(1));
+    app.start();
+    app.test.mainQueue.drain();
+    EXPECT_TRUE(boolForKey(app.test.defaults, keys::kQuietHoursEnabled));
+    EXPECT_TRUE(app.test.alerts.shown.empty());
+}
+
 TEST(StartUp, GoesOnWithoutEventSourcesThatCannotBeMade) {
     App app;
     app.test.powerManagement.failPowerSource = true;
