@@ -17,6 +17,7 @@ TEST(DefaultsAccess, CoercesAsTheSystemsDefaultsDo) {
         {"true", true, 1, true, "1"},
         {"text with a number", std::string(" 42 apples"), 42, true, " 42 apples"},
         {"text YES", std::string("YES"), 0, true, "YES"},
+        {"text with a leading zero", std::string("01"), 1, true, "01"},
         {"huge text number saturates", std::string("99999999999999999999999"), INT64_MAX, true, "99999999999999999999999"},
         {"a dictionary", DefaultsDictionary{{"a", true}}, 0, false, std::nullopt},
     };
