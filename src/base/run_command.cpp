@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <thread>
-#include <type_traits>
 
 #include "base/text_lines.h"
 #include "base/unique_fd.h"
@@ -34,15 +33,20 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// The GNU strerror_r returns the text, which may or may not be in the buffer; the POSIX one
+// (macOS, musl) returns 0 and fills the buffer. Overloading on the result type picks the right
+// reading for whichever C library this is, without compiling the other.
+[[maybe_unused]] std::string strerrorText(const char* text, const char*) {
+    return text != nullptr ? std::string(text) : std::string();
+}
+
+[[maybe_unused]] std::string strerrorText(int failure, const char* buffer) {
+    return failure == 0 ? std::string(buffer) : std::string();
+}
+
 std::string describeErrno(int error) {
     std::array<char, 256> buffer{};
-    // The GNU and the POSIX strerror_r differ in their result type; this works with either.
-    const auto result = strerror_r(error, buffer.data(), buffer.size());
-    if constexpr (std::is_same_v<decltype(result), char*>) {
-        return result != nullptr ? std::string(result) : std::string();
-    } else {
-        return result == 0 ? std::string(buffer.data()) : std::string();
-    }
+    return strerrorText(strerror_r(error, buffer.data(), buffer.size()), buffer.data());
 }
 
 // Owns the spawn attributes and file actions for the duration of one launch.

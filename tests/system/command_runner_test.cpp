@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 
 #include "support/fakes.h"
 
@@ -35,12 +37,19 @@ TEST(CommandRunner, ReportsStatusAndBothStreamsWhole) {
     }
 }
 
-TEST(CommandRunner, ALaunchFailureReportsMinusOneAndADescription) {
-    for (const char* path : {"/nonexistent/dorvane-tool", "true"}) {
+TEST(CommandRunner, ALaunchFailureReportsMinusOneAndTheReason) {
+    // clang-format off
+    const std::pair<const char*, int> cases[] = {
+        {"/nonexistent/dorvane-tool", ENOENT},
+        {"true", ENOENT},  // a relative path is never searched for
+        {"/", EACCES},
+    };
+    // clang-format on
+    for (const auto& [path, reason] : cases) {
         SCOPED_TRACE(path);
         const TRBCommandResult result = TRBRunCommand(path, {});
-        EXPECT_EQ(result.status, -1) << "a relative path is never searched for";
-        EXPECT_FALSE(result.error.empty());
+        EXPECT_EQ(result.status, -1);
+        EXPECT_EQ(result.error, std::strerror(reason));
     }
 }
 
