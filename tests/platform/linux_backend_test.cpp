@@ -123,6 +123,39 @@ TEST(ReadWholeFile, ReadsOnlyRegularFilesWithinTheBound) {
     }
 }
 
+int countAside(const std::string& folder) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        count += entry.path().filename().string().starts_with("d.plist.unreadable-") ? 1 : 0;
+    }
+    return count;
+}
+
+TEST(AtomicFile, TheCleanUpRemovesOnlyLeftoverTemporaryFiles) {
+    testing::TempFolder folder;
+    const std::string path = folder.path + "/d.plist";
+    ASSERT_TRUE(writeFileAtomically(path, "settings"));
+    // clang-format off
+    const std::pair<const char*, bool> cases[] = {
+        {".d.plist.dorvane-partial-a1B2c3", false},
+        {"d.plist.backup", true},
+        {"d.plist.abc123", true},
+        {".d.plist.dorvane-partial-a1B2c", true},
+        {".d.plist.dorvane-partial-a1B2c3d", true},
+        {".d.plist.dorvane-partial-a1B2_3", true},
+        {".e.plist.dorvane-partial-a1B2c3", true},
+    };
+    // clang-format on
+    for (const auto& [name, kept] : cases) {
+        ASSERT_TRUE(writeFileAtomically(folder.path + "/" + name, "x"));
+    }
+    removeStaleTemporaryFiles(path);
+    for (const auto& [name, kept] : cases) {
+        EXPECT_EQ(std::filesystem::exists(folder.path + "/" + name), kept) << name;
+    }
+    EXPECT_EQ(readWholeFile(path), "settings");
+}
+
 TEST(DefaultsFile, KeepsEveryTypeAcrossARestartAndLeavesWhatItDoesNotUnderstand) {
     testing::TempFolder folder;
     const std::string path = folder.path + "/nested/com.example.plist";
@@ -199,14 +232,6 @@ TEST(DefaultsFile, FlushesByItselfWithinASecond) {
     EXPECT_EQ(DefaultsFile(path, l.loop, plists).objectForKey("runMode"),
               DefaultsValue(std::int64_t{0}))
         << "and what changed since is written when the defaults go, at exit";
-}
-
-int countAside(const std::string& folder) {
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        count += entry.path().filename().string().starts_with("d.plist.unreadable-") ? 1 : 0;
-    }
-    return count;
 }
 
 TEST(DefaultsFile, AnUnreadableFileIsMovedAsideNeverOverAnEarlierOne) {
