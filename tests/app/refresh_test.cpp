@@ -70,15 +70,12 @@ const Case kCases[] = {
     {"always awake inside the window: no quiet action", M1, AC, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake"},
     {"without apply nothing changes", M0, AC, Switch::Off, CLOSED, Quiet::Beginning, Fault::None, {PS, G, IO}, kBefore, std::nullopt, true, "status.ac_power", false},
     {"without apply an undecidable state still says so", M0, UNK, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.waiting_power", std::nullopt, false, "status.sleep", false},
-    {"floor: one above it, awake", M1, BAT, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, 11},
-    {"floor: at it, switch cleared", M1, BAT, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G}, "floor 10/10", std::nullopt, false, "status.sleep", true, 10},
     {"floor: below it, lid open, switch off stays off", M1, BAT, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "floor 8/10", std::nullopt, false, "status.sleep", true, 8},
     {"floor: below it, lid closed: cleared, then sleep", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G, SLEEP}, "status.unplugged_lid_closed", std::nullopt, false, "status.sleep", true, 8},
     {"floor: below it, lid closed, switch off: sleep", M1, BAT, Switch::Off, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, SLEEP}, "status.unplugged_lid_closed", std::nullopt, false, "status.sleep", true, 8},
     {"floor turned off", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, 8, std::int64_t{0}},
     {"floor: no charge readable", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, -1},
     {"floor: on the adapter below it", M1, AC, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, 3},
-    {"floor: back above it, awake again", M1, BAT, Switch::Off, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, ON, G}, "status.applied_always_awake", std::nullopt, false, "status.awake", true, 11},
     // clang-format on
 };
 
@@ -167,25 +164,45 @@ TEST(Refresh, QuietHoursBeginAgainAfterTheWindowWasLeft) {
     EXPECT_TRUE(notebook.state.sleepDisabled == false);
 }
 
-TEST(Refresh, TheBatteryFloorSettingReadsOnlyIntegersInRange) {
+// Each step: the power source, the charge and, when set, a floor another program stores first;
+// then the switch after the refresh.
+struct FloorStep {
+    sim::Power power;
+    int charge;
+    bool awake;
+    std::optional<DefaultsValue> floor = {};
+};
+using I = std::int64_t;
+
+TEST(Refresh, TheFloorHoldsUntilTheChargeClimbsClearOrTheAdapterReturns) {
     // clang-format off
-    const std::pair<std::optional<DefaultsValue>, std::int64_t> cases[] = {
-        {std::nullopt, 10},
-        {std::int64_t{0}, 0},
-        {std::int64_t{1}, 1},
-        {std::int64_t{50}, 50},
-        {std::int64_t{51}, 10},
-        {std::int64_t{-1}, 10},
-        {std::string("5"), 10},
-        {true, 10},
+    const std::pair<const char*, std::vector<FloorStep>> cases[] = {
+        {"a wobble around the floor does not flap", {{BAT, 11, true}, {BAT, 10, false}, {BAT, 11, false}, {BAT, 12, false}, {BAT, 10, false}}},
+        {"three points above the floor let go", {{BAT, 10, false}, {BAT, 13, true}, {BAT, 12, true}}},
+        {"the adapter ends the hold", {{BAT, 9, false}, {AC, 9, true}, {BAT, 11, true}}},
+        {"a floor raised while running acts at the next refresh", {{BAT, 14, true}, {BAT, 14, false, I{15}}, {BAT, 17, false}, {BAT, 18, true}}},
+        {"a floor turned off ends the hold", {{BAT, 8, false}, {BAT, 8, true, I{0}}}},
+        {"the lowest floor that is on", {{BAT, 2, true, I{1}}, {BAT, 1, false}}},
+        {"the highest floor", {{BAT, 50, false, I{50}}}},
+        {"out of range reads as 10", {{BAT, 11, true, I{51}}, {BAT, 10, false}, {AC, 10, true, I{-1}}, {BAT, 10, false}}},
+        {"a number stored as text counts", {{BAT, 15, false, std::string("15")}}},
+        {"anything else reads as 10", {{BAT, 11, true, std::string("fifteen")}, {BAT, 10, false, DefaultsDictionary{}}}},
     };
     // clang-format on
-    for (const auto& [stored, want] : cases) {
-        testing::TestPlatform test;
-        if (stored) {
-            test.defaults.values["batteryFloorPercent"] = *stored;
+    for (const auto& [what, steps] : cases) {
+        SCOPED_TRACE(what);
+        testing::NotebookPlatform f;
+        auto& [test, notebook, controller] = f;
+        controller->setRunMode(M1);
+        for (const FloorStep& step : steps) {
+            if (step.floor) {
+                test.defaults.values["batteryFloorPercent"] = *step.floor;
+            }
+            notebook.state.power = step.power;
+            notebook.state.batteryPercent = step.charge;
+            controller->refreshWithApplyChange(true);
+            EXPECT_EQ(notebook.state.sleepDisabled, step.awake) << step.charge << "%";
         }
-        EXPECT_EQ(test.makeController()->batteryFloorPercent(), want);
     }
 }
 
