@@ -159,6 +159,10 @@ public:
     bool cancelRepeatWake();
     bool applyRepeatWakeAtHour(std::int64_t hour, std::int64_t minute);
     bool syncRepeatWakeSchedule();
+    // Checks, as quiet hours begin, that something will wake the machine at their end, and sets
+    // the application's event again when the machine has no repeating event at all. False, with
+    // the reason in wakeScheduleError, when that cannot be made sure of.
+    bool ensureWakeEventForQuietHours();
 
     // ---- Quiet hours timer and commands ----
     void startQuietHoursTimer();

@@ -137,7 +137,13 @@ void TRBController::refreshWithApplyChange(bool apply) {
     // window leave it to the policy.
     const bool quietHoursInForce = runMode() == RunMode::PowerAdapter && isInQuietHours();
     if (quietHoursInForce && apply && !wasEffectiveQuietHours()) {
-        if (turnSleepSwitchOffBeforeSleeping()) {
+        // A sleep that nothing would end is worse than none: without a wake event the machine
+        // stays up, and the status row says why.
+        if (!ensureWakeEventForQuietHours()) {
+            setLastError(localizedFormat("error.quiet_hours_without_wake_format",
+                                         {wakeScheduleError().value_or("")}));
+            setLastMessage(lastError());
+        } else if (turnSleepSwitchOffBeforeSleeping()) {
             requestSystemSleep();
             setLastMessage(localized("status.entered_quiet_hours"));
         }
