@@ -58,6 +58,9 @@ public:
     void setBatteryCharge(std::optional<std::int64_t> charge) { batteryCharge_ = charge; }
     std::optional<bool> clamshellClosed() const { return clamshellClosed_; }
     void setClamshellClosed(std::optional<bool> closed) { clamshellClosed_ = closed; }
+    // Whether the battery floor was reached and has not been left since (see batteryFloorReached).
+    bool batteryFloorHeld() const { return batteryFloorHeld_; }
+    void setBatteryFloorHeld(bool held) { batteryFloorHeld_ = held; }
     const std::optional<std::string>& lastMessage() const { return lastMessage_; }
     void setLastMessage(std::optional<std::string> message) { lastMessage_ = std::move(message); }
     const std::optional<std::string>& lastError() const { return lastError_; }
@@ -156,6 +159,10 @@ public:
     bool cancelRepeatWake();
     bool applyRepeatWakeAtHour(std::int64_t hour, std::int64_t minute);
     bool syncRepeatWakeSchedule();
+    // Checks, as quiet hours begin, that something will wake the machine at their end, and sets
+    // the application's event again when the machine has no repeating event at all. False, with
+    // the reason in wakeScheduleError, when that cannot be made sure of.
+    bool ensureWakeEventForQuietHours();
 
     // ---- Quiet hours timer and commands ----
     void startQuietHoursTimer();
@@ -175,8 +182,14 @@ public:
     // The charge at or below which run mode 1 lets a machine on battery sleep; 0 turns it off.
     static constexpr std::int64_t kDefaultBatteryFloorPercent = 10;
     static constexpr std::int64_t kMaximumBatteryFloorPercent = 50;
+    // How far above the floor the charge must climb on battery before the floor lets go: a gauge
+    // wobbles by a point or two around any level, and each wobble across the floor would
+    // otherwise set and clear the switch. Three points is more than the wobble and well short of
+    // a charge that could not last.
+    static constexpr std::int64_t kBatteryFloorReleaseMargin = 3;
     std::int64_t batteryFloorPercent() const;
-    // True on battery with a charge read at or below a floor that is on.
+    // True on battery with a charge read at or below a floor that is on, and, once so, until the
+    // charge is the release margin above the floor or the adapter is back.
     bool batteryFloorReached() const;
 
     // ---- Status item and labels ----
@@ -265,6 +278,7 @@ private:
     std::optional<bool> sleepDisabled_;
     std::optional<std::int64_t> batteryCharge_;
     std::optional<bool> clamshellClosed_;
+    bool batteryFloorHeld_ = false;
     std::optional<std::string> lastMessage_;
     std::optional<std::string> lastError_;
     std::optional<std::string> wakeScheduleError_;

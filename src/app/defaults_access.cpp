@@ -8,15 +8,18 @@ namespace dorvane {
 namespace {
 
 // The integer a text starts with, as the system reads it: blanks skipped, an optional sign, then
-// digits; saturating where the value does not fit.
-std::int64_t leadingInteger(const std::string& text) {
+// digits; saturating where the value does not fit. Absent when no digit follows.
+std::optional<std::int64_t> leadingInteger(const std::string& text) {
     std::size_t i = text.find_first_not_of(" \t\n");
     if (i == std::string::npos) {
-        return 0;
+        return std::nullopt;
     }
     const bool negative = text[i] == '-';
     if (text[i] == '-' || text[i] == '+') {
         ++i;
+    }
+    if (i == text.size() || text[i] < '0' || text[i] > '9') {
+        return std::nullopt;
     }
     std::int64_t value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
@@ -43,15 +46,21 @@ bool textReadsAsTrue(const std::string& text) {
 }
 
 std::int64_t integerForKey(const UserDefaults& defaults, const std::string& key) {
+    return storedIntegerForKey(defaults, key).value_or(0);
+}
+
+std::optional<std::int64_t> storedIntegerForKey(const UserDefaults& defaults,
+                                                const std::string& key) {
     const auto value = defaults.objectForKey(key);
     if (!value) {
-        return 0;
+        return std::nullopt;
     }
-    return std::visit(Overloaded{[](bool b) -> std::int64_t { return b ? 1 : 0; },
-                                 [](std::int64_t n) { return n; },
-                                 [](const std::string& s) { return leadingInteger(s); },
-                                 [](const auto&) -> std::int64_t { return 0; }},
-                      *value);
+    return std::visit(
+        Overloaded{[](bool b) -> std::optional<std::int64_t> { return b ? 1 : 0; },
+                   [](std::int64_t n) -> std::optional<std::int64_t> { return n; },
+                   [](const std::string& s) { return leadingInteger(s); },
+                   [](const auto&) -> std::optional<std::int64_t> { return std::nullopt; }},
+        *value);
 }
 
 bool boolForKey(const UserDefaults& defaults, const std::string& key) {

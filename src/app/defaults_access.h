@@ -17,6 +17,11 @@ namespace dorvane {
 bool textReadsAsTrue(const std::string& text);
 
 std::int64_t integerForKey(const UserDefaults& defaults, const std::string& key);
+// The integer a setting holds, coerced as integerForKey does; absent when the key is missing or
+// holds nothing that reads as a number (a text without leading digits, a date, a dictionary), so
+// that the caller's own default applies rather than a 0 nobody wrote.
+std::optional<std::int64_t> storedIntegerForKey(const UserDefaults& defaults,
+                                                const std::string& key);
 bool boolForKey(const UserDefaults& defaults, const std::string& key);
 std::optional<std::string> stringForKey(const UserDefaults& defaults, const std::string& key);
 std::optional<DefaultsDictionary> dictionaryForKey(const UserDefaults& defaults,

@@ -1,14 +1,14 @@
 #include "app/controller.h"
+#include "app/defaults_access.h"
 #include "app/defaults_keys.h"
 
 namespace dorvane {
 
 std::int64_t TRBController::batteryFloorPercent() const {
-    // Only an integer in range counts: anything else a user may have written reads as the
-    // default, so a typo never turns the guard off.
-    const auto stored = platform_.defaults.objectForKey(defaults_keys::kBatteryFloorPercent);
-    const auto* floor = stored ? std::get_if<std::int64_t>(&*stored) : nullptr;
-    if (floor == nullptr || *floor < 0 || *floor > kMaximumBatteryFloorPercent) {
+    // Read as every integer setting is, a number written as text included; anything that is no
+    // number, or out of range, reads as the default, so a typo never turns the guard off.
+    const auto floor = storedIntegerForKey(platform_.defaults, defaults_keys::kBatteryFloorPercent);
+    if (!floor || *floor < 0 || *floor > kMaximumBatteryFloorPercent) {
         return kDefaultBatteryFloorPercent;
     }
     return *floor;
@@ -19,7 +19,9 @@ bool TRBController::batteryFloorReached() const {
         return false;
     }
     const std::int64_t floor = batteryFloorPercent();
-    return floor > 0 && *batteryCharge() <= floor;
+    const std::int64_t charge = *batteryCharge();
+    return floor > 0 &&
+           (charge <= floor || (batteryFloorHeld() && charge < floor + kBatteryFloorReleaseMargin));
 }
 
 std::optional<bool> TRBController::desiredSleepDisabled() const {
@@ -101,6 +103,13 @@ void TRBController::refreshWithApplyChange(bool apply) {
     setPowerSource(readPowerSource());
     setSleepDisabled(readSleepDisabled());
     setClamshellClosed(readClamshellClosed());
+    // The floor's hold ends only on a reading that shows it over: the adapter back, or a charge
+    // clear of the floor. A source or charge that could not be read changes nothing.
+    if (powerSource() == PowerSource::AC) {
+        setBatteryFloorHeld(false);
+    } else if (powerSource() == PowerSource::Battery && batteryCharge()) {
+        setBatteryFloorHeld(batteryFloorReached());
+    }
 
     // The policy: change the switch when it differs from what the run mode wants.
     const std::optional<bool> desired = desiredSleepDisabled();
@@ -128,7 +137,13 @@ void TRBController::refreshWithApplyChange(bool apply) {
     // window leave it to the policy.
     const bool quietHoursInForce = runMode() == RunMode::PowerAdapter && isInQuietHours();
     if (quietHoursInForce && apply && !wasEffectiveQuietHours()) {
-        if (turnSleepSwitchOffBeforeSleeping()) {
+        // A sleep that nothing would end is worse than none: without a wake event the machine
+        // stays up, and the status row says why.
+        if (!ensureWakeEventForQuietHours()) {
+            setLastError(localizedFormat("error.quiet_hours_without_wake_format",
+                                         {wakeScheduleError().value_or("")}));
+            setLastMessage(lastError());
+        } else if (turnSleepSwitchOffBeforeSleeping()) {
             requestSystemSleep();
             setLastMessage(localized("status.entered_quiet_hours"));
         }

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -44,14 +46,34 @@ bool writeAll(int fd, const std::string& bytes) {
     return true;
 }
 
-// The name of a temporary file beside path, as mkostemp completes it.
-constexpr const char* kTemporarySuffix = ".XXXXXX";
+// A temporary file is named after its target with a hidden prefix and a marker no person would
+// type, so that the clean-up at start can never take a user's own file (a ".backup", a copy with
+// six letters of its own) for one of ours. mkostemp fills the last six characters.
+constexpr const char* kTemporaryPrefix = ".";
+constexpr const char* kTemporaryMarker = ".dorvane-partial-";
+constexpr std::size_t kTemporaryRandomLength = 6;
+
+std::string temporaryNameStem(const std::string& fileName) {
+    return kTemporaryPrefix + fileName + kTemporaryMarker;
+}
+
+std::string fileNameOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+// mkostemp fills in letters and digits only.
+bool isTemporaryName(const std::string& name, const std::string& stem) {
+    return name.size() == stem.size() + kTemporaryRandomLength && name.starts_with(stem) &&
+           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(stem.size()), name.end(),
+                       [](unsigned char c) { return std::isalnum(c) != 0; });
+}
 
 }  // namespace
 
 bool writeFileAtomically(const std::string& path, const std::string& bytes, std::string* error,
                          unsigned mode) {
-    std::string temporary = path + kTemporarySuffix;
+    std::string temporary = folderOf(path) + "/" + temporaryNameStem(fileNameOf(path)) +
+                            std::string(kTemporaryRandomLength, 'X');
     UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (!fd.valid()) {
         return fail(error, "cannot create a temporary file beside", path);
@@ -123,15 +145,14 @@ std::optional<std::string> readWholeFile(const std::string& path, std::string* e
 
 void removeStaleTemporaryFiles(const std::string& path) {
     const std::string folder = folderOf(path);
-    const std::string prefix = path.substr(path.rfind('/') + 1) + ".";
-    const std::size_t nameLength = prefix.size() + std::strlen(kTemporarySuffix) - 1;
+    const std::string stem = temporaryNameStem(fileNameOf(path));
     DIR* directory = ::opendir(folder.c_str());
     if (directory == nullptr) {
         return;
     }
     while (const dirent* entry = ::readdir(directory)) {
         const std::string name = entry->d_name;
-        if (name.size() == nameLength && name.starts_with(prefix)) {
+        if (isTemporaryName(name, stem)) {
             ::unlink((folder + "/" + name).c_str());
         }
     }

@@ -158,6 +158,35 @@ bool TRBController::applyRepeatWakeAtHour(std::int64_t hour, std::int64_t minute
     return true;
 }
 
+bool TRBController::ensureWakeEventForQuietHours() {
+    std::optional<std::string> description;
+    if (!readRepeatScheduleDescription(&description)) {
+        setWakeScheduleError(localized("error.read_wake_schedule_failed"));
+        return false;
+    }
+    // Any repeating event counts: one somebody else set is theirs to keep, and is never replaced
+    // without a question, which a refresh does not ask.
+    if (!description->empty()) {
+        return true;
+    }
+    // The machine has no event, so a claim on one is out of date.
+    if (wakeScheduleClaimed()) {
+        dropWakeScheduleClaim();
+    }
+    std::int64_t hour = 0;
+    std::int64_t minute = 0;
+    if (!parseTimeString(quietHoursEnd().value_or(""), &hour, &minute)) {
+        setWakeScheduleError(localized("error.set_wake_failed"));
+        return false;
+    }
+    if (!applyRepeatWakeAtHour(hour, minute)) {
+        setWakeScheduleError(lastError().value_or(localized("error.set_wake_failed")));
+        return false;
+    }
+    setWakeScheduleError(std::nullopt);
+    return true;
+}
+
 bool TRBController::syncRepeatWakeSchedule() {
     std::int64_t hour = 0;
     std::int64_t minute = 0;

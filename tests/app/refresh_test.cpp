@@ -11,7 +11,17 @@ using namespace testing::runs;
 
 enum class Switch { On, Off, Unreadable };
 enum class Quiet { Outside, Beginning, InForce };
-enum class Fault { None, SudoPermission, SudoOther, SudoIgnored, SleepNow, PowerSource };
+enum class Fault {
+    None,
+    SudoPermission,
+    SudoOther,
+    SudoIgnored,
+    SleepNow,
+    PowerSource,
+    WakeGone,
+    WakeGoneForGood,
+    WakeUnreadable
+};
 
 struct Case {
     const char* what;
@@ -39,6 +49,8 @@ constexpr auto UNK = sim::Power::Unknown;
 constexpr auto OPEN = sim::Lid::Open;
 constexpr auto CLOSED = sim::Lid::Closed;
 const std::string kBefore = "status.initializing";
+const Run kWakeAt6{kPaths.sudo,
+                   {"-n", kPaths.pmset, "repeat", "wakeorpoweron", "MTWRFSU", "06:00:00"}};
 
 const Case kCases[] = {
     // clang-format off
@@ -55,30 +67,30 @@ const Case kCases[] = {
     {"always awake, switch off: turned on", M1, BAT, Switch::Off, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, ON, G}, "status.applied_always_awake", std::nullopt, false, "status.awake"},
     {"always awake, source unknown", M1, UNK, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake"},
     {"unknown source: waiting, no lid step", M0, UNK, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.waiting_power", std::nullopt, false, "status.sleep"},
-    {"unknown source inside quiet hours decides off", M0, UNK, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO, OFF, G, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.sleep"},
-    {"quiet hours begin on the adapter", M0, AC, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO, OFF, G, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.ac_power"},
+    {"unknown source inside quiet hours decides off", M0, UNK, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO, OFF, G, SCHED, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.sleep"},
+    {"quiet hours begin on the adapter", M0, AC, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO, OFF, G, SCHED, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.ac_power"},
     {"quiet hours already in force: no second sleep", M0, AC, Switch::Off, OPEN, Quiet::InForce, Fault::None, {PS, G, IO}, "status.power_adapter_active", std::nullopt, true, "status.ac_power"},
-    {"quiet hours begin with the lid closed on battery: two sleep requests", M0, BAT, Switch::On, CLOSED, Quiet::Beginning, Fault::None, {PS, G, IO, OFF, G, SLEEP, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.sleep"},
-    {"quiet hours begin, sleep request fails", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::SleepNow, {PS, G, IO, SLEEP}, "status.entered_quiet_hours", "error.sleep_now_failed", true, "status.error"},
+    {"quiet hours begin with the lid closed on battery: two sleep requests", M0, BAT, Switch::On, CLOSED, Quiet::Beginning, Fault::None, {PS, G, IO, OFF, G, SLEEP, SCHED, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.sleep"},
+    {"quiet hours begin, sleep request fails", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::SleepNow, {PS, G, IO, SCHED, SLEEP}, "status.entered_quiet_hours", "error.sleep_now_failed", true, "status.error"},
+    {"quiet hours begin, their wake event removed: set again, then sleep", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::WakeGone, {PS, G, IO, SCHED, SCHED, kWakeAt6, SCHED, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.ac_power"},
+    {"quiet hours begin, their wake event cannot be set again: no sleep", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::WakeGoneForGood, {PS, G, IO, SCHED, SCHED, kWakeAt6}, "no wake: error.set_wake_failed", "no wake: error.set_wake_failed", true, "status.error"},
+    {"quiet hours begin, the schedule cannot be read: no sleep", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::WakeUnreadable, {PS, G, IO, SCHED}, "no wake: error.read_wake_schedule_failed", "no wake: error.read_wake_schedule_failed", true, "status.error"},
     {"switch unreadable, lid closed on battery: switch off tried, no sleep", M0, BAT, Switch::Unreadable, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G}, kBefore, "error.read_sleep_switch_failed", false, "status.error"},
     {"switch unreadable on the adapter: message unchanged", M0, AC, Switch::Unreadable, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, kBefore, "error.read_sleep_switch_failed", false, "status.error"},
     {"privilege missing", M0, AC, Switch::Off, OPEN, Quiet::Outside, Fault::SudoPermission, {PS, G, IO, ON}, "error.need_pmset_permission", "error.need_pmset_permission", false, "status.error"},
     {"setting the switch fails otherwise", M0, AC, Switch::Off, OPEN, Quiet::Outside, Fault::SudoOther, {PS, G, IO, ON}, "error.enable_lid_closed_failed", "error.enable_lid_closed_failed", false, "status.error"},
     {"clearing the switch fails otherwise", M0, BAT, Switch::On, OPEN, Quiet::Outside, Fault::SudoOther, {PS, G, IO, OFF}, "error.restore_normal_sleep_failed", "error.restore_normal_sleep_failed", false, "status.error"},
-    {"privilege missing, lid closed at the start of quiet hours: no sleep at all", M0, BAT, Switch::On, CLOSED, Quiet::Beginning, Fault::SudoPermission, {PS, G, IO, OFF, OFF, OFF}, "error.need_pmset_permission", "error.need_pmset_permission", true, "status.error"},
+    {"privilege missing, lid closed at the start of quiet hours: no sleep at all", M0, BAT, Switch::On, CLOSED, Quiet::Beginning, Fault::SudoPermission, {PS, G, IO, OFF, OFF, SCHED, OFF}, "error.need_pmset_permission", "error.need_pmset_permission", true, "status.error"},
     {"power source unreadable: unknown, waiting", M0, AC, Switch::On, OPEN, Quiet::Outside, Fault::PowerSource, {PS, G, IO}, "status.waiting_power", "error.read_power_state_failed", false, "status.error"},
     {"always awake inside the window: no quiet action", M1, AC, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake"},
     {"without apply nothing changes", M0, AC, Switch::Off, CLOSED, Quiet::Beginning, Fault::None, {PS, G, IO}, kBefore, std::nullopt, true, "status.ac_power", false},
     {"without apply an undecidable state still says so", M0, UNK, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.waiting_power", std::nullopt, false, "status.sleep", false},
-    {"floor: one above it, awake", M1, BAT, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, 11},
-    {"floor: at it, switch cleared", M1, BAT, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G}, "floor 10/10", std::nullopt, false, "status.sleep", true, 10},
     {"floor: below it, lid open, switch off stays off", M1, BAT, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "floor 8/10", std::nullopt, false, "status.sleep", true, 8},
     {"floor: below it, lid closed: cleared, then sleep", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G, SLEEP}, "status.unplugged_lid_closed", std::nullopt, false, "status.sleep", true, 8},
     {"floor: below it, lid closed, switch off: sleep", M1, BAT, Switch::Off, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, SLEEP}, "status.unplugged_lid_closed", std::nullopt, false, "status.sleep", true, 8},
     {"floor turned off", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, 8, std::int64_t{0}},
     {"floor: no charge readable", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, -1},
     {"floor: on the adapter below it", M1, AC, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, 3},
-    {"floor: back above it, awake again", M1, BAT, Switch::Off, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, ON, G}, "status.applied_always_awake", std::nullopt, false, "status.awake", true, 11},
     // clang-format on
 };
 
@@ -87,6 +99,7 @@ TEST(Refresh, FollowsThePolicyStepByStep) {
         SCOPED_TRACE(c.what);
         testing::TestPlatform test;
         test.bundle.texts["status.battery_floor_format"] = "floor %ld/%ld";
+        test.bundle.texts["error.quiet_hours_without_wake_format"] = "no wake: %@";
         testing::FakeNotebook notebook(test.commands, kPaths);
         notebook.state.power = c.power;
         notebook.state.batteryPercent = std::max(c.charge, 0);
@@ -116,6 +129,15 @@ TEST(Refresh, FollowsThePolicyStepByStep) {
         }
         if (c.fault == Fault::PowerSource) {
             notebook.fail(PS, testing::failed(1));
+        }
+        if (c.fault != Fault::WakeGone && c.fault != Fault::WakeGoneForGood) {
+            notebook.state.wakeSlot = sim::RepeatEvent{"wake", "MTWRF", "08:15:00"};
+        }
+        if (c.fault == Fault::WakeGoneForGood) {
+            notebook.fail(kWakeAt6, testing::failed(1, "pmset: failure"));
+        }
+        if (c.fault == Fault::WakeUnreadable) {
+            notebook.fail(SCHED, testing::failed(1));
         }
 
         auto controller = test.makeController();
@@ -167,25 +189,45 @@ TEST(Refresh, QuietHoursBeginAgainAfterTheWindowWasLeft) {
     EXPECT_TRUE(notebook.state.sleepDisabled == false);
 }
 
-TEST(Refresh, TheBatteryFloorSettingReadsOnlyIntegersInRange) {
+// Each step: the power source, the charge and, when set, a floor another program stores first;
+// then the switch after the refresh.
+struct FloorStep {
+    sim::Power power;
+    int charge;
+    bool awake;
+    std::optional<DefaultsValue> floor = {};
+};
+using I = std::int64_t;
+
+TEST(Refresh, TheFloorHoldsUntilTheChargeClimbsClearOrTheAdapterReturns) {
     // clang-format off
-    const std::pair<std::optional<DefaultsValue>, std::int64_t> cases[] = {
-        {std::nullopt, 10},
-        {std::int64_t{0}, 0},
-        {std::int64_t{1}, 1},
-        {std::int64_t{50}, 50},
-        {std::int64_t{51}, 10},
-        {std::int64_t{-1}, 10},
-        {std::string("5"), 10},
-        {true, 10},
+    const std::pair<const char*, std::vector<FloorStep>> cases[] = {
+        {"a wobble around the floor does not flap", {{BAT, 11, true}, {BAT, 10, false}, {BAT, 11, false}, {BAT, 12, false}, {BAT, 10, false}}},
+        {"three points above the floor let go", {{BAT, 10, false}, {BAT, 13, true}, {BAT, 12, true}}},
+        {"the adapter ends the hold", {{BAT, 9, false}, {AC, 9, true}, {BAT, 11, true}}},
+        {"a floor raised while running acts at the next refresh", {{BAT, 14, true}, {BAT, 14, false, I{15}}, {BAT, 17, false}, {BAT, 18, true}}},
+        {"a floor turned off ends the hold", {{BAT, 8, false}, {BAT, 8, true, I{0}}}},
+        {"the lowest floor that is on", {{BAT, 2, true, I{1}}, {BAT, 1, false}}},
+        {"the highest floor", {{BAT, 50, false, I{50}}}},
+        {"out of range reads as 10", {{BAT, 11, true, I{51}}, {BAT, 10, false}, {AC, 10, true, I{-1}}, {BAT, 10, false}}},
+        {"a number stored as text counts", {{BAT, 15, false, std::string("15")}}},
+        {"anything else reads as 10", {{BAT, 11, true, std::string("fifteen")}, {BAT, 10, false, DefaultsDictionary{}}}},
     };
     // clang-format on
-    for (const auto& [stored, want] : cases) {
-        testing::TestPlatform test;
-        if (stored) {
-            test.defaults.values["batteryFloorPercent"] = *stored;
+    for (const auto& [what, steps] : cases) {
+        SCOPED_TRACE(what);
+        testing::NotebookPlatform f;
+        auto& [test, notebook, controller] = f;
+        controller->setRunMode(M1);
+        for (const FloorStep& step : steps) {
+            if (step.floor) {
+                test.defaults.values["batteryFloorPercent"] = *step.floor;
+            }
+            notebook.state.power = step.power;
+            notebook.state.batteryPercent = step.charge;
+            controller->refreshWithApplyChange(true);
+            EXPECT_EQ(notebook.state.sleepDisabled, step.awake) << step.charge << "%";
         }
-        EXPECT_EQ(test.makeController()->batteryFloorPercent(), want);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "base/atomic_file.h"
@@ -123,10 +124,44 @@ TEST(ReadWholeFile, ReadsOnlyRegularFilesWithinTheBound) {
     }
 }
 
-TEST(DefaultsFile, KeepsEveryTypeAcrossARestartAndLeavesWhatItDoesNotUnderstand) {
+int countAside(const std::string& folder) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        count += entry.path().filename().string().starts_with("d.plist.unreadable-") ? 1 : 0;
+    }
+    return count;
+}
+
+TEST(AtomicFile, TheCleanUpRemovesOnlyLeftoverTemporaryFiles) {
     testing::TempFolder folder;
-    const std::string path = folder.path + "/nested/com.example.plist";
+    const std::string path = folder.path + "/d.plist";
+    ASSERT_TRUE(writeFileAtomically(path, "settings"));
+    // clang-format off
+    const std::pair<const char*, bool> cases[] = {
+        {".d.plist.dorvane-partial-a1B2c3", false},
+        {"d.plist.backup", true},
+        {"d.plist.abc123", true},
+        {".d.plist.dorvane-partial-a1B2c", true},
+        {".d.plist.dorvane-partial-a1B2c3d", true},
+        {".d.plist.dorvane-partial-a1B2_3", true},
+        {".e.plist.dorvane-partial-a1B2c3", true},
+    };
+    // clang-format on
+    for (const auto& [name, kept] : cases) {
+        ASSERT_TRUE(writeFileAtomically(folder.path + "/" + name, "x"));
+    }
+    removeStaleTemporaryFiles(path);
+    for (const auto& [name, kept] : cases) {
+        EXPECT_EQ(std::filesystem::exists(folder.path + "/" + name), kept) << name;
+    }
+    EXPECT_EQ(readWholeFile(path), "settings");
+}
+
+TEST(DefaultsFile, SharesTheFileWithOtherProgramsAndKeepsWhatItDoesNotUnderstand) {
+    testing::TempFolder folder;
+    const std::string path = folder.path + "/nested/d.plist";
     LibplistPropertyLists plists;
+    testing::FakeMainQueue queue;
     // XML property lists keep dates to the second.
     const Date when = std::chrono::sys_days{std::chrono::year{2026} / 12 / 6} + 9h + 30min + 15s;
     const std::map<std::string, DefaultsValue> ours = {
@@ -136,42 +171,50 @@ TEST(DefaultsFile, KeepsEveryTypeAcrossARestartAndLeavesWhatItDoesNotUnderstand)
         {"date", when},
         {"record", DefaultsDictionary{{"hour", std::int64_t{7}}, {"canonical", std::string("x")}}},
     };
-    {
-        Loop l;
-        DefaultsFile defaults(path, l.loop, plists);
-        for (const auto& [key, value] : ours) {
-            defaults.setObject(key, value);
-        }
-        defaults.setObject("gone", true);
-        defaults.removeObject("gone");
-        EXPECT_TRUE(defaults.synchronize());
+    DefaultsFile defaults(path, queue, plists);
+    for (const auto& [key, value] : ours) {
+        defaults.setObject(key, value);
     }
-    // Another program adds values of types the settings never hold, and text that is not UTF-8.
-    const PlistDictionary foreign = {
-        {"quietHoursStart", PlistValue{std::string("\xff\xfe:00")}},
-        {"data", PlistValue{PlistData{std::string("\0\1\2", 3)}}},
-        {"real", PlistValue{2.5}},
-        {"array", PlistValue{PlistArray{PlistValue{std::int64_t{1}}}}},
-        {"dictionary", PlistValue{PlistDictionary{{"list", PlistValue{PlistArray{}}}}}},
+    ASSERT_TRUE(defaults.synchronize());
+    // Another program adds values of types the settings never hold, and text that is not UTF-8,
+    // replacing the file or writing it in place.
+    auto theirs = std::get<PlistDictionary>(plists.parse(*readWholeFile(path), nullptr)->value);
+    theirs.insert({{"quietHoursStart", PlistValue{std::string("\xff\xfe:00")}},
+                   {"data", PlistValue{PlistData{std::string("\0\1\2", 3)}}},
+                   {"real", PlistValue{2.5}},
+                   {"array", PlistValue{PlistArray{PlistValue{std::int64_t{1}}}}},
+                   {"dictionary", PlistValue{PlistDictionary{{"list", PlistValue{PlistArray{}}}}}},
+                   {"batteryFloorPercent", PlistValue{std::int64_t{15}}}});
+    const auto otherProgramWrites = [&](bool inPlace) {
+        const auto xml = *plists.xmlData(PlistValue{theirs}, nullptr);
+        inPlace ? void(std::ofstream(path, std::ios::trunc) << xml)
+                : void(writeFileAtomically(path, xml));
     };
-    auto stored = std::get<PlistDictionary>(plists.parse(*readWholeFile(path), nullptr)->value);
-    stored.insert(foreign.begin(), foreign.end());
-    ASSERT_TRUE(writeFileAtomically(path, *plists.xmlData(PlistValue{stored}, nullptr)));
-    {
-        Loop l;
-        DefaultsFile reloaded(path, l.loop, plists);
-        for (const auto& [key, value] : ours) {
-            EXPECT_EQ(reloaded.objectForKey(key), value) << key;
-        }
-        for (const auto& [key, value] : foreign) {
-            EXPECT_FALSE(reloaded.objectForKey(key)) << key;
-        }
-        EXPECT_FALSE(reloaded.objectForKey("gone"));
-        reloaded.removeObject("real");
-        ASSERT_TRUE(reloaded.synchronize());
+    const auto floor = [&] { return defaults.objectForKey("batteryFloorPercent"); };
+    otherProgramWrites(false);
+    EXPECT_EQ(floor(), DefaultsValue(std::int64_t{15})) << "a file replaced is seen";
+    for (const auto& [key, value] : ours) {
+        EXPECT_EQ(defaults.objectForKey(key), value) << key;
     }
-    stored.erase("real");
-    EXPECT_EQ(plists.parse(*readWholeFile(path), nullptr), PlistValue{stored}) << "the rest kept";
+    for (const char* foreign : {"quietHoursStart", "data", "real", "array", "dictionary"}) {
+        EXPECT_FALSE(defaults.objectForKey(foreign)) << foreign;
+    }
+    theirs["batteryFloorPercent"] = PlistValue{std::int64_t{100}};
+    otherProgramWrites(true);
+    EXPECT_EQ(floor(), DefaultsValue(std::int64_t{100})) << "a file written in place is seen";
+    std::ofstream(path, std::ios::trunc) << "<plist><dict><key>half";
+    EXPECT_EQ(floor(), DefaultsValue(std::int64_t{100})) << "a file half written is not taken";
+    EXPECT_EQ(countAside(folder.path + "/nested"), 0) << "nor moved aside";
+
+    defaults.removeObject("real");
+    defaults.setObject("integer", std::int64_t{5});
+    theirs["integer"] = PlistValue{std::int64_t{60}};
+    otherProgramWrites(false);
+    EXPECT_EQ(defaults.objectForKey("integer"), DefaultsValue(std::int64_t{5})) << "ours not saved";
+    ASSERT_TRUE(defaults.synchronize());
+    theirs.erase("real");
+    theirs["integer"] = PlistValue{std::int64_t{5}};
+    EXPECT_EQ(plists.parse(*readWholeFile(path), nullptr), PlistValue{theirs}) << "the rest kept";
     EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::others_read,
               std::filesystem::perms::none);
 }
@@ -199,14 +242,6 @@ TEST(DefaultsFile, FlushesByItselfWithinASecond) {
     EXPECT_EQ(DefaultsFile(path, l.loop, plists).objectForKey("runMode"),
               DefaultsValue(std::int64_t{0}))
         << "and what changed since is written when the defaults go, at exit";
-}
-
-int countAside(const std::string& folder) {
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        count += entry.path().filename().string().starts_with("d.plist.unreadable-") ? 1 : 0;
-    }
-    return count;
 }
 
 TEST(DefaultsFile, AnUnreadableFileIsMovedAsideNeverOverAnEarlierOne) {

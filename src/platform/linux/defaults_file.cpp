@@ -98,9 +98,32 @@ std::string defaultsPathFor(const std::string& bundleIdentifier) {
     return base + "/dorvane/" + bundleIdentifier + ".plist";
 }
 
+bool DefaultsFile::FileStamp::operator==(const FileStamp& other) const {
+    const auto sameTime = [](const timespec& a, const timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    return exists == other.exists && device == other.device && inode == other.inode &&
+           size == other.size && sameTime(modified, other.modified) &&
+           sameTime(changed, other.changed);
+}
+
+DefaultsFile::FileStamp DefaultsFile::stampOf(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0) {
+        return FileStamp{true,           status.st_dev,  status.st_ino,
+                         status.st_size, status.st_mtim, status.st_ctim};
+    }
+    // Only a name that is not there at all is missing; a link to nowhere, or a file that cannot
+    // be examined, is a file that cannot be read.
+    const bool absent = errno == ENOENT;
+    struct stat link {};
+    return FileStamp{!absent || ::lstat(path.c_str(), &link) == 0};
+}
+
 DefaultsFile::DefaultsFile(std::string path, MainQueue& mainQueue, PropertyLists& propertyLists)
     : path_(std::move(path)), mainQueue_(mainQueue), propertyLists_(propertyLists) {
-    load();
+    removeStaleTemporaryFiles(path_);
+    readIfChanged(WhenUnreadable::SetAside);
 }
 
 DefaultsFile::~DefaultsFile() {
@@ -108,15 +131,22 @@ DefaultsFile::~DefaultsFile() {
 }
 
 void DefaultsFile::flushIfChanged() {
-    if (dirty_) {
+    if (!unsaved_.empty()) {
         synchronize();
     }
 }
 
-void DefaultsFile::load() {
-    removeStaleTemporaryFiles(path_);
-    std::error_code missing;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(path_, missing))) {
+void DefaultsFile::readIfChanged(WhenUnreadable whenUnreadable) const {
+    // The stamp is taken before the read: a file replaced in between is then read again next
+    // time, never taken for the version read.
+    const FileStamp stamp = stampOf(path_);
+    if (readStamp_ == stamp) {
+        return;
+    }
+    if (!stamp.exists) {
+        values_.clear();
+        foreignValues_.clear();
+        readStamp_ = stamp;
         return;
     }
     std::string error;
@@ -124,13 +154,23 @@ void DefaultsFile::load() {
     const auto root = bytes ? propertyLists_.parse(*bytes, &error) : std::nullopt;
     const auto* dictionary = root ? std::get_if<PlistDictionary>(&root->value) : nullptr;
     if (dictionary == nullptr) {
+        if (whenUnreadable == WhenUnreadable::KeepWhatWasRead) {
+            // Tried again only once the file changes once more.
+            readStamp_ = stamp;
+            return;
+        }
         const auto aside = setAside(path_);
         std::cerr << "dorvane: the settings file " << path_ << " could not be read ("
                   << (error.empty() ? "its top level is not a dictionary" : error) << "); "
                   << (aside ? "it was moved to " + *aside : "it could not be moved aside either")
-                  << ", and the settings start empty\n";
+                  << (values_.empty() && foreignValues_.empty()
+                          ? ", and the settings start empty\n"
+                          : ", and the settings last read are kept\n");
+        readStamp_ = stampOf(path_);
         return;
     }
+    values_.clear();
+    foreignValues_.clear();
     for (const auto& [key, value] : *dictionary) {
         if (auto converted = toDefaults(value)) {
             values_.emplace(key, std::move(*converted));
@@ -138,27 +178,33 @@ void DefaultsFile::load() {
             foreignValues_.emplace(key, value);
         }
     }
+    readStamp_ = stamp;
 }
 
 std::optional<DefaultsValue> DefaultsFile::objectForKey(const std::string& key) const {
+    if (const auto unsaved = unsaved_.find(key); unsaved != unsaved_.end()) {
+        return unsaved->second;
+    }
+    readIfChanged(WhenUnreadable::KeepWhatWasRead);
     const auto found = values_.find(key);
     return found == values_.end() ? std::nullopt : std::optional(found->second);
 }
 
 void DefaultsFile::setObject(const std::string& key, DefaultsValue value) {
-    foreignValues_.erase(key);
-    values_[key] = std::move(value);
+    unsaved_[key] = std::move(value);
     changed();
 }
 
 void DefaultsFile::removeObject(const std::string& key) {
-    if (values_.erase(key) + foreignValues_.erase(key) > 0) {
+    const bool present =
+        objectForKey(key).has_value() || (!unsaved_.contains(key) && foreignValues_.contains(key));
+    if (present) {
+        unsaved_[key] = std::nullopt;
         changed();
     }
 }
 
 void DefaultsFile::changed() {
-    dirty_ = true;
     if (!flushTimer_) {
         flushTimer_ = mainQueue_.startTimer(
             TimerSpec{std::chrono::milliseconds(500), {}, std::chrono::milliseconds(400)}, [this] {
@@ -169,6 +215,17 @@ void DefaultsFile::changed() {
 }
 
 bool DefaultsFile::synchronize() {
+    // What the file holds now is the base, read even when it looks unchanged: a write in place
+    // within the same clock tick keeps its size and times.
+    readStamp_.reset();
+    readIfChanged(WhenUnreadable::SetAside);
+    for (const auto& [key, value] : unsaved_) {
+        values_.erase(key);
+        foreignValues_.erase(key);
+        if (value) {
+            values_.emplace(key, *value);
+        }
+    }
     PlistDictionary root(foreignValues_.begin(), foreignValues_.end());
     for (const auto& [key, value] : values_) {
         root.emplace(key, toPlist(value));
@@ -181,7 +238,10 @@ bool DefaultsFile::synchronize() {
         std::cerr << "dorvane: the settings could not be saved: " << error << "\n";
         return false;
     }
-    dirty_ = false;
+    unsaved_.clear();
+    // Our own write is read back at the next access, so a change another program makes right
+    // after it is never taken for ours.
+    readStamp_.reset();
     return true;
 }
 
