@@ -26,7 +26,7 @@ int main() {
         MacApplication application;
         DispatchMainQueue mainQueue;
         MacStatusBar statusBar;
-        MacAlerts alerts(application, mainQueue);
+        MacAlerts alerts(mainQueue);
         MacPasteboard pasteboard;
         MacWorkspace workspace(mainQueue);
         CFPreferencesDefaults defaults;
