@@ -108,6 +108,38 @@ TEST(LineProtocol, TheEndOfInputAndSigtermRestoreSilently) {
     }
 }
 
+TEST(LineProtocol, ASecondAppLeavesTheFirstAloneAndACrashedOneBlocksNoStart) {
+    // Quiet hours later today: the first app keeps sleep disabled and owns a wake event.
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char window[160];
+    std::snprintf(window, sizeof window,
+                  "<key>quietHoursEnabled</key><true/><key>quietHoursStart</key><string>%02d:00"
+                  "</string><key>quietHoursEnd</key><string>%02d:00</string>",
+                  (local.tm_hour + 2) % 24, (local.tm_hour + 3) % 24);
+    AppProcess app(window);
+    app.control({"privilege", "grant"});
+    app.start();
+    ASSERT_TRUE(app.waitForTitle("Awake"));
+    ASSERT_TRUE(notebookState(app).wakeSlot.has_value());
+    ASSERT_TRUE(waitUntil([&] { return storedSetting(app, "appOwnedWakeSchedule").has_value(); }));
+    const std::string settings = readWholeFile(app.defaultsPath()).value_or("");
+
+    const TRBCommandResult second = TRBRunCommand(DORVANE_APP_BIN, {});
+    EXPECT_EQ(second.status, 0) << "a login item that fails is started again";
+    EXPECT_EQ(second.error, "Dorvane is already running.\n");
+    EXPECT_EQ(second.output, "{\"error\":\"Dorvane is already running\"}\n");
+    EXPECT_TRUE(notebookState(app).sleepDisabled);
+    EXPECT_TRUE(notebookState(app).wakeSlot.has_value());
+    EXPECT_EQ(readWholeFile(app.defaultsPath()), settings);
+
+    app.signal(SIGKILL);
+    app.wait();
+    app.start();
+    EXPECT_TRUE(app.waitForTitle("Awake")) << "the crashed app's lock went with it";
+}
+
 // Each file in the folder; a temporary file left by a write shows up here.
 std::vector<std::string> namesIn(const std::string& folder) {
     std::vector<std::string> names;
