@@ -33,10 +33,7 @@ TEST(CFPreferencesDefaults, ValuesOfOtherTypesReadAsAbsent) {
     const Case cases[] = {
         {"whole", CFRef<CFTypeRef>(CFNumberCreate(nullptr, kCFNumberSInt64Type, &whole)), DefaultsValue{whole}},
         {"real", CFRef<CFTypeRef>(CFRetain(realNumber.get())), std::nullopt},
-        {"boolean", CFRef<CFTypeRef>(CFRetain(kCFBooleanTrue)), DefaultsValue{true}},
-        {"text", CFRef<CFTypeRef>(CFRetain(text.get())), DefaultsValue{std::string("15")}},
         {"data", CFRef<CFTypeRef>(CFDataCreate(nullptr, bytes, 1)), std::nullopt},
-        {"array", CFRef<CFTypeRef>(CFArrayCreate(nullptr, nullptr, 0, &kCFTypeArrayCallBacks)), std::nullopt},
         {"dictionary of texts", dictionaryHolding(text.get()), DefaultsValue{DefaultsDictionary{{"entry", std::string("15")}}}},
         {"dictionary holding a real", dictionaryHolding(realNumber.get()), std::nullopt},
     };
