@@ -10,11 +10,14 @@
 namespace dorvane {
 
 InstanceLock::InstanceLock(const std::string& path) {
-    std::error_code folderFailure;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), folderFailure);
-    if (folderFailure) {
-        failure_ = "cannot make the folder of " + path + ": " + folderFailure.message();
-        return;
+    // A bare name is a file in the working folder, which needs no making.
+    if (const auto folder = std::filesystem::path(path).parent_path(); !folder.empty()) {
+        std::error_code folderFailure;
+        std::filesystem::create_directories(folder, folderFailure);
+        if (folderFailure) {
+            failure_ = "cannot make the folder of " + path + ": " + folderFailure.message();
+            return;
+        }
     }
     // O_NOFOLLOW: a link planted at the lock's name never makes us open another file.
     fd_.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
