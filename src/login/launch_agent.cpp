@@ -66,18 +66,27 @@ bool TRBController::setLaunchAtLoginEnabled(bool enabled, std::string* error) {
     const std::string path = launchAgentPath();
     std::error_code failure;
     if (enabled) {
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), failure);
-        if (failure) {
-            if (error != nullptr)
-                *error = failure.message();
-            return false;
+        // The output goes to the user's own logs: launchd cannot open a file another user owns,
+        // and an agent whose output cannot be opened never starts.
+        const std::string logs = platform_.processInfo.homeDirectory() + "/Library/Logs/Dorvane";
+        for (const std::filesystem::path& folder :
+             {std::filesystem::path(path).parent_path(), std::filesystem::path(logs)}) {
+            std::filesystem::create_directories(folder, failure);
+            if (failure) {
+                if (error != nullptr)
+                    *error = failure.message();
+                return false;
+            }
         }
+        // launchd starts the application again after a crash or a kill, so that a sleep switch
+        // left set is put back in line; a quit or a logout ends with status 0 and is final.
         const PlistDictionary agent = {
             {"Label", {std::string(TRBLaunchAgentLabel)}},
             {"ProgramArguments", {PlistArray{{launchAgentProgramPath()}}}},
             {"RunAtLoad", {true}},
-            {"StandardOutPath", {std::string("/tmp/dorvane.out")}},
-            {"StandardErrorPath", {std::string("/tmp/dorvane.err")}},
+            {"KeepAlive", {PlistDictionary{{"SuccessfulExit", {false}}}}},
+            {"StandardOutPath", {logs + "/dorvane.out"}},
+            {"StandardErrorPath", {logs + "/dorvane.err"}},
         };
         const auto xml = platform_.propertyLists.xmlData(PlistValue{agent}, error);
         if (!xml || !writeFileAtomically(path, *xml, error)) {

@@ -4,9 +4,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "app/controller.h"
+#include "base/instance_lock.h"
 #include "platform/curl/curl_url_session.h"
 #include "platform/linux/defaults_file.h"
 #include "platform/linux/event_loop.h"
@@ -27,6 +29,25 @@ int main() {
     std::function<void()> terminate;
     // Made first: the termination signals must be blocked before any other thread starts.
     SignalWatch signals(loop, [&](int) { terminate(); });
+
+    // One Dorvane per user, claimed before the settings are read or anything is cleaned up: a
+    // second one would fight the first over the sleep switch, undo it when it quits, and
+    // overwrite its settings. The lock lives beside the notebook's state the app already keeps.
+    const InstanceLock instance(
+        (std::filesystem::path(sim::StateFile::defaultPath()).parent_path() / "dorvane.lock")
+            .string());
+    if (instance.state() == InstanceLock::State::HeldElsewhere) {
+        // Status 0: this is no failure, and a login item that fails is started again.
+        std::fputs("Dorvane is already running.\n", stderr);
+        if (!::isatty(STDIN_FILENO)) {
+            LineFrontEnd(loop, STDIN_FILENO, stdout).reportError("Dorvane is already running");
+        }
+        return 0;
+    }
+    if (instance.state() == InstanceLock::State::Failed) {
+        std::fprintf(stderr, "Dorvane: %s; starting without the one-instance check.\n",
+                     instance.failure().c_str());
+    }
 
     const InstallLayout layout = InstallLayout::ofRunningProgram();
     LibplistPropertyLists propertyLists;

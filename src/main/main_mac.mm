@@ -1,6 +1,7 @@
 // Dorvane on macOS: the AppKit, IOKit and CoreFoundation backend around the one controller.
 // Our headers come first: IOKit's headers define the power messages' names as macros.
 #include "app/controller.h"
+#include "base/instance_lock.h"
 #include "platform/mac/cf_defaults.h"
 #include "platform/mac/cf_property_lists.h"
 #include "platform/mac/iokit_power_management.h"
@@ -16,6 +17,7 @@
 
 #include <dispatch/dispatch.h>
 #include <csignal>
+#include <cstdio>
 
 int main() {
     using namespace dorvane;
@@ -23,10 +25,26 @@ int main() {
         // A parent may hand SIGCHLD over ignored; then no tool's exit status could be had.
         std::signal(SIGCHLD, SIG_DFL);
 
+        // One Dorvane per user, claimed before the settings are read or anything is cleaned up:
+        // a second one would fight the first over the sleep switch and undo it when it quits.
+        // Status 0 for a second start: a login item that fails is started again.
+        const InstanceLock instance(MacProcessInfo().homeDirectory() +
+                                    "/Library/Application Support/" + TRBLaunchAgentLabel +
+                                    "/dorvane.lock");
+        if (instance.state() == InstanceLock::State::HeldElsewhere) {
+            std::fputs("Dorvane is already running.\n", stderr);
+            bringRunningInstanceForward();
+            return 0;
+        }
+        if (instance.state() == InstanceLock::State::Failed) {
+            std::fprintf(stderr, "Dorvane: %s; starting without the one-instance check.\n",
+                         instance.failure().c_str());
+        }
+
         MacApplication application;
         DispatchMainQueue mainQueue;
         MacStatusBar statusBar;
-        MacAlerts alerts(application, mainQueue);
+        MacAlerts alerts(mainQueue);
         MacPasteboard pasteboard;
         MacWorkspace workspace(mainQueue);
         CFPreferencesDefaults defaults;

@@ -43,6 +43,9 @@ void TRBController::addActionItem(const std::string& title, void (TRBController:
 
 void TRBController::rebuildMenu() {
     auto menu = std::make_shared<Menu>();
+    // Every row carries its own enabled flag; automatic enabling would enable the quiet-hours row
+    // in every run mode, since a row with a submenu always has something to do.
+    menu->autoenablesItems = false;
     if (latestAvailableVersion() && !latestAvailableVersion()->empty()) {
         addActionItem(localizedFormat("menu.update_available_format", {*latestAvailableVersion()}),
                       &TRBController::openUpdatePage, *menu);

@@ -37,17 +37,18 @@ inline bool waitUntil(const std::function<bool()>& done,
 
 // The real application in line mode, on a simulated notebook and a settings folder of its own,
 // talking over one socket that is both its standard input and output. The settings say an update
-// check was just made, so no silent check reaches for the network.
+// check was just made, so no silent check reaches for the network; more entries may be given.
 class AppProcess {
 public:
-    AppProcess() {
+    explicit AppProcess(const std::string& moreSettings = "") {
         configHome_ = notebook.folder() + "/config";
         std::filesystem::create_directories(configHome_ + "/dorvane");
         const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
         char stamp[32];
         std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-        std::ofstream(defaultsPath()) << "<plist version=\"1.0\"><dict><key>lastUpdateCheckAt</key>"
-                                      << "<date>" << stamp << "</date></dict></plist>";
+        std::ofstream(defaultsPath())
+            << "<plist version=\"1.0\"><dict><key>lastUpdateCheckAt</key>"
+            << "<date>" << stamp << "</date>" << moreSettings << "</dict></plist>";
         ::setenv("XDG_CONFIG_HOME", configHome_.c_str(), 1);
         ::setenv("LANG", "en_US.UTF-8", 1);
         for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) {

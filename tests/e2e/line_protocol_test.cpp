@@ -108,6 +108,28 @@ TEST(LineProtocol, TheEndOfInputAndSigtermRestoreSilently) {
     }
 }
 
+// That a killed app's lock goes with it shows below, where each killed app is started again.
+TEST(LineProtocol, ASecondAppLeavesTheFirstAlone) {
+    // Noon on the notebook, outside quiet hours: the first app disables sleep and owns a wake
+    // event.
+    AppProcess app("<key>quietHoursEnabled</key><true/>");
+    app.control({"clock", "set", "12:00"});
+    app.control({"privilege", "grant"});
+    app.start();
+    ASSERT_TRUE(app.waitForTitle("Awake"));
+    ASSERT_TRUE(notebookState(app).wakeSlot.has_value());
+    ASSERT_TRUE(waitUntil([&] { return storedSetting(app, "appOwnedWakeSchedule").has_value(); }));
+    const std::string settings = readWholeFile(app.defaultsPath()).value_or("");
+
+    const TRBCommandResult second = TRBRunCommand(DORVANE_APP_BIN, {});
+    EXPECT_EQ(second.status, 0) << "a login item that fails is started again";
+    EXPECT_EQ(second.error, "Dorvane is already running.\n");
+    EXPECT_EQ(second.output, "{\"error\":\"Dorvane is already running\"}\n");
+    EXPECT_TRUE(notebookState(app).sleepDisabled);
+    EXPECT_TRUE(notebookState(app).wakeSlot.has_value());
+    EXPECT_EQ(readWholeFile(app.defaultsPath()), settings);
+}
+
 // Each file in the folder; a temporary file left by a write shows up here.
 std::vector<std::string> namesIn(const std::string& folder) {
     std::vector<std::string> names;

@@ -49,11 +49,18 @@ TEST(LaunchAgent, SwitchingOnWritesTheAgentAndTheMirror) {
     EXPECT_FALSE(f.controller->isLaunchAtLoginEnabled());
     std::string error;
     ASSERT_TRUE(f.controller->setLaunchAtLoginEnabled(true, &error)) << error;
-    const PlistDictionary agent = f.agent();
-    const auto& arguments = std::get<PlistArray>(agent.at("ProgramArguments").value);
-    ASSERT_EQ(arguments.size(), 1u);
-    EXPECT_EQ(std::get<std::string>(arguments[0].value), "/opt/dorvane/bin/dorvane");
-    EXPECT_EQ(std::get<bool>(agent.at("RunAtLoad").value), true);
+    // Started again after a crash only, writing to the user's own logs.
+    const std::string logs = f.home + "/Library/Logs/Dorvane";
+    const PlistDictionary want = {
+        {"Label", {std::string("com.dorvane.Dorvane")}},
+        {"ProgramArguments", {PlistArray{{std::string("/opt/dorvane/bin/dorvane")}}}},
+        {"RunAtLoad", {true}},
+        {"KeepAlive", {PlistDictionary{{"SuccessfulExit", {false}}}}},
+        {"StandardOutPath", {logs + "/dorvane.out"}},
+        {"StandardErrorPath", {logs + "/dorvane.err"}},
+    };
+    EXPECT_TRUE(f.agent() == want);
+    EXPECT_TRUE(std::filesystem::is_directory(logs)) << "launchd cannot make the folder itself";
     EXPECT_TRUE(f.controller->isLaunchAtLoginEnabled());
     EXPECT_EQ(f.test.defaults.values.at(defaults_keys::kLaunchAtLoginEnabled), DefaultsValue(true));
     EXPECT_EQ(f.test.defaults.synchronizeCount, 1);

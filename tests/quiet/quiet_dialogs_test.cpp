@@ -52,6 +52,7 @@ TEST(QuietHoursDialog, ValidatesInOrderAndAppliesOnlyWhatPasses) {
         f.answer(code, {"label", start, "label", end});
         f.controller->showQuietHoursDialog();
         EXPECT_EQ(f.messages(), shown);
+        EXPECT_EQ(f.test.application.activations, 1) << "the dialog comes forward, no message";
         EXPECT_EQ(f.controller->quietHoursEnabled(), enabled);
         EXPECT_EQ(f.controller->quietHoursStart(), storedStart);
         EXPECT_EQ(f.controller->quietHoursEnd(), storedEnd);

@@ -36,6 +36,7 @@ TEST(Menu, TheModeRowsFollowTheRunMode) {
         const MenuItem& quiet = f.menu().items[10];
         EXPECT_EQ(quiet.title, m0 ? "mode.quiet_hours" : "mode.quiet_hours_disabled_note");
         EXPECT_EQ(quiet.enabled, m0);
+        EXPECT_FALSE(f.menu().autoenablesItems) << "the rows' own flags are final";
     }
 }
 

@@ -44,10 +44,15 @@ CFRef<CFTypeRef> plainToCF(const DictionaryValue& value) {
 
 }  // namespace
 
+CFPreferencesDefaults::CFPreferencesDefaults()
+    : application_(static_cast<CFStringRef>(CFRetain(kCFPreferencesCurrentApplication))) {}
+
+CFPreferencesDefaults::CFPreferencesDefaults(const std::string& applicationId)
+    : application_(makeCFString(applicationId)) {}
+
 std::optional<DefaultsValue> CFPreferencesDefaults::objectForKey(const std::string& key) const {
     const CFRef<CFStringRef> name = makeCFString(key);
-    const CFRef<CFPropertyListRef> value(
-        CFPreferencesCopyAppValue(name.get(), kCFPreferencesCurrentApplication));
+    const CFRef<CFPropertyListRef> value(CFPreferencesCopyAppValue(name.get(), application_.get()));
     if (!value) {
         return std::nullopt;
     }
@@ -95,17 +100,17 @@ void CFPreferencesDefaults::setObject(const std::string& key, DefaultsValue valu
                    [](const auto& plain) { return plainToCF(DictionaryValue{plain}); }},
         value);
     if (name && converted) {
-        CFPreferencesSetAppValue(name.get(), converted.get(), kCFPreferencesCurrentApplication);
+        CFPreferencesSetAppValue(name.get(), converted.get(), application_.get());
     }
 }
 
 void CFPreferencesDefaults::removeObject(const std::string& key) {
     const CFRef<CFStringRef> name = makeCFString(key);
-    CFPreferencesSetAppValue(name.get(), nullptr, kCFPreferencesCurrentApplication);
+    CFPreferencesSetAppValue(name.get(), nullptr, application_.get());
 }
 
 bool CFPreferencesDefaults::synchronize() {
-    return CFPreferencesAppSynchronize(kCFPreferencesCurrentApplication) != 0;
+    return CFPreferencesAppSynchronize(application_.get()) != 0;
 }
 
 }  // namespace dorvane

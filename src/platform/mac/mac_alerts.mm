@@ -1,6 +1,5 @@
 #include "platform/mac/mac_alerts.h"
 
-#include "platform/application.h"
 #include "platform/mac/mac_main_queue.h"
 #include "platform/mac/menu_builder.h"
 
@@ -15,7 +14,6 @@ NSRect toRect(const Frame& frame) {
 }  // namespace
 
 AlertResponse MacAlerts::runModal(const Alert& alert) {
-    application_.activateIgnoringOtherApps();
     NSAlert* rendered = [[NSAlert alloc] init];
     rendered.messageText = toNSString(alert.messageText);
     rendered.informativeText = toNSString(alert.informativeText);

@@ -36,6 +36,9 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Brings forward the other running copy of this application, the one a second start leaves be.
+void bringRunningInstanceForward();
+
 // The system status bar; each item it hands out stays in the menu bar until it is destroyed.
 class MacStatusBar : public StatusBar {
 public:

@@ -64,6 +64,20 @@ void MacApplication::run(Delegate delegate) {
     [NSApp run];
 }
 
+void bringRunningInstanceForward() {
+    NSString* identifier = NSBundle.mainBundle.bundleIdentifier;
+    if (identifier == nil) {
+        return;
+    }
+    const pid_t own = NSProcessInfo.processInfo.processIdentifier;
+    for (NSRunningApplication* running in
+         [NSRunningApplication runningApplicationsWithBundleIdentifier:identifier]) {
+        if (running.processIdentifier != own) {
+            [running activateWithOptions:NSApplicationActivateIgnoringOtherApps];
+        }
+    }
+}
+
 namespace {
 
 class MacStatusItem : public StatusItem {

@@ -90,6 +90,10 @@ void LineFrontEnd::emit(const std::string& json) {
     std::fflush(output_);
 }
 
+void LineFrontEnd::reportError(const std::string& why) {
+    emit(asLine(json{{"error", why}}));
+}
+
 AlertResponse LineFrontEnd::runModal(const Alert& alert) {
     emit(asLine(json{{"alert",
                       {{"title", alert.messageText},
@@ -172,7 +176,7 @@ void LineFrontEnd::readInput() {
     scanned_ = pending_.size();
     if (pending_.size() > kMaximumLineLength) {
         if (!skippingLongLine_) {
-            emit(asLine(json{{"error", "line too long"}}));
+            reportError("line too long");
             skippingLongLine_ = true;
         }
         pending_.clear();
@@ -181,7 +185,7 @@ void LineFrontEnd::readInput() {
 }
 
 void LineFrontEnd::handleLine(const std::string& line) {
-    const auto fail = [this](const std::string& why) { emit(asLine(json{{"error", why}})); };
+    const auto fail = [this](const std::string& why) { reportError(why); };
     const json message = json::parse(line, nullptr, false);
     if (!message.is_object() || message.size() == 0) {
         fail("not a JSON object");

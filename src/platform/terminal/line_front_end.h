@@ -36,6 +36,8 @@ public:
     // Takes one input line; public so that the protocol can be tested without a process.
     void handleLine(const std::string& line);
     void emit(const std::string& json);
+    // One error line, for an input the protocol cannot take or a start that goes no further.
+    void reportError(const std::string& why);
     void setStatusMenu(std::shared_ptr<const Menu> menu) { statusMenu_ = std::move(menu); }
 
 private:
