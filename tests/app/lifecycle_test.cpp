@@ -127,6 +127,45 @@ TEST(PowerEvents, BothWakeSignalsGiveTwoCompleteRefreshesWithTheEarlySwitch) {
     }
 }
 
+TEST(PowerEvents, ThePolicyActsWhileAnAlertIsOpenAndPowerChangesFold) {
+    App app;
+    app.start();
+    auto& queue = app.test.mainQueue;
+    auto& power = app.test.powerManagement;
+    queue.drain();
+    app.test.commands.runs.clear();
+    // A change that lands while its refresh runs gives one more refresh.
+    const auto answer = app.test.commands.handler;
+    bool changedDuringRefresh = false;
+    app.test.commands.handler = [&](const testing::Run& run) {
+        if (run == PS && !std::exchange(changedDuringRefresh, true)) {
+            TRBPowerSourceChanged(app.controller.get());
+        }
+        return answer(run);
+    };
+    app.test.alerts.whileOpen = [&] {
+        queue.alertOpen = true;
+        for (int change = 0; change < 3; ++change) {
+            TRBPowerSourceChanged(app.controller.get());
+        }
+        app.test.workspace.observers.begin()->second();
+        power.systemPowerCallback(power.systemPowerRefCon, 0, kIOMessageSystemHasPoweredOn,
+                                  nullptr);
+        queue.drain();
+        queue.advance(std::chrono::minutes(TRBController::kDefaultQuietIntervalMinutes));
+        queue.alertOpen = false;
+    };
+    app.controller->showMessage("title", "text");
+    const std::vector<testing::Run> refresh = {PS, G, IO};
+    const std::vector<testing::Run> wake = {PS, ON, PS, G, IO};
+    std::vector<testing::Run> want;
+    for (const auto* part : {&refresh, &wake, &refresh, &wake, &refresh}) {
+        want.insert(want.end(), part->begin(), part->end());
+    }
+    EXPECT_EQ(app.test.commands.runs, want);
+    EXPECT_TRUE(queue.pending.empty());
+}
+
 TEST(ShutDown, ReleasesEverythingAndRestoresSilentlyUnlessQuitting) {
     for (const bool quitting : {false, true}) {
         SCOPED_TRACE(quitting);

@@ -12,6 +12,7 @@
 #include "platform/linux/event_loop.h"
 #include "platform/linux/libplist_property_lists.h"
 #include "platform/linux/linux_application.h"
+#include "platform/linux/sim_power.h"
 #include "support/fakes.h"
 
 namespace dorvane {
@@ -60,7 +61,7 @@ TEST(EventLoop, TimersComeDueOnceAndIdleSleepsUntilTheLatestMomentATimerAllows) 
     EXPECT_LE(l.loop.wakeUps(), 3u) << "no polling while idle";
 }
 
-TEST(EventLoop, AModalAlertHoldsWorkAndTimersButServesWatches) {
+TEST(EventLoop, AModalAlertHoldsOrdinaryWorkAndTimersButServesWatchesAndPolicyWork) {
     Loop l;
     std::vector<std::string> order;
     UniqueFd answer(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
@@ -73,12 +74,16 @@ TEST(EventLoop, AModalAlertHoldsWorkAndTimersButServesWatches) {
     });
     int timerFirings = 0;
     std::unique_ptr<TimerSource> timer;
+    std::unique_ptr<TimerSource> policyTimer;
     l.loop.post([&] {
         timer = l.loop.startTimer(TimerSpec{100ms, 100ms, 0ms}, [&] {
             ++timerFirings;
             order.push_back("timer");
         });
+        policyTimer = l.loop.startTimer(TimerSpec{100ms, 100ms, 0ms, WorkKind::RunsDuringAlerts},
+                                        [&] { order.push_back("policy timer"); });
         l.loop.post([&] { order.push_back("work queued during the alert"); });
+        l.loop.post([&] { order.push_back("policy work"); }, WorkKind::RunsDuringAlerts);
         std::thread answerer([&] {
             std::this_thread::sleep_for(250ms);  // the timer comes due twice meanwhile
             const std::uint64_t one = 1;
@@ -89,12 +94,56 @@ TEST(EventLoop, AModalAlertHoldsWorkAndTimersButServesWatches) {
         order.push_back("alert closed");
     });
     ASSERT_TRUE(runUntil(
-        l.loop, [&] { return order.size() >= 4; }, 3s));
+        l.loop, [&] { return order.size() >= 7; }, 3s));
+    policyTimer->cancel();
     runUntil(
         l.loop, [] { return false; }, 30ms);  // well before the next period
-    EXPECT_EQ(order, (std::vector<std::string>{"answer", "alert closed",
-                                               "work queued during the alert", "timer"}));
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"policy work", "policy timer", "policy timer", "answer",
+                                        "alert closed", "work queued during the alert", "timer"}));
     EXPECT_EQ(timerFirings, 1) << "a timer due many times during the alert runs once";
+    // However an alert ends, the loop leaves its modal state.
+    EventLoop fresh;
+    EXPECT_THROW(fresh.runModal([]() -> bool { throw std::runtime_error("alert failed"); }),
+                 std::runtime_error);
+    EXPECT_FALSE(fresh.isModal());
+}
+
+TEST(SimPowerManagement, AChangeUndoneBeforeTheLoopLooksIsStillDelivered) {
+    // clang-format off
+    const std::tuple<const char*, bool, std::vector<std::pair<sim::Power, bool>>, int, int> cases[] = {
+        {"adapter pulled and plugged back", false, {{sim::Power::Battery, false}, {sim::Power::AC, false}}, 1, 0},
+        {"woken and asleep again", true, {{sim::Power::AC, false}, {sim::Power::AC, true}}, 0, 1},
+    };
+    // clang-format on
+    for (const auto& [what, asleepFirst, steps, wantPowerChanges, wantWakes] : cases) {
+        SCOPED_TRACE(what);
+        testing::TempFolder folder;
+        sim::StateFile file(folder.path + "/state.json");
+        file.update([&](sim::State& state) { return state.asleep = asleepFirst; }, nullptr);
+        Loop l;
+        SimPowerManagement power(l.loop, file.path());
+        int powerChanges = 0;
+        int wakes = 0;
+        power.addRunLoopSource(power.createPowerSourceNotification(
+            [](void* count) { ++*static_cast<int*>(count); }, &powerChanges));
+        power.addWakeObserver(this, [&] { ++wakes; });
+        // Both writes land while the main thread is busy elsewhere, as during a refresh.
+        for (const auto& [source, asleep] : steps) {
+            file.update(
+                [&](sim::State& state) {
+                    state.record(state.power != source ? "power" : asleep ? "sleep" : "wake", "");
+                    state.power = source;
+                    state.asleep = asleep;
+                    return true;
+                },
+                nullptr);
+        }
+        runUntil(
+            l.loop, [&] { return powerChanges + wakes > 0; }, 1s);
+        EXPECT_EQ(powerChanges, wantPowerChanges);
+        EXPECT_EQ(wakes, wantWakes);
+    }
 }
 
 TEST(ReadWholeFile, ReadsOnlyRegularFilesWithinTheBound) {
