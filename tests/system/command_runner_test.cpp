@@ -4,7 +4,9 @@
 #include <signal.h>
 
 #include <chrono>
+#include <thread>
 
+#include "base/unique_fd.h"
 #include "support/fakes.h"
 
 namespace dorvane {
@@ -63,26 +65,47 @@ TEST(CommandRunner, AHungChildIsStoppedWithEverythingItStarted) {
         {"streams closed, child lingers", "exec >&- 2>&-; sleep 60"},
     };
     // clang-format on
-    for (const auto& [what, script] : cases) {
-        SCOPED_TRACE(what);
-        RunOptions options;
-        options.timeout = std::chrono::milliseconds(300);
-        const auto started = std::chrono::steady_clock::now();
-        const TRBCommandResult result = TRBRunCommand(kShell, {"-c", script}, options);
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
-        EXPECT_EQ(result.status, kTimedOutStatus);
-        EXPECT_EQ(result.output, "");
-        // The text must not be mistaken for a missing privilege.
-        EXPECT_EQ(result.error.find("password"), std::string::npos) << result.error;
+    for (const bool byAbandon : {false, true}) {
+        for (const auto& [what, script] : cases) {
+            SCOPED_TRACE(std::string(what) + (byAbandon ? ", abandoned" : ", timed out"));
+            Pipe abandon;
+            ASSERT_TRUE(makePipe(abandon));
+            RunOptions options;
+            options.timeout = std::chrono::milliseconds(byAbandon ? 60'000 : 300);
+            options.abandonFd = abandon.readEnd.get();
+            std::thread terminationRequest([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                if (byAbandon) {
+                    EXPECT_EQ(::write(abandon.writeEnd.get(), "x", 1), 1);
+                }
+            });
+            const auto started = std::chrono::steady_clock::now();
+            const TRBCommandResult result = TRBRunCommand(kShell, {"-c", script}, options);
+            EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+            terminationRequest.join();
+            EXPECT_EQ(result.status, kTimedOutStatus);
+            EXPECT_EQ(result.output, "");
+            // The text must not be mistaken for a missing privilege.
+            EXPECT_EQ(result.error.find("password"), std::string::npos) << result.error;
+            if (byAbandon) {
+                EXPECT_EQ(TRBRunCommand(kShell, {"-c", "printf started"}, options).status,
+                          kTimedOutStatus)
+                    << "nothing starts while the request waits";
+            }
+        }
     }
 }
 
 TEST(CommandRunner, TheApplicationsRunnerTakesItsTextsFromTheStringTable) {
     testing::FakeBundle bundle;
     bundle.texts["error.command_timed_out"] = "Zeit abgelaufen";
-    SpawnCommandRunner runner(bundle, std::chrono::milliseconds(200));
-    EXPECT_EQ(runner.run(kShell, {"-c", "exec sleep 60"}).error, "Zeit abgelaufen");
+    SpawnCommandRunner runner(bundle);
     EXPECT_EQ(runner.run(kShell, {"-c", "printf fine"}).output, "fine");
+    // The shut-down's bound holds whatever the runner's own time-out.
+    runner.limitRunsTo(std::chrono::steady_clock::now() + std::chrono::milliseconds(200));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(runner.run(kShell, {"-c", "exec sleep 60"}).error, "Zeit abgelaufen");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
 
 }  // namespace
