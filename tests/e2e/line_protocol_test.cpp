@@ -80,8 +80,6 @@ TEST(LineProtocol, SleepsUnpluggedSetsQuietHoursSwitchesModesAndQuitsRestoring) 
     EXPECT_TRUE(command.starts_with("printf '#" + std::to_string(::getuid()) + " ALL=(root) "));
     ASSERT_TRUE(app.waitFor([](const json& m) { return isAlert(m, "Permission Command Copied"); }));
     app.send(R"({"answer":1000})");
-    app.send(R"({"choose":["No Such Row"]})");
-    ASSERT_TRUE(app.waitForKey("error"));
 
     app.send(R"({"key":"q"})");
     ASSERT_TRUE(app.waitForKey("terminated"));
@@ -91,7 +89,7 @@ TEST(LineProtocol, SleepsUnpluggedSetsQuietHoursSwitchesModesAndQuitsRestoring) 
 }
 
 TEST(LineProtocol, TheEndOfInputAndSigtermRestoreSilentlyAndSoon) {
-    for (const char* how : {"end of input", "SIGTERM", "SIGTERM while a tool hangs"}) {
+    for (const char* how : {"end of input", "SIGTERM while a tool hangs"}) {
         SCOPED_TRACE(how);
         AppProcess app;
         app.control({"privilege", "grant"});
