@@ -81,8 +81,8 @@ int main() {
               [[maybe_unused]] const ssize_t written = ::write(pendingWrite, "x", 1);
               queue->post(
                   [app, pendingRead] {
-                      // The request is served now; the shut-down's own tool runs must not give
-                      // way to it.
+                      // The request is served now: left readable, it would abandon every
+                      // later tool run should the terminate be refused.
                       char drained[64];
                       while (::read(pendingRead, drained, sizeof drained) > 0) {
                       }

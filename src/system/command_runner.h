@@ -28,7 +28,8 @@ public:
     TRBCommandResult run(const std::string& executablePath,
                          const std::vector<std::string>& arguments) override;
 
-    // Every later run ends by this moment, however long its own time-out.
+    // Every later run ends by this moment, however long its own time-out, and is no longer
+    // abandoned.
     void limitRunsTo(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
 
 private:

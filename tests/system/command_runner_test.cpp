@@ -96,10 +96,15 @@ TEST(CommandRunner, AHungChildIsStoppedWithEverythingItStarted) {
 TEST(CommandRunner, TheApplicationsRunnerTakesItsTextsFromTheStringTable) {
     testing::FakeBundle bundle;
     bundle.texts["error.command_timed_out"] = "Zeit abgelaufen";
-    SpawnCommandRunner runner(bundle);
+    Pipe request;
+    ASSERT_TRUE(makePipe(request));
+    SpawnCommandRunner runner(bundle, request.readEnd.get());
     EXPECT_EQ(runner.run(kShell, {"-c", "printf fine"}).output, "fine");
-    // The shut-down's bound holds whatever the runner's own time-out.
+    ASSERT_EQ(::write(request.writeEnd.get(), "x", 1), 1);
+    // The shut-down's runs hold to its budget, whatever the runner's own time-out, and a repeated
+    // termination request does not cut them short.
     runner.limitRunsTo(std::chrono::steady_clock::now() + std::chrono::milliseconds(200));
+    EXPECT_EQ(runner.run(kShell, {"-c", "printf fine"}).output, "fine");
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(runner.run(kShell, {"-c", "exec sleep 60"}).error, "Zeit abgelaufen");
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
