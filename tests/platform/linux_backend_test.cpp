@@ -121,19 +121,15 @@ TEST(SimPowerManagement, ChangesUndoneBeforeTheLoopLooksAreStillDelivered) {
         [](void* count) { ++*static_cast<int*>(count); }, &powerChanges));
     power.addWakeObserver(this, [&] { ++wakes; });
     // Woken, unplugged, plugged back and asleep again while the main thread is busy elsewhere (as
-    // during a refresh): the state ends as it began.
-    for (const auto& [kind, source, asleep] : {std::tuple{"wake", sim::Power::AC, false},
-                                               {"power", sim::Power::Battery, false},
-                                               {"power", sim::Power::AC, false},
-                                               {"sleep", sim::Power::AC, true}}) {
-        file.update(
-            [&](sim::State& state) {
+    // during a refresh): the values end as they began, only the notebook's log tells.
+    file.update(
+        [](sim::State& state) {
+            for (const char* kind : {"wake", "power", "power", "sleep"}) {
                 state.record(kind, "");
-                std::tie(state.power, state.asleep) = std::tuple{source, asleep};
-                return true;
-            },
-            nullptr);
-    }
+            }
+            return true;
+        },
+        nullptr);
     runUntil(
         l.loop, [&] { return powerChanges > 0 && wakes > 0; }, 1s);
     EXPECT_EQ(powerChanges, 1);
