@@ -297,6 +297,8 @@ private:
     std::uint32_t powerNotificationRootPort_ = 0;
     NotificationPort* powerNotificationPort_ = nullptr;
     std::uint32_t powerNotifier_ = 0;
+    // A refresh for a power-source change waits on the main queue; further changes fold into it.
+    bool powerSourceRefreshQueued_ = false;
 };
 
 }  // namespace dorvane

@@ -3,6 +3,8 @@
 #include "app/defaults_keys.h"
 #include "base/atomic_file.h"
 
+#include <utility>
+
 namespace dorvane {
 
 void TRBController::applicationDidFinishLaunching() {
@@ -112,20 +114,32 @@ void TRBController::workspaceDidWake() {
 }
 
 void TRBController::handleWakeEvent(const std::string&) {
-    // Both wake signals may arrive for one wake; each gives a complete refresh of its own.
-    platform_.mainQueue.post([self = shared_from_this()] {
-        if (self->runMode() == RunMode::PowerAdapter && !self->isInQuietHours() &&
-            self->readPowerSource() == PowerSource::AC) {
-            self->applySleepDisabled(true);
-        }
-        self->refreshWithApplyChange(true);
-    });
+    // Both wake signals may arrive for one wake; each gives a complete refresh of its own. Like
+    // every refresh it opens no alert, so it runs while one is open.
+    platform_.mainQueue.post(
+        [self = shared_from_this()] {
+            if (self->runMode() == RunMode::PowerAdapter && !self->isInQuietHours() &&
+                self->readPowerSource() == PowerSource::AC) {
+                self->applySleepDisabled(true);
+            }
+            self->refreshWithApplyChange(true);
+        },
+        WorkKind::RunsDuringAlerts);
 }
 
 void TRBPowerSourceChanged(void* context) {
     auto* controller = static_cast<TRBController*>(context);
+    // The notification comes often while the battery charges or drains: one waiting refresh reads
+    // whatever came before it. A change during the refresh queues the next one.
+    if (std::exchange(controller->powerSourceRefreshQueued_, true)) {
+        return;
+    }
     controller->platform_.mainQueue.post(
-        [self = controller->shared_from_this()] { self->refreshWithApplyChange(true); });
+        [self = controller->shared_from_this()] {
+            self->powerSourceRefreshQueued_ = false;
+            self->refreshWithApplyChange(true);
+        },
+        WorkKind::RunsDuringAlerts);
 }
 
 void TRBSystemPowerCallback(void* refCon, std::uint32_t, std::uint32_t messageType,
@@ -140,9 +154,11 @@ void TRBSystemPowerCallback(void* refCon, std::uint32_t, std::uint32_t messageTy
                 reinterpret_cast<std::intptr_t>(messageArgument));
             break;
         case kIOMessageSystemHasPoweredOn:
-            controller->platform_.mainQueue.post([self = controller->shared_from_this()] {
-                self->handleWakeEvent("IOKit.HasPoweredOn");
-            });
+            controller->platform_.mainQueue.post(
+                [self = controller->shared_from_this()] {
+                    self->handleWakeEvent("IOKit.HasPoweredOn");
+                },
+                WorkKind::RunsDuringAlerts);
             break;
         default:
             break;

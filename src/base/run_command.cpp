@@ -117,6 +117,15 @@ private:
     posix_spawnattr_t attributes_;
 };
 
+// True when a run must be abandoned now.
+bool abandoned(int abandonFd) {
+    if (abandonFd < 0) {
+        return false;
+    }
+    pollfd watched{abandonFd, POLLIN, 0};
+    return ::poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN) != 0;
+}
+
 // Appends what is ready on fd to sink; closes fd once its stream has ended.
 void readInto(UniqueFd& fd, std::string& sink) {
     std::array<char, 64 * 1024> buffer;
@@ -129,13 +138,15 @@ void readInto(UniqueFd& fd, std::string& sink) {
 }
 
 // Reads both pipes as data arrives on either, so a child that fills one pipe's buffer never
-// blocks while the other is being waited on. Returns false when the deadline passed first.
+// blocks while the other is being waited on. Returns false when the deadline passed first or the
+// run was abandoned.
 bool drainBoth(UniqueFd& outputFd, UniqueFd& errorFd, std::string& output, std::string& error,
-               SteadyClock::time_point deadline) {
+               SteadyClock::time_point deadline, int abandonFd) {
     while (outputFd.valid() || errorFd.valid()) {
-        std::array<pollfd, 2> watched{};
+        std::array<pollfd, 3> watched{};
         watched[0] = {outputFd.get(), POLLIN, 0};
         watched[1] = {errorFd.get(), POLLIN, 0};  // a negative fd is skipped by poll
+        watched[2] = {abandonFd, POLLIN, 0};
         const auto remaining =
             std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
         if (remaining.count() <= 0) {
@@ -143,7 +154,7 @@ bool drainBoth(UniqueFd& outputFd, UniqueFd& errorFd, std::string& output, std::
         }
         const int ready =
             ::poll(watched.data(), watched.size(), static_cast<int>(remaining.count()));
-        if (ready < 0 && errno != EINTR) {
+        if ((ready < 0 && errno != EINTR) || (ready > 0 && watched[2].revents != 0)) {
             return false;
         }
         if (ready > 0 && watched[0].revents != 0) {
@@ -160,7 +171,7 @@ enum class Exit { Reaped, Lost, TimedOut };
 
 // Waits for the child's exit status until the deadline. A child normally exits as it closes its
 // streams, so the first checks come quickly and the pauses grow only for one that lingers.
-Exit waitForExit(pid_t child, int& waitStatus, SteadyClock::time_point deadline) {
+Exit waitForExit(pid_t child, int& waitStatus, SteadyClock::time_point deadline, int abandonFd) {
     auto pause = std::chrono::microseconds(20);
     while (true) {
         const pid_t reaped = ::waitpid(child, &waitStatus, WNOHANG);
@@ -172,7 +183,7 @@ Exit waitForExit(pid_t child, int& waitStatus, SteadyClock::time_point deadline)
         if (reaped < 0 && errno != EINTR) {
             return Exit::Lost;
         }
-        if (SteadyClock::now() >= deadline) {
+        if (SteadyClock::now() >= deadline || abandoned(abandonFd)) {
             return Exit::TimedOut;
         }
         std::this_thread::sleep_for(pause);
@@ -203,6 +214,16 @@ TRBCommandResult TRBRunCommand(const std::string& executablePath,
         }
         return result;
     };
+    auto stopped = [&] {
+        // What a stopped tool printed is incomplete and is not handed on: a half-written
+        // message must not be read as the tool's answer.
+        result.status = kTimedOutStatus;
+        result.error = options.timedOutText();
+        return result;
+    };
+    if (abandoned(options.abandonFd)) {
+        return stopped();
+    }
     // Only an absolute path names a program: nothing is looked up on the search path or relative
     // to the working directory.
     if (executablePath.empty() || executablePath.front() != '/') {
@@ -242,20 +263,16 @@ TRBCommandResult TRBRunCommand(const std::string& executablePath,
     std::string outputBytes;
     std::string errorBytes;
     int waitStatus = 0;
-    const Exit exit =
-        drainBoth(outputPipe.readEnd, errorPipe.readEnd, outputBytes, errorBytes, deadline)
-            ? waitForExit(child, waitStatus, deadline)
-            : Exit::TimedOut;
+    const Exit exit = drainBoth(outputPipe.readEnd, errorPipe.readEnd, outputBytes, errorBytes,
+                                deadline, options.abandonFd)
+                          ? waitForExit(child, waitStatus, deadline, options.abandonFd)
+                          : Exit::TimedOut;
     if (exit == Exit::TimedOut) {
         // Everything the child started shares its process group, so one signal stops it all.
         ::kill(-child, SIGKILL);
         while (::waitpid(child, &waitStatus, 0) < 0 && errno == EINTR) {
         }
-        // What a stopped tool printed is incomplete and is not handed on: a half-written
-        // message must not be read as the tool's answer.
-        result.status = kTimedOutStatus;
-        result.error = options.timedOutText();
-        return result;
+        return stopped();
     }
 
     result.status = exit == Exit::Lost ? kLostStatus : exitStatusOf(waitStatus);

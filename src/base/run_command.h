@@ -22,6 +22,9 @@ struct RunOptions {
     };
     // How long a child, with everything it started, may run before it is killed.
     std::chrono::milliseconds timeout{60'000};
+    // While this descriptor is readable the run is abandoned: a child that runs is killed as at
+    // the time-out, and none is started. It is only polled, never read. Negative: none.
+    int abandonFd = -1;
 };
 
 // The exit status reported for a child that had to be killed: as a shell reports SIGKILL.
@@ -33,7 +36,7 @@ inline constexpr int kLostStatus = 1;
 // Runs the program at an absolute path with these arguments (no shell, no search path), reads
 // its standard output and error to their ends, then takes its exit status. A child ended by a
 // signal reports 128 + the signal. The child runs in a process group of its own, which is killed
-// when the time-out passes.
+// when the time-out passes or the run is abandoned; both report kTimedOutStatus.
 TRBCommandResult TRBRunCommand(const std::string& executablePath,
                                const std::vector<std::string>& arguments,
                                const RunOptions& options = {});

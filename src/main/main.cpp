@@ -1,6 +1,7 @@
 // Dorvane on Linux: the simulated notebook's backend with a terminal or line front end.
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -58,7 +59,7 @@ int main() {
     DefaultsFile defaults(defaultsPathFor(bundle.identifier().value_or(TRBLaunchAgentLabel)), loop,
                           propertyLists);
     PosixProcessInfo processInfo;
-    SpawnCommandRunner runner(bundle);
+    SpawnCommandRunner runner(bundle, signals.pendingDescriptor());
     CurlUrlSession urlSession;
 
     std::unique_ptr<FrontEnd> frontEnd;
@@ -77,7 +78,10 @@ int main() {
     auto controller = std::make_shared<TRBController>(Platform{
         application, *frontEnd, *frontEnd, *frontEnd, workspace, defaults, loop, power, urlSession,
         bundle, locale, clock, processInfo, runner, propertyLists, layout.standInToolPaths()});
-    application.setDelegateWillTerminate([&] { controller->applicationWillTerminate(); });
+    application.setDelegateWillTerminate([&] {
+        runner.limitRunsTo(std::chrono::steady_clock::now() + kShutDownRunBudget);
+        controller->applicationWillTerminate();
+    });
     application.addExitStep([&] { defaults.flushIfChanged(); });
     application.addExitStep([&] { frontEnd->restore(); });
     terminate = [&] { application.terminate(); };

@@ -2,6 +2,7 @@
 // Our headers come first: IOKit's headers define the power messages' names as macros.
 #include "app/controller.h"
 #include "base/instance_lock.h"
+#include "base/unique_fd.h"
 #include "platform/mac/cf_defaults.h"
 #include "platform/mac/cf_property_lists.h"
 #include "platform/mac/iokit_power_management.h"
@@ -16,8 +17,13 @@
 #import <Foundation/Foundation.h>
 
 #include <dispatch/dispatch.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <vector>
 
 int main() {
     using namespace dorvane;
@@ -54,7 +60,15 @@ int main() {
         MacLocale locale;
         SystemClock clock;
         MacProcessInfo processInfo;
-        SpawnCommandRunner runner(bundle);
+        // Readable while a termination request waits for the main thread: a tool run that hangs
+        // gives way to it at once.
+        Pipe terminationPending;
+        if (!makePipe(terminationPending) ||
+            ::fcntl(terminationPending.readEnd.get(), F_SETFL, O_NONBLOCK) != 0 ||
+            ::fcntl(terminationPending.writeEnd.get(), F_SETFL, O_NONBLOCK) != 0) {
+            return 1;
+        }
+        SpawnCommandRunner runner(bundle, terminationPending.readEnd.get());
         CFPropertyLists propertyLists;
 
         // The one controller; main holds the only strong reference while the application runs.
@@ -64,20 +78,46 @@ int main() {
                      powerManagement, urlSession, bundle, locale, clock, processInfo, runner,
                      propertyLists, ToolPaths{}});
 
-        // SIGTERM (a plain kill, launchctl stop) quits as the system's quit does, through the
-        // delegate's silent restore, instead of ending with sleep still disabled.
+        // SIGTERM (a plain kill, launchctl stop), SIGINT and SIGHUP quit as the system's quit
+        // does, through the delegate's silent restore, instead of ending with sleep still
+        // disabled. They are taken on a queue of their own, which abandons a running tool and hands
+        // the terminate to the main run loop: the main queue is not served inside an alert opened
+        // by its own work.
         MacApplication* app = &application;
-        std::signal(SIGTERM, SIG_IGN);
-        dispatch_source_t termination = dispatch_source_create(DISPATCH_SOURCE_TYPE_SIGNAL, SIGTERM,
-                                                               0, dispatch_get_main_queue());
-        dispatch_source_set_event_handler(termination, ^{
-          app->terminate();
-        });
-        dispatch_resume(termination);
+        DispatchMainQueue* queue = &mainQueue;
+        const int pendingRead = terminationPending.readEnd.get();
+        const int pendingWrite = terminationPending.writeEnd.get();
+        dispatch_queue_t signalQueue =
+            dispatch_queue_create("Dorvane.signals", DISPATCH_QUEUE_SERIAL);
+        std::vector<dispatch_source_t> signalSources;  // kept until main returns
+        for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+            std::signal(signalNumber, SIG_IGN);
+            dispatch_source_t source = dispatch_source_create(
+                DISPATCH_SOURCE_TYPE_SIGNAL, static_cast<uintptr_t>(signalNumber), 0, signalQueue);
+            dispatch_source_set_event_handler(source, ^{
+              [[maybe_unused]] const ssize_t written = ::write(pendingWrite, "x", 1);
+              queue->post(
+                  [app, pendingRead] {
+                      // The request is served now: left readable, it would abandon every
+                      // later tool run should the terminate be refused.
+                      char drained[64];
+                      while (::read(pendingRead, drained, sizeof drained) > 0) {
+                      }
+                      app->terminate();
+                  },
+                  WorkKind::RunsDuringAlerts);
+            });
+            dispatch_resume(source);
+            signalSources.push_back(source);
+        }
 
         TRBController* delegate = controller.get();
         application.run({[delegate] { delegate->applicationDidFinishLaunching(); },
-                         [delegate] { delegate->applicationWillTerminate(); }});
+                         [delegate, &runner] {
+                             runner.limitRunsTo(std::chrono::steady_clock::now() +
+                                                kShutDownRunBudget);
+                             delegate->applicationWillTerminate();
+                         }});
     }
     return 0;
 }

@@ -22,9 +22,11 @@ void TRBController::startQuietHoursTimer() {
         setQuietHoursTimer(nullptr);
     }
     const std::chrono::nanoseconds period = quietHoursTimerPeriod(quietHoursIntervalMinutes());
-    // The timer is the program's periodic refresh, whether or not quiet hours are on.
+    // The timer is the program's periodic refresh, whether or not quiet hours are on. It begins
+    // quiet hours, so it fires while an alert is open.
     setQuietHoursTimer(platform_.mainQueue.startTimer(
-        TimerSpec{period, period, std::chrono::seconds(30)}, [weak = weak_from_this()] {
+        TimerSpec{period, period, std::chrono::seconds(30), WorkKind::RunsDuringAlerts},
+        [weak = weak_from_this()] {
             if (const auto self = weak.lock()) {
                 self->refreshWithApplyChange(true);
             }

@@ -1,5 +1,7 @@
 #include "system/command_runner.h"
 
+#include <algorithm>
+
 namespace dorvane {
 
 TRBCommandResult SpawnCommandRunner::run(const std::string& executablePath,
@@ -10,6 +12,14 @@ TRBCommandResult SpawnCommandRunner::run(const std::string& executablePath,
     };
     options.timedOutText = [this] { return bundle_.localizedString("error.command_timed_out"); };
     options.timeout = timeout_;
+    // The shut-down's own runs are bounded by its budget instead: a repeated termination request
+    // must not cut the restore short.
+    options.abandonFd = deadline_ ? -1 : abandonFd_;
+    if (deadline_) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            *deadline_ - std::chrono::steady_clock::now());
+        options.timeout = std::clamp(left, std::chrono::milliseconds(0), timeout_);
+    }
     return TRBRunCommand(executablePath, arguments, options);
 }
 

@@ -125,6 +125,7 @@ TEST(PowerEvents, BothWakeSignalsGiveTwoCompleteRefreshesWithTheEarlySwitch) {
         app.notebook.state.sleepDisabled = source == sim::Power::AC && !insideQuietHours;
 
         app.test.commands.runs.clear();
+        app.test.mainQueue.alertOpen = true;  // a wake is acted on while an alert is open
         app.test.workspace.observers.begin()->second();
         auto& power = app.test.powerManagement;
         power.systemPowerCallback(power.systemPowerRefCon, 0, kIOMessageSystemHasPoweredOn,
@@ -137,6 +138,27 @@ TEST(PowerEvents, BothWakeSignalsGiveTwoCompleteRefreshesWithTheEarlySwitch) {
             EXPECT_EQ(app.controller->lastMessage(), "status.power_adapter_active");
         }
     }
+}
+
+TEST(PowerEvents, PowerChangesFoldIntoOneRefreshThatRunsWhileAnAlertIsOpen) {
+    App app;
+    app.start();
+    app.test.mainQueue.drain();
+    app.test.commands.runs.clear();
+    // A change that lands while its refresh runs gives one more refresh.
+    app.test.commands.handler = [&, answer = app.test.commands.handler,
+                                 first = true](const testing::Run& run) mutable {
+        if (run == PS && std::exchange(first, false)) {
+            TRBPowerSourceChanged(app.controller.get());
+        }
+        return answer(run);
+    };
+    app.test.mainQueue.alertOpen = true;
+    for (int change = 0; change < 3; ++change) {
+        TRBPowerSourceChanged(app.controller.get());
+    }
+    app.test.mainQueue.drain();
+    EXPECT_EQ(app.test.commands.runs, (std::vector<testing::Run>{PS, G, IO, PS, G, IO}));
 }
 
 TEST(ShutDown, ReleasesEverythingAndRestoresSilentlyUnlessQuitting) {

@@ -13,6 +13,7 @@
 #include "platform/linux/event_loop.h"
 #include "platform/linux/libplist_property_lists.h"
 #include "platform/linux/linux_application.h"
+#include "platform/linux/sim_power.h"
 #include "support/fakes.h"
 
 namespace dorvane {
@@ -61,7 +62,7 @@ TEST(EventLoop, TimersComeDueOnceAndIdleSleepsUntilTheLatestMomentATimerAllows) 
     EXPECT_LE(l.loop.wakeUps(), 3u) << "no polling while idle";
 }
 
-TEST(EventLoop, AModalAlertHoldsWorkAndTimersButServesWatches) {
+TEST(EventLoop, AModalAlertHoldsOrdinaryWorkAndTimersButServesWatchesAndPolicyWork) {
     Loop l;
     std::vector<std::string> order;
     UniqueFd answer(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
@@ -74,28 +75,64 @@ TEST(EventLoop, AModalAlertHoldsWorkAndTimersButServesWatches) {
     });
     int timerFirings = 0;
     std::unique_ptr<TimerSource> timer;
+    std::unique_ptr<TimerSource> policyTimer;
     l.loop.post([&] {
         timer = l.loop.startTimer(TimerSpec{100ms, 100ms, 0ms}, [&] {
             ++timerFirings;
             order.push_back("timer");
         });
+        // The answer comes from a timer that runs during the alert, once the other timer has
+        // come due twice.
+        policyTimer =
+            l.loop.startTimer(TimerSpec{250ms, 0ms, 0ms, WorkKind::RunsDuringAlerts}, [&] {
+                order.push_back("policy timer");
+                const std::uint64_t one = 1;
+                [[maybe_unused]] auto written = ::write(answer.get(), &one, sizeof one);
+            });
         l.loop.post([&] { order.push_back("work queued during the alert"); });
-        std::thread answerer([&] {
-            std::this_thread::sleep_for(250ms);  // the timer comes due twice meanwhile
-            const std::uint64_t one = 1;
-            [[maybe_unused]] auto written = ::write(answer.get(), &one, sizeof one);
-        });
+        l.loop.post([&] { order.push_back("policy work"); }, WorkKind::RunsDuringAlerts);
         l.loop.runModal([&] { return answered; });
-        answerer.join();
         order.push_back("alert closed");
     });
     ASSERT_TRUE(runUntil(
-        l.loop, [&] { return order.size() >= 4; }, 3s));
-    runUntil(
-        l.loop, [] { return false; }, 30ms);  // well before the next period
-    EXPECT_EQ(order, (std::vector<std::string>{"answer", "alert closed",
-                                               "work queued during the alert", "timer"}));
+        l.loop, [&] { return order.size() >= 6; }, 3s));
+    timer->cancel();
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"policy work", "policy timer", "answer", "alert closed",
+                                        "work queued during the alert", "timer"}));
     EXPECT_EQ(timerFirings, 1) << "a timer due many times during the alert runs once";
+    // However an alert ends, the loop leaves its modal state.
+    EventLoop fresh;
+    EXPECT_THROW(fresh.runModal([]() -> bool { throw std::runtime_error("alert failed"); }),
+                 std::runtime_error);
+    EXPECT_FALSE(fresh.isModal());
+}
+
+TEST(SimPowerManagement, ChangesUndoneBeforeTheLoopLooksAreStillDelivered) {
+    testing::TempFolder folder;
+    sim::StateFile file(folder.path + "/state.json");
+    file.update([](sim::State& state) { return state.asleep = true; }, nullptr);
+    Loop l;
+    SimPowerManagement power(l.loop, file.path());
+    int powerChanges = 0;
+    int wakes = 0;
+    power.addRunLoopSource(power.createPowerSourceNotification(
+        [](void* count) { ++*static_cast<int*>(count); }, &powerChanges));
+    power.addWakeObserver(this, [&] { ++wakes; });
+    // Woken, unplugged, plugged back and asleep again while the main thread is busy elsewhere (as
+    // during a refresh): the values end as they began, only the notebook's log tells.
+    file.update(
+        [](sim::State& state) {
+            for (const char* kind : {"wake", "power", "power", "sleep"}) {
+                state.record(kind, "");
+            }
+            return true;
+        },
+        nullptr);
+    runUntil(
+        l.loop, [&] { return powerChanges > 0 && wakes > 0; }, 1s);
+    EXPECT_EQ(powerChanges, 1);
+    EXPECT_EQ(wakes, 1);
 }
 
 TEST(ReadWholeFile, ReadsOnlyRegularFilesWithinTheBound) {

@@ -58,9 +58,15 @@ std::unique_ptr<TimerSource> FakeMainQueue::startTimer(const TimerSpec& spec,
 }
 
 void FakeMainQueue::drain() {
-    while (!pending.empty()) {
-        auto work = std::move(pending.front());
-        pending.pop_front();
+    for (auto next = pending.begin(); next != pending.end(); next = pending.begin()) {
+        while (next != pending.end() && !runsNow(next->second)) {
+            ++next;
+        }
+        if (next == pending.end()) {
+            return;
+        }
+        auto work = std::move(next->first);
+        pending.erase(next);
         work();
     }
 }
@@ -70,7 +76,7 @@ void FakeMainQueue::advance(std::chrono::nanoseconds duration) {
     while (true) {
         std::shared_ptr<Timer> next;
         for (const auto& timer : timers) {
-            if (!timer->cancelled && timer->nextDue <= end &&
+            if (!timer->cancelled && runsNow(timer->spec.kind) && timer->nextDue <= end &&
                 (!next || timer->nextDue < next->nextDue)) {
                 next = timer;
             }

@@ -172,10 +172,9 @@ public:
 };
 
 // The main queue on virtual time: posted work waits until the test drains it, and timers fire
-// as the test moves the clock on.
+// as the test moves the clock on. While alertOpen is set, only work that runs during alerts does.
 class FakeMainQueue : public MainQueue {
 public:
-    void post(std::function<void()> work) override { pending.push_back(std::move(work)); }
     std::unique_ptr<TimerSource> startTimer(const TimerSpec& spec,
                                             std::function<void()> handler) override;
 
@@ -191,8 +190,15 @@ public:
         bool cancelled = false;
     };
     std::vector<std::shared_ptr<Timer>> timers;
-    std::deque<std::function<void()>> pending;
+    std::deque<std::pair<std::function<void()>, WorkKind>> pending;
     std::chrono::nanoseconds now{};
+    bool alertOpen = false;
+
+private:
+    void enqueue(std::function<void()> work, WorkKind kind) override {
+        pending.emplace_back(std::move(work), kind);
+    }
+    bool runsNow(WorkKind kind) const { return !alertOpen || kind == WorkKind::RunsDuringAlerts; }
 };
 
 // Hands out small integers dressed as handles, which nothing dereferences, and counts the calls

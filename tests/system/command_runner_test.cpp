@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
+#include "base/unique_fd.h"
 #include "support/fakes.h"
 
 namespace dorvane {
@@ -65,33 +67,56 @@ TEST(CommandRunner, AChildWhoseStatusIsLostHasFailed) {
 }
 
 TEST(CommandRunner, AHungChildIsStoppedWithEverythingItStarted) {
+    // Each row: the script, then whether a termination request abandons it before its time-out.
     // clang-format off
-    const std::pair<const char*, const char*> cases[] = {
-        {"child never ends", "printf 'partial sudo password'; exec sleep 60"},
-        {"grandchild holds the streams open", "sleep 60 & exit 0"},
-        {"streams closed, child lingers", "exec >&- 2>&-; sleep 60"},
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"child never ends", "printf 'partial sudo password'; exec sleep 60", false},
+        {"grandchild holds the streams open", "sleep 60 & exit 0", false},
+        {"streams closed, child lingers", "exec >&- 2>&-; sleep 60", false},
+        {"abandoned while it holds its streams", "sleep 60 & exec sleep 60", true},
+        {"abandoned after closing its streams", "exec >&- 2>&-; sleep 60", true},
     };
     // clang-format on
-    for (const auto& [what, script] : cases) {
+    for (const auto& [what, script, abandon] : cases) {
         SCOPED_TRACE(what);
+        Pipe request;
+        ASSERT_TRUE(makePipe(request));
         RunOptions options;
-        options.timeout = std::chrono::milliseconds(300);
+        options.timeout = std::chrono::milliseconds(abandon ? 60'000 : 300);
+        options.abandonFd = request.readEnd.get();
+        std::thread requester([&, abandon = abandon] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            EXPECT_EQ(::write(request.writeEnd.get(), "x", abandon ? 1 : 0), abandon ? 1 : 0);
+        });
         const auto started = std::chrono::steady_clock::now();
         const TRBCommandResult result = TRBRunCommand(kShell, {"-c", script}, options);
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        requester.join();
         EXPECT_EQ(result.status, kTimedOutStatus);
         EXPECT_EQ(result.output, "");
         // The text must not be mistaken for a missing privilege.
         EXPECT_EQ(result.error.find("password"), std::string::npos) << result.error;
+        EXPECT_EQ(TRBRunCommand(kShell, {"-c", "true"}, options).status,
+                  abandon ? kTimedOutStatus : 0)
+            << "nothing starts while a termination request waits";
     }
 }
 
 TEST(CommandRunner, TheApplicationsRunnerTakesItsTextsFromTheStringTable) {
     testing::FakeBundle bundle;
     bundle.texts["error.command_timed_out"] = "Zeit abgelaufen";
-    SpawnCommandRunner runner(bundle, std::chrono::milliseconds(200));
-    EXPECT_EQ(runner.run(kShell, {"-c", "exec sleep 60"}).error, "Zeit abgelaufen");
+    Pipe request;
+    ASSERT_TRUE(makePipe(request));
+    SpawnCommandRunner runner(bundle, request.readEnd.get());
     EXPECT_EQ(runner.run(kShell, {"-c", "printf fine"}).output, "fine");
+    ASSERT_EQ(::write(request.writeEnd.get(), "x", 1), 1);
+    // The shut-down's runs hold to its budget, whatever the runner's own time-out, and a repeated
+    // termination request does not cut them short.
+    runner.limitRunsTo(std::chrono::steady_clock::now() + std::chrono::milliseconds(200));
+    EXPECT_EQ(runner.run(kShell, {"-c", "printf fine"}).output, "fine");
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(runner.run(kShell, {"-c", "exec sleep 60"}).error, "Zeit abgelaufen");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
 
 }  // namespace

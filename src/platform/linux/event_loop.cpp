@@ -61,12 +61,17 @@ EventLoop::EventLoop()
 
 EventLoop::~EventLoop() = default;
 
-void EventLoop::post(std::function<void()> work) {
+void EventLoop::enqueue(std::function<void()> work, WorkKind kind) {
     {
         std::lock_guard lock(queueMutex_);
-        queue_.emplace_back(std::move(work));
+        pushLocked(std::move(work), kind);
     }
     wake();
+}
+
+void EventLoop::pushLocked(std::variant<std::function<void()>, std::weak_ptr<Timer>> work,
+                           WorkKind kind) {
+    queue_.push_back(Item{std::move(work), kind, nextSequence_++});
 }
 
 std::unique_ptr<TimerSource> EventLoop::startTimer(const TimerSpec& spec,
@@ -116,11 +121,17 @@ void EventLoop::stop() {
 }
 
 void EventLoop::runModal(const std::function<bool()>& finished) {
-    ++modalDepth_;
+    // The depth comes down however the alert ends, or held work would wait forever.
+    struct ModalScope {
+        int& depth;
+        explicit ModalScope(int& modalDepth) : depth(++modalDepth) {}
+        ~ModalScope() { --depth; }
+        ModalScope(const ModalScope&) = delete;
+        ModalScope& operator=(const ModalScope&) = delete;
+    } scope(modalDepth_);
     while (!stopped_ && !finished()) {
         iterate();
     }
-    --modalDepth_;
 }
 
 void EventLoop::wake() {
@@ -157,15 +168,17 @@ void EventLoop::queueDueTimers(Clock::time_point now) {
         timer->queued = true;
         scheduleAfter(*timer, now);
         std::lock_guard lock(queueMutex_);
-        queue_.emplace_back(std::weak_ptr<Timer>(timer));
+        pushLocked(std::weak_ptr<Timer>(timer), timer->spec.kind);
     }
 }
 
 void EventLoop::iterate() {
     bool workWaiting = false;
-    if (!isModal()) {
+    {
         std::lock_guard lock(queueMutex_);
-        workWaiting = !queue_.empty();
+        workWaiting = std::any_of(queue_.begin(), queue_.end(), [this](const Item& item) {
+            return !isModal() || item.kind == WorkKind::RunsDuringAlerts;
+        });
     }
     // An always-readable descriptor is served only when no work waits, so that what is read
     // from it is handled before more is read: a file of commands is taken at the pace of a pipe.
@@ -201,9 +214,7 @@ void EventLoop::iterate() {
         serveWatch(id);
     }
     queueDueTimers(Clock::now());
-    if (!isModal()) {
-        runQueued();
-    }
+    runQueued();
 }
 
 void EventLoop::serveWatch(WatchId id) {
@@ -225,26 +236,35 @@ void EventLoop::scheduleAfter(Timer& timer, Clock::time_point now) {
     }
 }
 
+std::optional<EventLoop::Item> EventLoop::takeRunnable(std::uint64_t limit) {
+    std::lock_guard lock(queueMutex_);
+    const auto found = std::find_if(queue_.begin(), queue_.end(), [&](const Item& item) {
+        return item.sequence < limit && (!isModal() || item.kind == WorkKind::RunsDuringAlerts);
+    });
+    if (found == queue_.end()) {
+        return std::nullopt;
+    }
+    Item item = std::move(*found);
+    queue_.erase(found);
+    return item;
+}
+
 void EventLoop::runQueued() {
     // Only what is queued now runs in this turn, so watched descriptors are served in between.
-    std::size_t count = 0;
+    // Items are taken one at a time: one of them may open an alert whose own loop runs the rest.
+    std::uint64_t limit = 0;
     {
         std::lock_guard lock(queueMutex_);
-        count = queue_.size();
+        limit = nextSequence_;
     }
-    while (count-- > 0 && !stopped_) {
-        Item item;
-        {
-            std::lock_guard lock(queueMutex_);
-            if (queue_.empty()) {
-                return;
-            }
-            item = std::move(queue_.front());
-            queue_.pop_front();
+    while (!stopped_) {
+        std::optional<Item> item = takeRunnable(limit);
+        if (!item) {
+            return;
         }
-        if (auto* work = std::get_if<std::function<void()>>(&item)) {
+        if (auto* work = std::get_if<std::function<void()>>(&item->work)) {
             (*work)();
-        } else if (const auto timer = std::get<std::weak_ptr<Timer>>(item).lock()) {
+        } else if (const auto timer = std::get<std::weak_ptr<Timer>>(item->work).lock()) {
             timer->queued = false;
             // Periods that passed while the firing waited (behind an open alert) are part of it.
             scheduleAfter(*timer, Clock::now());

@@ -19,8 +19,8 @@ namespace dorvane {
 // The main loop: posted work and timer firings run one at a time on the main thread, and
 // descriptors are watched. Idle, it sleeps in the kernel until a watched descriptor is ready or
 // the latest moment a timer may fire. While a modal alert is open, watched descriptors are still
-// served, but queued work and timer firings wait until it closes; a timer that came due several
-// times meanwhile runs once.
+// served and work that runs during alerts runs; other queued work and timer firings wait until the
+// last alert closes, in order, a timer that came due several times meanwhile only once.
 class EventLoop : public MainQueue {
 public:
     using Clock = std::chrono::steady_clock;
@@ -31,8 +31,6 @@ public:
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
 
-    // Safe from any thread.
-    void post(std::function<void()> work) override;
     std::unique_ptr<TimerSource> startTimer(const TimerSpec& spec,
                                             std::function<void()> handler) override;
 
@@ -54,7 +52,16 @@ public:
     struct Timer;
 
 private:
-    using Item = std::variant<std::function<void()>, std::weak_ptr<Timer>>;
+    struct Item {
+        std::variant<std::function<void()>, std::weak_ptr<Timer>> work;
+        WorkKind kind;
+        std::uint64_t sequence;
+    };
+
+    void enqueue(std::function<void()> work, WorkKind kind) override;
+    void pushLocked(std::variant<std::function<void()>, std::weak_ptr<Timer>> work, WorkKind kind);
+    // Takes the first queued item, older than the turn's limit, that may run now.
+    std::optional<Item> takeRunnable(std::uint64_t limit);
 
     void iterate();
     void queueDueTimers(Clock::time_point now);
@@ -75,6 +82,7 @@ private:
     UniqueFd wakeEvent_;
     std::mutex queueMutex_;
     std::deque<Item> queue_;
+    std::uint64_t nextSequence_ = 0;
     std::vector<std::shared_ptr<Timer>> timers_;
     std::map<WatchId, Watch> watches_;
     WatchId nextWatchId_ = 1;

@@ -23,6 +23,10 @@ public:
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;
 
+    // Readable from the moment a signal arrives until the main loop has served it: a tool run
+    // polls it to give way to a termination request even while the main thread waits for it.
+    int pendingDescriptor() const { return signals_.get(); }
+
 private:
     EventLoop& loop_;
     UniqueFd signals_;

@@ -3,10 +3,12 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <string_view>
 
 namespace dorvane {
 
@@ -23,6 +25,22 @@ RunLoopSource gSystemPowerSource{RunLoopSource::Kind::SystemPower};
 NotificationPort gNotificationPort;
 constexpr std::uint32_t kRootPort = 1;
 constexpr std::uint32_t kNotifier = 1;
+
+// True when the notebook recorded an event of this kind after the one numbered `since`. Values
+// alone are not enough: the adapter pulled and plugged back between two reads (while a refresh
+// keeps the main thread busy) leaves the same power source, yet the refresh may have seen the
+// other one. Events that fell out of the kept log count as happened.
+bool happenedSince(const sim::State& state, std::uint64_t since, std::string_view kind) {
+    if (state.eventCounter <= since) {
+        return false;
+    }
+    if (state.events.empty() || state.events.front().number > since + 1) {
+        return true;
+    }
+    return std::any_of(state.events.begin(), state.events.end(), [&](const sim::Event& event) {
+        return event.number > since && event.kind == kind;
+    });
+}
 
 }  // namespace
 
@@ -83,7 +101,8 @@ void SimPowerManagement::reload() {
     if (!previous) {
         return;
     }
-    if ((fresh->power != previous->power || fresh->batteryPercent != previous->batteryPercent) &&
+    if ((fresh->power != previous->power || fresh->batteryPercent != previous->batteryPercent ||
+         happenedSince(*fresh, previous->eventCounter, "power")) &&
         powerSourceScheduled_) {
         powerSourceCallback_(powerSourceContext_);
     }
@@ -95,7 +114,8 @@ void SimPowerManagement::reload() {
                 reinterpret_cast<void*>(static_cast<std::intptr_t>(fresh->sleepRequest->id)));
         }
     }
-    if (previous->asleep && !fresh->asleep) {
+    if ((previous->asleep && !fresh->asleep) ||
+        happenedSince(*fresh, previous->eventCounter, "wake")) {
         if (systemPowerScheduled_) {
             systemPowerCallback_(systemPowerRefCon_, 0, kIOMessageSystemHasPoweredOn, nullptr);
         }

@@ -44,9 +44,14 @@ AlertResponse MacAlerts::runModal(const Alert& alert) {
         rendered.window.initialFirstResponder = fields[static_cast<NSUInteger>(first)];
     }
 
-    mainQueue_.beginModal();
-    const NSModalResponse code = [rendered runModal];
-    mainQueue_.endModal();
+    // A termination request must end the app while the alert is open: the shut-down restores the
+    // sleep switch. AppKit refuses to terminate during a modal window unless told otherwise.
+    rendered.window.preventsApplicationTerminationWhenModal = NO;
+    NSModalResponse code = NSModalResponseAbort;
+    {
+        const ModalSession session(mainQueue_);
+        code = [rendered runModal];
+    }
 
     AlertResponse response{static_cast<int>(code), {}};
     for (NSTextField* field in fields) {

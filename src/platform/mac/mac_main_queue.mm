@@ -1,7 +1,9 @@
 #include "platform/mac/mac_main_queue.h"
 
+#include <CoreFoundation/CoreFoundation.h>
 #include <dispatch/dispatch.h>
 
+#include <atomic>
 #include <deque>
 
 namespace dorvane {
@@ -21,13 +23,33 @@ struct DispatchMainQueue::Impl {
 
 namespace {
 
+// Runs work on the main thread from the main run loop in its common modes, which an open alert
+// serves whatever opened it. Safe from any thread.
+void performOnMainRunLoop(std::function<void()> work) {
+    CFRunLoopRef mainLoop = CFRunLoopGetMain();
+    CFRunLoopPerformBlock(mainLoop, kCFRunLoopCommonModes, ^{
+      work();
+    });
+    // A block added to a sleeping run loop waits for its next wake-up without this.
+    CFRunLoopWakeUp(mainLoop);
+}
+
 // What a timer's handler shares with its source: whether it is cancelled, and whether a firing
-// already waits behind an open alert.
+// already waits (behind an open alert, or on its way to the main thread).
 struct TimerState {
     std::function<void()> handler;
     bool once = false;
     bool cancelled = false;
-    bool held = false;
+    std::atomic<bool> waiting{false};
+
+    // Runs on the main thread.
+    void fire() {
+        waiting = false;
+        if (!cancelled) {
+            cancelled = once;
+            handler();
+        }
+    }
 };
 
 class DispatchTimerSource : public TimerSource {
@@ -54,7 +76,11 @@ DispatchMainQueue::DispatchMainQueue() : impl_(std::make_shared<Impl>()) {}
 
 DispatchMainQueue::~DispatchMainQueue() = default;
 
-void DispatchMainQueue::post(std::function<void()> work) {
+void DispatchMainQueue::enqueue(std::function<void()> work, WorkKind kind) {
+    if (kind == WorkKind::RunsDuringAlerts) {
+        performOnMainRunLoop(std::move(work));
+        return;
+    }
     const std::shared_ptr<Impl> impl = impl_;
     dispatch_async(dispatch_get_main_queue(), ^{
       impl->runOrHold(work);
@@ -66,8 +92,13 @@ std::unique_ptr<TimerSource> DispatchMainQueue::startTimer(const TimerSpec& spec
     auto state = std::make_shared<TimerState>();
     state->handler = std::move(handler);
     state->once = spec.interval.count() <= 0;
-    dispatch_source_t source =
-        dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, dispatch_get_main_queue());
+    // A timer that runs during alerts counts on a queue of its own and hands each firing to the
+    // main run loop; the others fire on the main queue.
+    const bool duringAlerts = spec.kind == WorkKind::RunsDuringAlerts;
+    dispatch_queue_t target = duringAlerts
+                                  ? dispatch_queue_create("Dorvane.timer", DISPATCH_QUEUE_SERIAL)
+                                  : dispatch_get_main_queue();
+    dispatch_source_t source = dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, target);
     // dispatch_time runs on the monotonic clock, as the timer's contract asks.
     dispatch_source_set_timer(
         source, dispatch_time(DISPATCH_TIME_NOW, spec.start.count()),
@@ -75,21 +106,16 @@ std::unique_ptr<TimerSource> DispatchMainQueue::startTimer(const TimerSpec& spec
         static_cast<std::uint64_t>(spec.leeway.count()));
     const std::shared_ptr<Impl> impl = impl_;
     dispatch_source_set_event_handler(source, ^{
-      if (state->cancelled || state->held) {
+      // Firings while one waits fold into it.
+      if (state->waiting.exchange(true)) {
           return;
       }
-      const auto fire = [state] {
-          state->held = false;
-          if (!state->cancelled) {
-              state->cancelled = state->once;
-              state->handler();
-          }
-      };
-      if (impl->modalDepth > 0) {
-          state->held = true;  // later firings during the alert fold into this one
-          impl->held.push_back(fire);
+      if (duringAlerts) {
+          performOnMainRunLoop([state] { state->fire(); });
+      } else if (impl->modalDepth > 0) {
+          impl->held.push_back([state] { state->fire(); });
       } else {
-          fire();
+          state->fire();
       }
     });
     dispatch_resume(source);

@@ -44,9 +44,11 @@ void MacWorkspace::addWakeObserver(const void* observer, std::function<void()> o
     impl_->observers[observer] = [[[NSWorkspace sharedWorkspace] notificationCenter]
         addObserverForName:NSWorkspaceDidWakeNotification
                     object:nil
-                     queue:[NSOperationQueue mainQueue]
+                     queue:nil
                 usingBlock:^(NSNotification*) {
-                  mainQueue->post(onWake);
+                  // A wake is acted on while an alert is open; the main operation queue is not
+                  // served inside an alert opened by work on the main queue.
+                  mainQueue->post(onWake, WorkKind::RunsDuringAlerts);
                 }];
 }
 
