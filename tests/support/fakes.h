@@ -109,7 +109,8 @@ public:
 
 // The first row of the menu with this title, or null.
 inline const MenuItem* itemTitled(const Menu& menu, const std::string& title) {
-    const auto found = std::ranges::find(menu.items, title, &MenuItem::title);
+    const auto found = std::find_if(menu.items.begin(), menu.items.end(),
+                                    [&](const MenuItem& item) { return item.title == title; });
     return found == menu.items.end() ? nullptr : &*found;
 }
 
