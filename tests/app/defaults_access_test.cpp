@@ -16,7 +16,6 @@ TEST(DefaultsAccess, CoercesAsTheSystemsDefaultsDo) {
         {"integer 0", std::int64_t{0}, 0, false, "0"},
         {"true", true, 1, true, "1"},
         {"text with a number", std::string(" 42 apples"), 42, true, " 42 apples"},
-        {"text as defaults write -string 15 stores it", std::string("15"), 15, true, "15"},
         {"text YES", std::string("YES"), std::nullopt, true, "YES"},
         {"text with a leading zero", std::string("01"), 1, true, "01"},
         {"a sign and no digits", std::string("-x"), std::nullopt, false, "-x"},

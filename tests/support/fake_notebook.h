@@ -32,8 +32,8 @@ private:
         TRBCommandResult result;
     };
     ToolPaths paths_;
-    std::map<Run, Failure, RunLess> failures_;
-    std::map<Run, int, RunLess> runCounts_;
+    std::map<Run, Failure> failures_;
+    std::map<Run, int> runCounts_;
 };
 
 // The command lines the app runs, with the system's tool paths.

@@ -110,14 +110,9 @@ void FakeClock::setLocalTime(int hour, int minute, int second) {
 }
 
 Platform TestPlatform::platform() {
-    return platform(commands, toolPaths);
-}
-
-Platform TestPlatform::platform(CommandRunner& runner, ToolPaths paths) {
-    return Platform{application, statusBar, alerts,        pasteboard,
-                    workspace,   defaults,  mainQueue,     powerManagement,
-                    urlSession,  bundle,    locale,        clock,
-                    processInfo, runner,    propertyLists, std::move(paths)};
+    return Platform{application, statusBar,       alerts,        pasteboard, workspace, defaults,
+                    mainQueue,   powerManagement, urlSession,    bundle,     locale,    clock,
+                    processInfo, commands,        propertyLists, toolPaths};
 }
 
 }  // namespace dorvane::testing

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
@@ -39,15 +40,11 @@ struct Run {
     std::string program;
     std::vector<std::string> arguments;
     bool operator==(const Run&) const = default;
-};
-std::ostream& operator<<(std::ostream& out, const Run& run);
-
-// Orders runs, so they can key a map.
-struct RunLess {
-    bool operator()(const Run& a, const Run& b) const {
-        return std::tie(a.program, a.arguments) < std::tie(b.program, b.arguments);
+    bool operator<(const Run& other) const {
+        return std::tie(program, arguments) < std::tie(other.program, other.arguments);
     }
 };
+std::ostream& operator<<(std::ostream& out, const Run& run);
 
 // Records every run and answers through the handler, a machine model (fake_notebook.h). A run the
 // handler does not answer is a test failure.
@@ -67,7 +64,8 @@ inline TRBCommandResult failed(int status, std::string error = {}, std::string o
     return {status, std::move(output), std::move(error)};
 }
 
-// A string table that answers every key with the key itself, so tests read as the keys.
+// A string table that answers every key with the key itself, so tests read as the keys; the
+// fall-back from quiet hours shows its reason.
 class FakeBundle : public Bundle {
 public:
     std::string localizedString(const std::string& key) const override {
@@ -77,7 +75,8 @@ public:
     std::optional<std::string> shortVersion() const override { return version; }
     std::optional<std::string> executablePath() const override { return executable; }
 
-    std::map<std::string, std::string> texts;
+    std::map<std::string, std::string> texts = {
+        {"dialog.quiet_hours_auto_disabled.body_format", "off: %@"}};
     std::optional<std::string> version = "1.0";
     std::optional<std::string> executable = "/Applications/Dorvane.app/Contents/MacOS/Dorvane";
 };
@@ -107,6 +106,13 @@ public:
     }
     FakeStatusItem* lastCreated = nullptr;
 };
+
+// The first row of the menu with this title, or null.
+inline const MenuItem* itemTitled(const Menu& menu, const std::string& title) {
+    const auto found = std::find_if(menu.items.begin(), menu.items.end(),
+                                    [&](const MenuItem& item) { return item.title == title; });
+    return found == menu.items.end() ? nullptr : &*found;
+}
 
 // Shows nothing: records each alert and answers it from a script (the first button when the
 // script has run out).
@@ -207,13 +213,13 @@ class FakePowerManagement : public PowerManagement {
 public:
     RunLoopSource* createPowerSourceNotification(PowerSourceCallback, void*) override {
         ++calls;
-        return failPowerSource ? nullptr : reinterpret_cast<RunLoopSource*>(0x10);
+        return failEventSources ? nullptr : reinterpret_cast<RunLoopSource*>(0x10);
     }
     std::uint32_t registerForSystemPower(void* refCon, NotificationPort** port,
                                          SystemPowerCallback callback,
                                          std::uint32_t* notifier) override {
         ++calls;
-        if (failSystemPower) {
+        if (failEventSources) {
             return 0;
         }
         systemPowerCallback = callback;
@@ -243,8 +249,7 @@ public:
 
     int calls = 0;
     std::vector<std::pair<std::uint32_t, std::intptr_t>> allowed;
-    bool failPowerSource = false;
-    bool failSystemPower = false;
+    bool failEventSources = false;
     SystemPowerCallback systemPowerCallback = nullptr;
     void* systemPowerRefCon = nullptr;
 };
@@ -299,8 +304,6 @@ struct TestPlatform {
     ToolPaths toolPaths;
 
     Platform platform();
-    // The same fakes with a runner and tools of the test's own, such as the real ones.
-    Platform platform(CommandRunner& runner, ToolPaths paths);
     std::shared_ptr<TRBController> makeController() {
         return std::make_shared<TRBController>(platform());
     }

@@ -19,7 +19,6 @@ TEST(VersionCompare, OrdersAsTheNumericSearchDoes) {
         {"1.02", "1.2", false},
         {"1.99999999999999999999999999", "1.100000000000000000000000000", true},
         {"18446744073709551615", "18446744073709551616", true},
-        {"1.0b", "1.0", false},
         {"1.0", "1.0b", true},
         {"", "0", true},
     };
@@ -27,17 +26,6 @@ TEST(VersionCompare, OrdersAsTheNumericSearchDoes) {
         SCOPED_TRACE(std::string(local) + " vs " + remote);
         EXPECT_EQ(compareVersions(local, remote) < 0, remoteNewer);
         EXPECT_EQ(compareVersions(local, remote), -compareVersions(remote, local));
-    }
-}
-
-TEST(VersionCompare, UsesOnlyTheLeadingVersion) {
-    const std::tuple<const char*, std::optional<std::string>> cases[] = {
-        {"1.2.3", "1.2.3"},     {"2.0-beta.1", "2.0"}, {"3.", "3"},
-        {"3.x", "3"},           {"v1.2", std::nullopt}, {"", std::nullopt},
-    };
-    for (const auto& [text, want] : cases) {
-        SCOPED_TRACE(text);
-        EXPECT_EQ(leadingVersion(text), want);
     }
 }
 
@@ -69,9 +57,7 @@ struct CheckFixture {
     CheckFixture() {
         controller->setStatusItem(test.statusBar.createStatusItem());
         test.bundle.version = "1.2";
-        test.bundle.texts["update.no_update.body_format"] = "you have %@";
         test.bundle.texts["update.available_alert.title_format"] = "%@ is out";
-        test.bundle.texts["menu.update_available_format"] = "update %@";
     }
     // Answers the latest request as the transfer would, then lets the main queue run.
     void answer(UrlResult result) {
@@ -98,6 +84,9 @@ TEST(UpdateCheck, EveryOutcomeSilentAndManual) {
         {"the same version", body(R"({"version":"1.2"})"), std::nullopt, "update.no_update.title"},
         {"a newer version with a suffix", body(R"({"version":"1.10-rc1","download_url_en":"https://d"})"), "1.10", "1.10 is out"},
         {"a newer version without an address", body(R"({"version":"2"})"), "2", "2 is out"},
+        {"a trailing dot is no part of the version", body(R"({"version":"3."})"), "3", "3 is out"},
+        {"nor is what follows the numbers", body(R"({"version":"3.x"})"), "3", "3 is out"},
+        {"an empty version", body(R"({"version":""})"), "0.9", "update.check_failed.title"},
     };
     // clang-format on
     for (const auto& [what, result, version, manualAlert] : cases) {
@@ -122,9 +111,9 @@ TEST(UpdateCheck, EveryOutcomeSilentAndManual) {
             const bool failed = version && *version == "0.9";
             EXPECT_EQ(f.test.application.activations, !silent && newer ? 1 : 0)
                 << "only the update alert comes to the front";
-            for (const std::string& url : f.test.workspace.opened) {
-                EXPECT_FALSE(url.empty()) << "only a known address is opened";
-            }
+            EXPECT_EQ(
+                std::count(f.test.workspace.opened.begin(), f.test.workspace.opened.end(), ""), 0)
+                << "only a real address";
             if (!failed) {
                 EXPECT_EQ(f.menuOffersUpdate(), newer) << "the menu was rebuilt";
             }
@@ -172,9 +161,6 @@ TEST(UpdateCheck, SilentChecksAreThrottledToOneADay) {
         f.controller->manualCheckForUpdates();
         EXPECT_EQ(f.test.urlSession.requests.size(), silentRequests ? 2u : 1u)
             << "manual checks never wait";
-        f.answer({std::nullopt, "offline"});
-        EXPECT_EQ(dateForKey(f.test.defaults, keys::kLastUpdateCheckAt), f.test.clock.now())
-            << "and restart the throttle";
     }
 }
 
@@ -200,13 +186,12 @@ TEST(UpdateCheck, TheDailyTimerChecksSilentlyAndHoldsTheControllerWeakly) {
 }
 
 TEST(UpdateCheck, LanguageComesFromTheFirstPreferredLanguage) {
-    using Languages = std::vector<std::string>;
-    const std::pair<Languages, bool> cases[] = {
-        {Languages{"zh-Hant-TW", "en"}, false},
-        {Languages{"ZH-hans"}, false},
-        {Languages{"en-GB", "zh-Hans"}, true},
-        {Languages{}, true},
-        {Languages{"de"}, true},
+    const std::pair<std::vector<std::string>, bool> cases[] = {
+        {{"zh-Hant-TW", "en"}, false},
+        {{"ZH-hans"}, false},
+        {{"en-GB", "zh-Hans"}, true},
+        {{}, true},
+        {{"de"}, true},
     };
     for (const auto& [languages, english] : cases) {
         CheckFixture f;
