@@ -135,7 +135,7 @@ class FakeApplication : public Application {
 public:
     void setActivationPolicyAccessory() override {}
     void activateIgnoringOtherApps() override { ++activations; }
-    void setMainMenu(std::shared_ptr<const Menu>) override {}
+    void setMainMenu(std::shared_ptr<const Menu> menu) override { mainMenu = std::move(menu); }
     void terminate() override {
         if (onTerminate) {
             onTerminate();
@@ -144,6 +144,7 @@ public:
 
     int activations = 0;
     std::function<void()> onTerminate;
+    std::shared_ptr<const Menu> mainMenu;
 };
 
 class FakeWorkspace : public Workspace {
