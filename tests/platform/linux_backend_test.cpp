@@ -171,11 +171,11 @@ TEST(AtomicFile, TheCleanUpRemovesOnlyLeftoverTemporaryFiles) {
     EXPECT_EQ(readWholeFile(path), "settings");
 }
 
-TEST(DefaultsFile, SharesTheFileWithOtherProgramsAndKeepsWhatItDoesNotUnderstand) {
+TEST(DefaultsFile, FlushesWithinASecondSharesTheFileAndKeepsWhatItDoesNotUnderstand) {
     testing::TempFolder folder;
     const std::string path = folder.path + "/nested/d.plist";
     LibplistPropertyLists plists;
-    testing::FakeMainQueue queue;
+    testing::FakeMainQueue queue;  // virtual time: the flush bound is checked exactly
     // XML property lists keep dates to the second.
     const Date when = std::chrono::sys_days{std::chrono::year{2026} / 12 / 6} + 9h + 30min + 15s;
     const std::map<std::string, DefaultsValue> ours = {
@@ -185,11 +185,17 @@ TEST(DefaultsFile, SharesTheFileWithOtherProgramsAndKeepsWhatItDoesNotUnderstand
         {"date", when},
         {"record", DefaultsDictionary{{"hour", std::int64_t{7}}, {"canonical", std::string("x")}}},
     };
-    DefaultsFile defaults(path, queue, plists);
+    std::optional<DefaultsFile> defaults(std::in_place, path, queue, plists);
     for (const auto& [key, value] : ours) {
-        defaults.setObject(key, value);
+        defaults->setObject(key, value);
     }
-    ASSERT_TRUE(defaults.synchronize());
+    ASSERT_EQ(queue.timers.size(), 1u) << "one flush for changes close together";
+    const auto& flush = *queue.timers[0];
+    EXPECT_LE(flush.spec.start + flush.spec.leeway, 1s) << "it may fire late, but within a second";
+    queue.advance(flush.spec.start - 1ms);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    queue.advance(1ms);
+    ASSERT_TRUE(std::filesystem::exists(path));
     // Another program adds values of types the settings never hold, and text that is not UTF-8,
     // replacing the file or writing it in place.
     auto theirs = std::get<PlistDictionary>(plists.parse(*readWholeFile(path), nullptr)->value);
@@ -204,14 +210,14 @@ TEST(DefaultsFile, SharesTheFileWithOtherProgramsAndKeepsWhatItDoesNotUnderstand
         inPlace ? void(std::ofstream(path, std::ios::trunc) << xml)
                 : void(writeFileAtomically(path, xml));
     };
-    const auto floor = [&] { return defaults.objectForKey("batteryFloorPercent"); };
+    const auto floor = [&] { return defaults->objectForKey("batteryFloorPercent"); };
     otherProgramWrites(false);
     EXPECT_EQ(floor(), DefaultsValue(std::int64_t{15})) << "a file replaced is seen";
     for (const auto& [key, value] : ours) {
-        EXPECT_EQ(defaults.objectForKey(key), value) << key;
+        EXPECT_EQ(defaults->objectForKey(key), value) << key;
     }
     for (const char* foreign : {"quietHoursStart", "data", "real", "array", "dictionary"}) {
-        EXPECT_FALSE(defaults.objectForKey(foreign)) << foreign;
+        EXPECT_FALSE(defaults->objectForKey(foreign)) << foreign;
     }
     theirs["batteryFloorPercent"] = PlistValue{std::int64_t{100}};
     otherProgramWrites(true);
@@ -220,42 +226,18 @@ TEST(DefaultsFile, SharesTheFileWithOtherProgramsAndKeepsWhatItDoesNotUnderstand
     EXPECT_EQ(floor(), DefaultsValue(std::int64_t{100})) << "a file half written is not taken";
     EXPECT_EQ(countAside(folder.path + "/nested"), 0) << "nor moved aside";
 
-    defaults.removeObject("real");
-    defaults.setObject("integer", std::int64_t{5});
+    defaults->removeObject("real");
+    defaults->setObject("integer", std::int64_t{5});
     theirs["integer"] = PlistValue{std::int64_t{60}};
     otherProgramWrites(false);
-    EXPECT_EQ(defaults.objectForKey("integer"), DefaultsValue(std::int64_t{5})) << "ours not saved";
-    ASSERT_TRUE(defaults.synchronize());
+    EXPECT_EQ(defaults->objectForKey("integer"), DefaultsValue(std::int64_t{5}))
+        << "ours not saved";
+    defaults.reset();  // what changed since the flush is written when the defaults go, at exit
     theirs.erase("real");
     theirs["integer"] = PlistValue{std::int64_t{5}};
     EXPECT_EQ(plists.parse(*readWholeFile(path), nullptr), PlistValue{theirs}) << "the rest kept";
     EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::others_read,
               std::filesystem::perms::none);
-}
-
-TEST(DefaultsFile, FlushesByItselfWithinASecond) {
-    testing::TempFolder folder;
-    const std::string path = folder.path + "/d.plist";
-    LibplistPropertyLists plists;
-    testing::FakeMainQueue queue;  // virtual time: the bound is checked exactly
-    {
-        DefaultsFile defaults(path, queue, plists);
-        defaults.setObject("runMode", std::int64_t{1});
-        defaults.setObject("lastUpdateCheckAt", Date{});
-        ASSERT_EQ(queue.timers.size(), 1u) << "one flush for changes close together";
-        const auto& flush = *queue.timers[0];
-        EXPECT_LE(flush.spec.start + flush.spec.leeway, 1s)
-            << "it may fire late, but within a second";
-        queue.advance(flush.spec.start - 1ms);
-        EXPECT_FALSE(std::filesystem::exists(path));
-        queue.advance(1ms);
-        EXPECT_TRUE(std::filesystem::exists(path));
-        defaults.setObject("runMode", std::int64_t{0});
-    }
-    EventLoop loop;
-    EXPECT_EQ(DefaultsFile(path, loop, plists).objectForKey("runMode"),
-              DefaultsValue(std::int64_t{0}))
-        << "and what changed since is written when the defaults go, at exit";
 }
 
 TEST(DefaultsFile, AnUnreadableFileIsMovedAsideNeverOverAnEarlierOne) {
