@@ -54,7 +54,6 @@ TEST(TerminalFrontEnd, SetsQuietHoursInTheDialogAndQuitsLeavingTheTerminalSane) 
     Tmux tmux("DORVANE_SIM_STATE=" + app.notebook.statePath() + " XDG_CONFIG_HOME=" + configHome);
     tmux.keys({std::string(DORVANE_APP_BIN) + "; echo EXITED:$?", "Enter"});
     ASSERT_TRUE(tmux.waitForScreen("Awake")) << tmux.screen();
-    EXPECT_NE(tmux.screen().find("Simulated notebook"), std::string::npos);
 
     tmux.keys({"Enter"});  // opens the menu
     ASSERT_TRUE(tmux.waitForScreen("Quit and Restore Sleep")) << tmux.screen();

@@ -29,7 +29,6 @@ TEST(ScheduleReader, CollectsTheRepeatingSection) {
         {"ends at an empty line", "Repeating power events:\n  a\n\n  b\n", "a"},
         {"heading in other capitals and words", "  REPEATING POWER EVENTS (2):\n\ta\t\n", "a"},
         {"CR LF line ends", "Repeating power events:\r\n  a\r\n  b\r\n\r\nScheduled power events:\r\n", "a; b"},
-        {"nothing scheduled", "No scheduled events.\n", ""},
         {"only one-off events", "Scheduled power events:\n [0]  wake at 12/07/26 07:00:00\n", ""},
     };
     // clang-format on
