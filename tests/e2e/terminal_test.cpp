@@ -65,9 +65,7 @@ TEST(TerminalFrontEnd, SetsQuietHoursInTheDialogAndQuitsLeavingTheTerminalSane) 
     ASSERT_TRUE(tmux.waitForScreen("From:")) << tmux.screen();
 
     // In the start field: select all, cut, type; in the end field: select all, paste what was cut.
-    tmux.keys({"C-a", "C-x"});
-    tmux.keys({"22:00"});
-    tmux.keys({"Tab", "C-a", "C-v"});
+    tmux.keys({"C-a", "C-x", "22:00", "Tab", "C-a", "C-v"});
     ASSERT_TRUE(tmux.waitForScreen("[22:00")) << tmux.screen();
     ASSERT_TRUE(tmux.waitForScreen("[00:00")) << tmux.screen();
     tmux.keys({"Enter"});

@@ -44,7 +44,6 @@ TEST(SimStateFile, RoundTripsEveryFieldAndRefusesWhatIsNotAState) {
     for (const auto& [from, to] : edits) {
         SCOPED_TRACE(to);
         std::string edited = valid;
-        ASSERT_NE(edited.find(from), std::string::npos) << from;
         edited.replace(edited.find(from), std::string(from).size(), to);
         EXPECT_FALSE(fromJson(edited, &error));
     }
