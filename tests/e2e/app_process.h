@@ -105,12 +105,11 @@ public:
             buffered_.append(chunk, static_cast<std::size_t>(count));
         }
     }
-    bool waitForKey(const std::string& key) {
-        return waitFor([&](const nlohmann::json& m) { return m.contains(key); });
-    }
-    bool waitForTitle(const std::string& title) {
-        return waitFor(
-            [&](const nlohmann::json& m) { return m.contains("title") && m["title"] == title; });
+    // Reads messages until one holds this key, with this value when one is given.
+    bool waitForKey(const std::string& key, const nlohmann::json& value = nullptr) {
+        return waitFor([&](const nlohmann::json& m) {
+            return m.contains(key) && (value.is_null() || m[key] == value);
+        });
     }
     // The exit status, once the process has ended.
     int wait() {

@@ -129,15 +129,14 @@ TEST(PowerProbes, RunTheirToolAndReportFailures) {
         for (const testing::Run& run : {testing::runs::PS, testing::runs::G, testing::runs::IO}) {
             f.notebook.fail(run, answer);
         }
-        auto& controller = f.controller;
-        controller->setLastError("earlier");
-        EXPECT_EQ(controller->readPowerSource(), power);
-        EXPECT_EQ(controller->lastError(), errorAfterPower.value_or("earlier"));
-        EXPECT_EQ(controller->readSleepDisabled(), sleepSwitch);
-        EXPECT_EQ(controller->lastError(),
+        f.controller->setLastError("earlier");
+        EXPECT_EQ(f.controller->readPowerSource(), power);
+        EXPECT_EQ(f.controller->lastError(), errorAfterPower.value_or("earlier"));
+        EXPECT_EQ(f.controller->readSleepDisabled(), sleepSwitch);
+        EXPECT_EQ(f.controller->lastError(),
                   errorAfterSwitch.value_or(errorAfterPower.value_or("earlier")));
-        EXPECT_EQ(controller->readClamshellClosed(), lid);
-        EXPECT_EQ(controller->lastError(),
+        EXPECT_EQ(f.controller->readClamshellClosed(), lid);
+        EXPECT_EQ(f.controller->lastError(),
                   errorAfterSwitch.value_or(errorAfterPower.value_or("earlier")))
             << "the lid never sets an error";
     }
