@@ -57,8 +57,7 @@ TEST(TerminalFrontEnd, SetsQuietHoursInTheDialogAndQuitsLeavingTheTerminalSane) 
 
     tmux.keys({"Enter"});  // opens the menu
     ASSERT_TRUE(tmux.waitForScreen("Quit and Restore Sleep")) << tmux.screen();
-    for (int row = 0; row < 9; ++row)
-        tmux.keys({"Down"});  // to Quiet Hours, separators skipped
+    tmux.keys(std::vector<std::string>(9, "Down"));  // to Quiet Hours, separators skipped
     tmux.keys({"Enter"});
     ASSERT_TRUE(tmux.waitForScreen("Set Quiet Hours")) << tmux.screen();
     tmux.keys({"Down", "Down", "Enter"});

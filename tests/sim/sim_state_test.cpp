@@ -24,8 +24,7 @@ TEST(SimStateFile, RoundTripsEveryFieldAndRefusesWhatIsNotAState) {
     ASSERT_TRUE(back) << error;
     EXPECT_EQ(toJson(*back), toJson(state));
 
-    const char* const broken[] = {"", "{", "[]", "{\"version\": 2}"};
-    for (const char* text : broken) {
+    for (const char* text : {"", "{", "[]", "{\"version\": 2}"}) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(fromJson(text, &error));
         EXPECT_FALSE(error.empty());
