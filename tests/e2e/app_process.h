@@ -91,8 +91,6 @@ public:
             for (std::size_t end; (end = buffered_.find('\n')) != std::string::npos;) {
                 messages.push_back(nlohmann::json::parse(buffered_.substr(0, end), nullptr, false));
                 buffered_.erase(0, end + 1);
-                if (messages.back().contains("menu"))
-                    menu = messages.back()["menu"];
                 if (wanted(messages.back()))
                     return true;
             }
@@ -107,12 +105,11 @@ public:
             buffered_.append(chunk, static_cast<std::size_t>(count));
         }
     }
-    bool waitForKey(const std::string& key) {
-        return waitFor([&](const nlohmann::json& m) { return m.contains(key); });
-    }
-    bool waitForTitle(const std::string& title) {
-        return waitFor(
-            [&](const nlohmann::json& m) { return m.contains("title") && m["title"] == title; });
+    // Reads messages until one holds this key, with this value when one is given.
+    bool waitForKey(const std::string& key, const nlohmann::json& value = nullptr) {
+        return waitFor([&](const nlohmann::json& m) {
+            return m.contains(key) && (value.is_null() || m[key] == value);
+        });
     }
     // The exit status, once the process has ended.
     int wait() {
@@ -127,18 +124,9 @@ public:
         const auto result = notebook.control(arguments);
         EXPECT_EQ(result.status, 0) << result.error;
     }
-    // The row of the status menu with this title.
-    nlohmann::json row(const std::string& title) const {
-        for (const auto& item : menu) {
-            if (item.value("title", "") == title)
-                return item;
-        }
-        return nullptr;
-    }
 
     SimNotebook notebook;
     std::vector<nlohmann::json> messages;
-    nlohmann::json menu;
 
 private:
     std::string configHome_;

@@ -54,21 +54,17 @@ TEST(TerminalFrontEnd, SetsQuietHoursInTheDialogAndQuitsLeavingTheTerminalSane) 
     Tmux tmux("DORVANE_SIM_STATE=" + app.notebook.statePath() + " XDG_CONFIG_HOME=" + configHome);
     tmux.keys({std::string(DORVANE_APP_BIN) + "; echo EXITED:$?", "Enter"});
     ASSERT_TRUE(tmux.waitForScreen("Awake")) << tmux.screen();
-    EXPECT_NE(tmux.screen().find("Simulated notebook"), std::string::npos);
 
     tmux.keys({"Enter"});  // opens the menu
     ASSERT_TRUE(tmux.waitForScreen("Quit and Restore Sleep")) << tmux.screen();
-    for (int row = 0; row < 9; ++row)
-        tmux.keys({"Down"});  // to Quiet Hours, separators skipped
+    tmux.keys(std::vector<std::string>(9, "Down"));  // to Quiet Hours, separators skipped
     tmux.keys({"Enter"});
     ASSERT_TRUE(tmux.waitForScreen("Set Quiet Hours")) << tmux.screen();
     tmux.keys({"Down", "Down", "Enter"});
     ASSERT_TRUE(tmux.waitForScreen("From:")) << tmux.screen();
 
     // In the start field: select all, cut, type; in the end field: select all, paste what was cut.
-    tmux.keys({"C-a", "C-x"});
-    tmux.keys({"22:00"});
-    tmux.keys({"Tab", "C-a", "C-v"});
+    tmux.keys({"C-a", "C-x", "22:00", "Tab", "C-a", "C-v"});
     ASSERT_TRUE(tmux.waitForScreen("[22:00")) << tmux.screen();
     ASSERT_TRUE(tmux.waitForScreen("[00:00")) << tmux.screen();
     tmux.keys({"Enter"});

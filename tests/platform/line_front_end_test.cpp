@@ -60,7 +60,6 @@ TEST(LineFrontEnd, RefusesMalformedPathsWithoutEchoingThem) {
     auto menu = std::make_shared<Menu>();
     bool chosen = false;
     MenuItem& row = menu->items.emplace_back();
-    row.title = "Refresh";
     row.action = [&](const MenuItem&) { chosen = true; };
     MenuItem& disabled = menu->items.emplace_back(row);
     disabled.title = "Quit";

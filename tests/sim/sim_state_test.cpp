@@ -24,8 +24,7 @@ TEST(SimStateFile, RoundTripsEveryFieldAndRefusesWhatIsNotAState) {
     ASSERT_TRUE(back) << error;
     EXPECT_EQ(toJson(*back), toJson(state));
 
-    const char* const broken[] = {"", "{", "[]", "{\"version\": 2}"};
-    for (const char* text : broken) {
+    for (const char* text : {"", "{", "[]", "{\"version\": 2}"}) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(fromJson(text, &error));
         EXPECT_FALSE(error.empty());
@@ -44,7 +43,6 @@ TEST(SimStateFile, RoundTripsEveryFieldAndRefusesWhatIsNotAState) {
     for (const auto& [from, to] : edits) {
         SCOPED_TRACE(to);
         std::string edited = valid;
-        ASSERT_NE(edited.find(from), std::string::npos) << from;
         edited.replace(edited.find(from), std::string(from).size(), to);
         EXPECT_FALSE(fromJson(edited, &error));
     }

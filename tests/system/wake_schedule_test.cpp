@@ -29,7 +29,6 @@ TEST(ScheduleReader, CollectsTheRepeatingSection) {
         {"ends at an empty line", "Repeating power events:\n  a\n\n  b\n", "a"},
         {"heading in other capitals and words", "  REPEATING POWER EVENTS (2):\n\ta\t\n", "a"},
         {"CR LF line ends", "Repeating power events:\r\n  a\r\n  b\r\n\r\nScheduled power events:\r\n", "a; b"},
-        {"nothing scheduled", "No scheduled events.\n", ""},
         {"only one-off events", "Scheduled power events:\n [0]  wake at 12/07/26 07:00:00\n", ""},
     };
     // clang-format on
@@ -61,14 +60,14 @@ TEST(ScheduleMatch, OnlyTheRecordedSingleEventMatches) {
     }
 }
 
-enum class Claim { NotOwned, Owned, UserRemoved, Replaced };
+enum class Claim { NotOwned, Owned, UserRemoved };
 enum class Operation { Install7, Install630, Cancel };
 enum class Fault { None, Read, RepeatPermission, RepeatOther, ReadBack };
 
-// Each row: the claim before, somebody else's event on the machine, the operation, the fault, the
-// answer to the overwrite question; then the tool runs, the result, the claim and its record after,
-// the event on the machine after, the text left (lastError for installs, wakeScheduleError for
-// cancels) and whether the question was asked.
+// Each row: the claim before, somebody else's event on the machine (in place of ours when
+// claimed), the operation, the fault, the answer to the overwrite question; then the tool runs,
+// the result, the claim and its record after, the event on the machine after, the text left
+// (lastError for installs, wakeScheduleError for cancels) and whether the question was asked.
 // clang-format off
 const std::tuple<const char*, Claim, std::optional<sim::RepeatEvent>, Operation, Fault, int, std::vector<Run>, bool, bool, std::optional<std::string>, std::optional<sim::RepeatEvent>, std::optional<std::string>, bool> kStateCases[] = {
     {"not owned, nothing on the machine: install without a question", Claim::NotOwned, std::nullopt, Operation::Install7, Fault::None, 1000, {SCHED, wakeAt("07:00:00"), SCHED}, true, true, kAppAt7Text, kAppAt7, std::nullopt, false},
@@ -76,12 +75,12 @@ const std::tuple<const char*, Claim, std::optional<sim::RepeatEvent>, Operation,
     {"not owned, foreign event, cancel chosen", Claim::NotOwned, kForeign, Operation::Install7, Fault::None, 1001, {SCHED}, false, false, std::nullopt, kForeign, "status.user_canceled_overwrite", true},
     {"owned and unchanged: replaced without a question", Claim::Owned, std::nullopt, Operation::Install630, Fault::None, 1000, {SCHED, wakeAt("06:30:00"), SCHED}, true, true, "wakepoweron at 6:30AM every day", sim::RepeatEvent{"wakeorpoweron", "MTWRFSU", "06:30:00"}, std::nullopt, false},
     {"out of date, removed by the user: claim dropped, install without a question", Claim::UserRemoved, std::nullopt, Operation::Install7, Fault::None, 1000, {SCHED, SCHED, wakeAt("07:00:00"), SCHED}, true, true, kAppAt7Text, kAppAt7, std::nullopt, false},
-    {"out of date, replaced by somebody: claim dropped, then asked", Claim::Replaced, std::nullopt, Operation::Install7, Fault::None, 1001, {SCHED, SCHED}, false, false, std::nullopt, kForeign, "status.user_canceled_overwrite", true},
+    {"out of date, replaced by somebody: claim dropped, then asked", Claim::Owned, kForeign, Operation::Install7, Fault::None, 1001, {SCHED, SCHED}, false, false, std::nullopt, kForeign, "status.user_canceled_overwrite", true},
     {"owned: cancel removes it", Claim::Owned, std::nullopt, Operation::Cancel, Fault::None, 1000, {SCHED, CANCEL}, true, false, std::nullopt, std::nullopt, std::nullopt, false},
     {"owned, cancel refused for want of the privilege: claim stays", Claim::Owned, std::nullopt, Operation::Cancel, Fault::RepeatPermission, 1000, {SCHED, CANCEL}, false, true, kAppAt7Text, kAppAt7, "error.need_pmset_permission_with_wake", false},
     {"owned, cancel fails otherwise: claim stays", Claim::Owned, std::nullopt, Operation::Cancel, Fault::RepeatOther, 1000, {SCHED, CANCEL}, false, true, kAppAt7Text, kAppAt7, "error.set_wake_failed", false},
     {"owned, removed by the user: cancel drops the claim", Claim::UserRemoved, std::nullopt, Operation::Cancel, Fault::None, 1000, {SCHED}, true, false, std::nullopt, std::nullopt, std::nullopt, false},
-    {"out of date, replaced: cancel leaves it and drops the claim", Claim::Replaced, std::nullopt, Operation::Cancel, Fault::None, 1000, {SCHED}, false, false, std::nullopt, kForeign, "error.cancel_skipped_external_schedule", false},
+    {"out of date, replaced: cancel leaves it and drops the claim", Claim::Owned, kForeign, Operation::Cancel, Fault::None, 1000, {SCHED}, false, false, std::nullopt, kForeign, "error.cancel_skipped_external_schedule", false},
     {"claimed, reading fails: cancel changes nothing", Claim::Owned, std::nullopt, Operation::Cancel, Fault::Read, 1000, {SCHED}, false, true, kAppAt7Text, kAppAt7, "error.read_wake_schedule_failed", false},
     {"claimed, reading fails: install changes nothing", Claim::Owned, std::nullopt, Operation::Install630, Fault::Read, 1000, {SCHED}, false, true, kAppAt7Text, kAppAt7, "error.read_wake_schedule_failed", false},
     {"not owned: cancel runs nothing", Claim::NotOwned, kForeign, Operation::Cancel, Fault::None, 1000, {}, true, false, std::nullopt, kForeign, std::nullopt, false},
@@ -111,9 +110,6 @@ TEST(WakeSchedule, EveryRowOfTheStateTable) {
         }
         if (claim == Claim::UserRemoved) {
             notebook.state.wakeSlot.reset();
-        }
-        if (claim == Claim::Replaced) {
-            notebook.state.wakeSlot = kForeign;
         }
         if (machine) {
             notebook.state.wakeSlot = machine;
