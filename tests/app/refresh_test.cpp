@@ -186,6 +186,7 @@ TEST(Refresh, TheFloorHoldsUntilTheChargeClimbsClearOrTheAdapterReturns) {
         {"a wobble around the floor does not flap", {{BAT, 11, true}, {BAT, 10, false}, {BAT, 11, false}, {BAT, 12, false}, {BAT, 10, false}}},
         {"three points above the floor let go", {{BAT, 10, false}, {BAT, 13, true}, {BAT, 12, true}}},
         {"the adapter ends the hold", {{BAT, 9, false}, {AC, 9, true}, {BAT, 11, true}}},
+        {"a charge that cannot be read keeps the hold", {{BAT, 10, false}, {BAT, 101, true}, {BAT, 11, false}}},
         {"a floor raised while running acts at the next refresh", {{BAT, 14, true}, {BAT, 14, false, I{15}}, {BAT, 17, false}, {BAT, 18, true}}},
         {"a floor turned off ends the hold", {{BAT, 8, false}, {BAT, 8, true, I{0}}}},
         {"the lowest floor that is on", {{BAT, 2, true, I{1}}, {BAT, 1, false}}},

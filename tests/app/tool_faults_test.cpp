@@ -93,9 +93,11 @@ TEST(ToolFaults, EveryToolRunSurvivesEveryMisbehaviour) {
             const auto offSlotBefore = machine.notebook.state.offSlot;
             const auto settingsBefore = machine.test.defaults.values;
             machine.notebook.fail(run, answer);
+            machine.controller->setBatteryCharge(42);  // from a reading before this one
 
             machine.act(scenario);
             EXPECT_EQ(machine.statusRow(), statuses[kind]);
+            EXPECT_NE(machine.controller->batteryCharge(), 42) << "never older than the listing";
             if (scenario == Scenario::Adapter || scenario == Scenario::LidClosed) {
                 EXPECT_EQ(machine.test.defaults.values, settingsBefore);
                 EXPECT_EQ(machine.notebook.state.offSlot, offSlotBefore) << "somebody else's event";
