@@ -1,3 +1,4 @@
+#include <fnmatch.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -38,6 +39,29 @@ TEST(SleepSwitch, ClassifiesFailuresByTheOneRule) {
             << "a success leaves an earlier error";
         EXPECT_EQ(controller->lastMessage(), text.value_or("before"));
         EXPECT_EQ(test.commands.runs.size(), 1u) << "no retry";
+    }
+}
+
+// sudo runs a command without a password only when a drop-in entry matches it, "*" standing for
+// any text: every command the app runs as root must match one.
+TEST(PermissionCommand, AllowsEveryCommandTheAppRunsAsRoot) {
+    const std::string allowed = std::string(kAllowedPmsetCommands) + ", ";
+    for (const std::vector<std::string>& arguments :
+         {tool_args::kDisableSleepOn,
+          tool_args::kDisableSleepOff,
+          tool_args::kRepeatCancel,
+          {"repeat", tool_args::kRepeatWakeType, tool_args::kRepeatWakeDays, "06:00:00"}}) {
+        std::string command = "/usr/bin/pmset";
+        for (const std::string& argument : arguments) {
+            command += " " + argument;
+        }
+        bool matched = false;
+        for (std::size_t start = 0, end = 0; (end = allowed.find(", ", start)) != std::string::npos;
+             start = end + 2) {
+            matched |=
+                ::fnmatch(allowed.substr(start, end - start).c_str(), command.c_str(), 0) == 0;
+        }
+        EXPECT_TRUE(matched) << command;
     }
 }
 
