@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "base/unique_fd.h"
@@ -71,12 +72,14 @@ TEST(CommandRunner, AHungChildIsStoppedWithEverythingItStarted) {
     // clang-format off
     const std::tuple<const char*, const char*, bool> cases[] = {
         {"child never ends", "printf 'partial sudo password'; exec sleep 60", false},
-        {"grandchild holds the streams open", "sleep 60 & exit 0", false},
+        {"grandchild holds the streams open, then acts", "(sleep 0.5; touch \"$0\") & exit 0", false},
         {"streams closed, child lingers", "exec >&- 2>&-; sleep 60", false},
         {"abandoned while it holds its streams", "sleep 60 & exec sleep 60", true},
         {"abandoned after closing its streams", "exec >&- 2>&-; sleep 60", true},
     };
     // clang-format on
+    const testing::TempFolder folder;
+    const std::string late = folder.path + "/late";
     for (const auto& [what, script, abandon] : cases) {
         SCOPED_TRACE(what);
         Pipe request;
@@ -89,7 +92,7 @@ TEST(CommandRunner, AHungChildIsStoppedWithEverythingItStarted) {
             EXPECT_EQ(::write(request.writeEnd.get(), "x", abandon ? 1 : 0), abandon ? 1 : 0);
         });
         const auto started = std::chrono::steady_clock::now();
-        const TRBCommandResult result = TRBRunCommand(kShell, {"-c", script}, options);
+        const TRBCommandResult result = TRBRunCommand(kShell, {"-c", script, late}, options);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
         requester.join();
         EXPECT_EQ(result.status, kTimedOutStatus);
@@ -100,6 +103,7 @@ TEST(CommandRunner, AHungChildIsStoppedWithEverythingItStarted) {
                   abandon ? kTimedOutStatus : 0)
             << "nothing starts while a termination request waits";
     }
+    EXPECT_FALSE(std::filesystem::exists(late)) << "a grandchild outlived the run";
 }
 
 TEST(CommandRunner, TheApplicationsRunnerTakesItsTextsFromTheStringTable) {
