@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -44,12 +45,22 @@ TEST(EventLoop, TimersComeDueOnceAndIdleSleepsUntilTheLatestMomentATimerAllows) 
     auto cancelled = loop.startTimer(TimerSpec{50ms, 50ms, 0ms}, [&] { firings.push_back({}); });
     cancelled->cancel();
     auto quiet = loop.startTimer(TimerSpec{30min, 30min, 30s}, [] {});
-    std::thread stopper([&] {
+    // Work posted from another thread wakes the loop at once, not at the next unrelated event.
+    std::atomic<bool> served = false;
+    std::thread poster([&] {
         std::this_thread::sleep_for(300ms);
-        loop.stop();
+        loop.post([&] {
+            served = true;
+            loop.stop();
+        });
+        for (int i = 0; i < 50 && !served; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        loop.stop();  // when the work was never served
     });
     loop.run();
-    stopper.join();
+    poster.join();
+    EXPECT_TRUE(served);
     ASSERT_EQ(firings.size(), 1u) << "the one-shot timer once, the cancelled one never";
     EXPECT_GE(firings[0], 100ms) << "never early";
     EXPECT_LE(loop.wakeUps(), 3u) << "no polling while idle";
@@ -71,7 +82,9 @@ TEST(EventLoop, AModalAlertHoldsOrdinaryWorkAndTimersButRunsPolicyWork) {
                                       [&] { order.push_back("policy timer"); });
         loop.post([&] { order.push_back("work queued during the alert"); });
         loop.post([&] { order.push_back("policy work"); }, WorkKind::RunsDuringAlerts);
+        const auto wakeUpsBefore = loop.wakeUps();
         loop.runModal([&] { return order.size() == 2; });
+        EXPECT_LE(loop.wakeUps() - wakeUpsBefore, 10u) << "held work must not keep it spinning";
         order.push_back("alert closed");
     });
     ASSERT_TRUE(runUntil(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -88,7 +89,7 @@ private:
     WatchId nextWatchId_ = 1;
     int modalDepth_ = 0;
     std::uint64_t wakeUps_ = 0;
-    bool stopped_ = false;
+    std::atomic<bool> stopped_ = false;  // stop() may come from any thread
 };
 
 }  // namespace dorvane
