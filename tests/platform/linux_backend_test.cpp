@@ -183,6 +183,11 @@ TEST(AtomicFile, TheCleanUpRemovesOnlyLeftoverTemporaryFiles) {
         EXPECT_EQ(std::filesystem::exists(folder.path + "/" + name), kept) << name;
     }
     EXPECT_EQ(readWholeFile(path), "settings");
+    // A write that cannot take the target's place (a folder) leaves nothing behind either.
+    std::filesystem::create_directory(folder.path + "/taken");
+    EXPECT_FALSE(writeFileAtomically(folder.path + "/taken", "x"));
+    const auto entries = std::filesystem::directory_iterator(folder.path);
+    EXPECT_EQ(std::distance(begin(entries), end(entries)), 8) << "the file, six names, the folder";
 }
 
 TEST(DefaultsFile, FlushesWithinASecondSharesTheFileAndKeepsWhatItDoesNotUnderstand) {
@@ -240,16 +245,23 @@ TEST(DefaultsFile, FlushesWithinASecondSharesTheFileAndKeepsWhatItDoesNotUnderst
     EXPECT_EQ(floor(), DefaultsValue(std::int64_t{100})) << "a file half written is not taken";
     EXPECT_EQ(countAside(folder.path + "/nested"), 0) << "nor moved aside";
 
-    defaults->removeObject("real");
+    // Keys another program holds in types the settings never use are replaced or removed too.
+    defaults->setObject("real", std::int64_t{3});
+    defaults->removeObject("array");
     defaults->setObject("integer", std::int64_t{5});
     theirs["integer"] = PlistValue{std::int64_t{60}};
     otherProgramWrites(false);
     EXPECT_EQ(defaults->objectForKey("integer"), DefaultsValue(std::int64_t{5}))
         << "ours not saved";
-    defaults.reset();  // what changed since the flush is written when the defaults go, at exit
-    theirs.erase("real");
+    queue.advance(1s);  // the flush after the first
+    theirs.erase("array");
+    theirs["real"] = PlistValue{std::int64_t{3}};
     theirs["integer"] = PlistValue{std::int64_t{5}};
     EXPECT_EQ(plists.parse(*readWholeFile(path), nullptr), PlistValue{theirs}) << "the rest kept";
+    defaults->setObject("integer", std::int64_t{6});
+    defaults.reset();  // what changed since the flush is written when the defaults go, at exit
+    theirs["integer"] = PlistValue{std::int64_t{6}};
+    EXPECT_EQ(plists.parse(*readWholeFile(path), nullptr), PlistValue{theirs});
     EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::others_read,
               std::filesystem::perms::none);
 }
