@@ -72,8 +72,15 @@ public:
         posix_spawn_file_actions_adddup2(&actions, appEnd.get(), 0);
         posix_spawn_file_actions_adddup2(&actions, appEnd.get(), 1);
         char* argv[] = {const_cast<char*>(DORVANE_APP_BIN), nullptr};
-        ASSERT_EQ(posix_spawn(&pid_, DORVANE_APP_BIN, &actions, nullptr, argv, environ), 0);
+        // Handed SIGCHLD ignored, as some parents do, the app must still learn its tools' status.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        struct sigaction previous {};
+        ::sigaction(SIGCHLD, &ignore, &previous);
+        const int spawned = posix_spawn(&pid_, DORVANE_APP_BIN, &actions, nullptr, argv, environ);
+        ::sigaction(SIGCHLD, &previous, nullptr);
         posix_spawn_file_actions_destroy(&actions);
+        ASSERT_EQ(spawned, 0);
         buffered_.clear();
     }
     void send(const std::string& line) {

@@ -63,6 +63,14 @@ TEST(LineProtocol, SleepsUnpluggedSetsQuietHoursAndQuitsRestoring) {
     }));
     EXPECT_EQ(notebookState(app).wakeSlot.value_or(sim::RepeatEvent{}).time, "06:00:00");
 
+    // Always awake it stays awake unplugged, until a change of the charge alone reaches the floor.
+    app.send(R"({"choose":["Always Awake"]})");
+    app.control({"power", "battery"});
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(notebookState(app).sleepDisabled);
+    app.control({"power", "battery", "10"});
+    EXPECT_TRUE(waitUntil([&] { return !notebookState(app).sleepDisabled; }, 2s));
+
     app.send(R"({"choose":["Copy Permission Command"]})");
     ASSERT_TRUE(app.waitForKey("clipboard"));
     const std::string command = app.messages.back()["clipboard"];
