@@ -1,0 +1,93 @@
+#include "platform/curl/curl_url_session.h"
+
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <sstream>
+
+#include "base/unique_fd.h"
+
+extern char** environ;
+
+namespace dorvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kData = DORVANE_PLATFORM_DATA_DIR "/";
+const std::string kManifest = R"({"version":"9.1"})";
+
+// An HTTPS server with a certificate of its own and a plain HTTP server beside it, on 127.0.0.1,
+// served by a small Python program that ends when its input does.
+class TestServers {
+public:
+    TestServers() {
+        if (!makePipe(input_) || !makePipe(output_)) {
+            ADD_FAILURE() << "no pipes";
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input_.readEnd.get(), 0);
+        posix_spawn_file_actions_adddup2(&actions, output_.writeEnd.get(), 1);
+        std::string arguments[] = {"/usr/bin/python3", kData + "https_test_servers.py",
+                                   kData + "https-test-certificate.pem",
+                                   kData + "https-test-key.pem"};
+        char* argv[] = {arguments[0].data(), arguments[1].data(), arguments[2].data(),
+                        arguments[3].data(), nullptr};
+        const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        output_.writeEnd.reset();
+        char ports[64] = {};
+        if (spawned != 0 || ::read(output_.readEnd.get(), ports, sizeof ports - 1) <= 0) {
+            ADD_FAILURE() << "the test servers did not start";
+        }
+        std::istringstream(ports) >> httpsPort >> httpPort;
+    }
+    ~TestServers() {
+        input_.writeEnd.reset();
+        if (pid_ > 0) {
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    int httpsPort = 0;
+    int httpPort = 0;
+
+private:
+    Pipe input_;
+    Pipe output_;
+    pid_t pid_ = -1;
+};
+
+TEST(CurlSession, FetchesOnlyWhatTheRulesAllow) {
+    const TestServers servers;
+    const auto at = [&](const char* scheme, int port, const char* path) {
+        return std::string(scheme) + "://127.0.0.1:" + std::to_string(port) + path;
+    };
+    const auto https = [&](const char* path) { return at("https", servers.httpsPort, path); };
+    const CurlUrlSession::Options trusted{kData + "https-test-certificate.pem", 1000};
+    // clang-format off
+    const std::tuple<const char*, std::string, CurlUrlSession::Options, std::chrono::seconds, std::optional<std::string>> cases[] = {
+        {"the manifest", https("/manifest"), trusted, 10s, kManifest},
+        {"plain http asked for directly", at("http", servers.httpPort, "/manifest"), trusted, 10s, kManifest},
+        {"through a redirect", https("/redirect"), trusted, 10s, kManifest},
+        {"a redirect from https to plain http is refused", https("/redirect-to-http"), trusted, 10s, std::nullopt},
+        {"a body of exactly the bound", https("/bytes/1000"), trusted, 10s, std::string(1000, 'x')},
+        {"a byte more, arriving in one piece", https("/bytes/1001"), trusted, 10s, std::nullopt},
+        {"an answer slower than the time-out", https("/slow"), trusted, 1s, std::nullopt},
+        {"a status that is not OK still delivers its body", https("/missing"), trusted, 10s, "not here"},
+        {"a server the client cannot verify", https("/manifest"), {}, 10s, std::nullopt},
+    };
+    // clang-format on
+    for (const auto& [what, url, options, timeout, body] : cases) {
+        SCOPED_TRACE(what);
+        const UrlResult result = fetch(UrlRequest{url, timeout}, options);
+        EXPECT_EQ(result.body, body);
+        EXPECT_EQ(result.error.has_value(), !body.has_value()) << result.error.value_or("");
+    }
+}
+
+}  // namespace
+}  // namespace dorvane
