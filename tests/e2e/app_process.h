@@ -73,12 +73,9 @@ public:
         posix_spawn_file_actions_adddup2(&actions, appEnd.get(), 1);
         char* argv[] = {const_cast<char*>(DORVANE_APP_BIN), nullptr};
         // Handed SIGCHLD ignored, as some parents do, the app must still learn its tools' status.
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        struct sigaction previous {};
-        ::sigaction(SIGCHLD, &ignore, &previous);
+        ::signal(SIGCHLD, SIG_IGN);
         const int spawned = posix_spawn(&pid_, DORVANE_APP_BIN, &actions, nullptr, argv, environ);
-        ::sigaction(SIGCHLD, &previous, nullptr);
+        ::signal(SIGCHLD, SIG_DFL);
         posix_spawn_file_actions_destroy(&actions);
         ASSERT_EQ(spawned, 0);
         buffered_.clear();

@@ -23,10 +23,7 @@ const std::string kManifest = R"({"version":"9.1"})";
 class TestServers {
 public:
     TestServers() {
-        if (!makePipe(input_) || !makePipe(output_)) {
-            ADD_FAILURE() << "no pipes";
-            return;
-        }
+        EXPECT_TRUE(makePipe(input_) && makePipe(output_));
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, input_.readEnd.get(), 0);
@@ -36,13 +33,11 @@ public:
                                    kData + "https-test-key.pem"};
         char* argv[] = {arguments[0].data(), arguments[1].data(), arguments[2].data(),
                         arguments[3].data(), nullptr};
-        const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ);
+        EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ), 0);
         posix_spawn_file_actions_destroy(&actions);
         output_.writeEnd.reset();
         char ports[64] = {};
-        if (spawned != 0 || ::read(output_.readEnd.get(), ports, sizeof ports - 1) <= 0) {
-            ADD_FAILURE() << "the test servers did not start";
-        }
+        EXPECT_GT(::read(output_.readEnd.get(), ports, sizeof ports - 1), 0) << "no test servers";
         std::istringstream(ports) >> httpsPort >> httpPort;
     }
     ~TestServers() {
