@@ -125,7 +125,13 @@ TEST(LineFrontEnd, AcceptsOnlyAnAnswerTheOpenAlertCanGive) {
 TEST(LineFrontEnd, ReadsARegularFileToItsEndAndBoundsTheLineLength) {
     const testing::TempFolder folder;
     const std::string path = folder.path + "/lines";
-    std::ofstream(path, std::ios::binary) << std::string(3 << 20, 'x') << "\n{\"unknown\":1}\n";
+    // A message padded to the bound, one a byte past it, one far past it, then a short one.
+    const auto padded = [](std::size_t size) {
+        return (R"({"unknown":1})" + std::string(size, ' ')).substr(0, size);
+    };
+    std::ofstream(path, std::ios::binary) << padded(1 << 20) << "\n"
+                                          << padded((1 << 20) + 1) << "\n"
+                                          << std::string(3 << 20, 'x') << "\n{\"unknown\":1}\n";
     LineFixture f(UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)));
     bool ended = false;
     f.frontEnd.start([&] {
@@ -134,7 +140,8 @@ TEST(LineFrontEnd, ReadsARegularFileToItsEndAndBoundsTheLineLength) {
     });
     f.loop.run();
     EXPECT_TRUE(ended);
-    EXPECT_EQ(f.errors(), (std::vector<std::string>{"line too long", "unknown message"}));
+    EXPECT_EQ(f.errors(), (std::vector<std::string>{"unknown message", "line too long",
+                                                    "line too long", "unknown message"}));
 }
 
 }  // namespace

@@ -169,6 +169,9 @@ void LineFrontEnd::readInput() {
         scanned_ = 0;
         if (skippingLongLine_) {
             skippingLongLine_ = false;
+        } else if (text.size() > kMaximumLineLength) {
+            // Its end came in the same read as the bytes that took it past the bound.
+            reportError("line too long");
         } else if (!text.empty()) {
             handleLine(text);
         }
