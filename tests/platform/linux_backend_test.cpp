@@ -218,7 +218,12 @@ TEST(DefaultsFile, FlushesWithinASecondSharesTheFileAndKeepsWhatItDoesNotUnderst
     // Another program adds values of types the settings never hold, and text that is not UTF-8,
     // replacing the file or writing it in place.
     auto theirs = std::get<PlistDictionary>(plists.parse(*readWholeFile(path), nullptr)->value);
-    theirs.insert({{"quietHoursStart", PlistValue{std::string("\xff\xfe:00")}},
+    PlistValue deepest{PlistArray{}};  // nested as deep as a readable file may be
+    for (int depth = 1; depth < 32; ++depth) {
+        deepest = PlistValue{PlistArray{deepest}};
+    }
+    theirs.insert({{"nested", deepest},
+                   {"quietHoursStart", PlistValue{std::string("\xff\xfe:00")}},
                    {"data", PlistValue{PlistData{std::string("\0\1\2", 3)}}},
                    {"real", PlistValue{2.5}},
                    {"array", PlistValue{PlistArray{PlistValue{std::int64_t{1}}}}},
