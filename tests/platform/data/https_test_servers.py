@@ -6,6 +6,7 @@ Prints "<https port> <http port>" on one line once both listen, and serves until
 input ends, so that it never outlives the test that started it.
 """
 import http.server
+import os
 import ssl
 import sys
 import threading
@@ -55,7 +56,8 @@ def main():
     for server in (secure, plain):
         server.ports = ports
         threading.Thread(target=server.serve_forever, daemon=True).start()
-    print(*ports, flush=True)
+    # One write, so that the reader has both ports at once.
+    os.write(sys.stdout.fileno(), f"{ports[0]} {ports[1]}\n".encode())
     sys.stdin.read()
 
 
