@@ -20,15 +20,6 @@ sim::State notebookState(const AppProcess& app) {
     return *sim::StateFile(app.notebook.statePath()).read(nullptr);
 }
 
-std::optional<PlistValue> storedSetting(const AppProcess& app, const std::string& key) {
-    LibplistPropertyLists plists;
-    const auto root = plists.parse(readWholeFile(app.defaultsPath()).value_or(""), nullptr);
-    const auto* settings = root ? std::get_if<PlistDictionary>(&root->value) : nullptr;
-    if (settings == nullptr || !settings->contains(key))
-        return std::nullopt;
-    return settings->at(key);
-}
-
 bool isAlert(const json& m, const std::string& title) {
     return m.contains("alert") && m["alert"]["title"] == title;
 }
@@ -100,9 +91,11 @@ TEST(LineProtocol, ASecondAppLeavesTheFirstAloneAndTheEndOfInputAndSigtermRestor
         ASSERT_TRUE(notebookState(app).sleepDisabled);
         if (how == std::string("end of input")) {
             ASSERT_TRUE(notebookState(app).wakeSlot.has_value());
-            ASSERT_TRUE(
-                waitUntil([&] { return storedSetting(app, "appOwnedWakeSchedule").has_value(); }));
-            const std::string settings = readWholeFile(app.defaultsPath()).value_or("");
+            std::string settings;
+            ASSERT_TRUE(waitUntil([&] {
+                settings = readWholeFile(app.defaultsPath()).value_or("");
+                return settings.find("<key>appOwnedWakeSchedule</key>") != std::string::npos;
+            }));
             const TRBCommandResult second = TRBRunCommand(DORVANE_APP_BIN, {});
             EXPECT_EQ(second.status, 0) << "a login item that fails is started again";
             EXPECT_EQ(second.error, "Dorvane is already running.\n");
