@@ -20,40 +20,34 @@ const std::string kManifest = R"({"version":"9.1"})";
 
 // An HTTPS server with a certificate of its own and a plain HTTP server beside it, on 127.0.0.1,
 // served by a small Python program that ends when its input does.
-class TestServers {
-public:
+struct TestServers {
     TestServers() {
-        EXPECT_TRUE(makePipe(input_) && makePipe(output_));
+        EXPECT_TRUE(makePipe(input) && makePipe(output));
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, input_.readEnd.get(), 0);
-        posix_spawn_file_actions_adddup2(&actions, output_.writeEnd.get(), 1);
-        std::string arguments[] = {"/usr/bin/python3", kData + "https_test_servers.py",
-                                   kData + "https-test-certificate.pem",
-                                   kData + "https-test-key.pem"};
-        char* argv[] = {arguments[0].data(), arguments[1].data(), arguments[2].data(),
-                        arguments[3].data(), nullptr};
-        EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_adddup2(&actions, input.readEnd.get(), 0);
+        posix_spawn_file_actions_adddup2(&actions, output.writeEnd.get(), 1);
+        std::string script = kData + "https_test_servers.py";
+        char* argv[] = {const_cast<char*>("/usr/bin/python3"), script.data(), nullptr};
+        EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
         posix_spawn_file_actions_destroy(&actions);
-        output_.writeEnd.reset();
+        output.writeEnd.reset();
         char ports[64] = {};
-        EXPECT_GT(::read(output_.readEnd.get(), ports, sizeof ports - 1), 0) << "no test servers";
+        EXPECT_GT(::read(output.readEnd.get(), ports, sizeof ports - 1), 0) << "no test servers";
         std::istringstream(ports) >> httpsPort >> httpPort;
     }
     ~TestServers() {
-        input_.writeEnd.reset();
-        if (pid_ > 0) {
-            ::waitpid(pid_, nullptr, 0);
+        input.writeEnd.reset();
+        if (pid > 0) {
+            ::waitpid(pid, nullptr, 0);
         }
     }
 
+    Pipe input;
+    Pipe output;
+    pid_t pid = -1;
     int httpsPort = 0;
     int httpPort = 0;
-
-private:
-    Pipe input_;
-    Pipe output_;
-    pid_t pid_ = -1;
 };
 
 TEST(CurlSession, FetchesOnlyWhatTheRulesAllow) {

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """The HTTPS session's test servers: one speaking HTTPS and one plain HTTP, both on 127.0.0.1.
 
-Usage: https_test_servers.py CERTIFICATE KEY
-Prints "<https port> <http port>" on one line once both listen, and serves until its standard
-input ends, so that it never outlives the test that started it.
+Usage: https_test_servers.py   (the certificate and its key lie beside it)
+Prints "<https port> <http port>" on one line once both listen, and serves until its standard input
+ends, so that it never outlives the test that started it.
 """
 import http.server
 import os
@@ -46,10 +46,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 def main():
-    certificate, key = sys.argv[1:3]
+    here = os.path.dirname(os.path.abspath(__file__))
     secure = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(certificate, key)
+    context.load_cert_chain(os.path.join(here, "https-test-certificate.pem"),
+                            os.path.join(here, "https-test-key.pem"))
     secure.socket = context.wrap_socket(secure.socket, server_side=True)
     plain = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     ports = (secure.server_address[1], plain.server_address[1])
