@@ -22,14 +22,6 @@ public:
     TRBCommandResult control(const std::vector<std::string>& arguments) const {
         return TRBRunCommand(DORVANE_SIM_BIN, arguments);
     }
-    // Runs a stand-in tool by its name.
-    TRBCommandResult tool(const std::string& name,
-                          const std::vector<std::string>& arguments) const {
-        return TRBRunCommand(toolPath(name), arguments);
-    }
-    static std::string toolPath(const std::string& name) {
-        return std::string(DORVANE_LIBEXEC_DIR) + "/" + name;
-    }
     const std::string& statePath() const { return statePath_; }
     const std::string& folder() const { return folder_.path; }
 
