@@ -1,13 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "support/fake_notebook.h"
 #include "system/probe_parsers.h"
 
 namespace dorvane {
 namespace {
-
-using testing::failed;
-using testing::succeeded;
 
 // Captured from a notebook on its adapter, as pmset prints it.
 const char* const kPowerListingAC =
@@ -107,38 +103,6 @@ TEST(ClamshellParser, ClosedIsTestedFirst) {
     for (const auto& [what, listing, want] : cases) {
         SCOPED_TRACE(what);
         EXPECT_EQ(parseClamshellClosed(listing), want);
-    }
-}
-
-// The controller's probes: the tool they run, what they answer, and the error each one leaves.
-TEST(PowerProbes, RunTheirToolAndReportFailures) {
-    const std::string readPower = "error.read_power_state_failed";
-    const std::string readSwitch = "error.read_sleep_switch_failed";
-    // clang-format off
-    const std::tuple<const char*, TRBCommandResult, PowerSource, std::optional<bool>, std::optional<bool>, std::optional<std::string>, std::optional<std::string>> cases[] = {
-        {"tools answer", succeeded(std::string(kPowerListingBattery) + kSettingsListing + kClamshellClosedListing), PowerSource::Battery, true, true, std::nullopt, std::nullopt},
-        {"tools answer with nothing known", succeeded("nothing here"), PowerSource::Unknown, false, std::nullopt, std::nullopt, std::nullopt},
-        {"tools fail with text on both streams", failed(1, "pmset: error", "AC Power 'AC Power'"), PowerSource::Unknown, std::nullopt, std::nullopt, readPower, readSwitch},
-        {"tools cannot start", failed(-1, "No such file or directory"), PowerSource::Unknown, std::nullopt, std::nullopt, readPower, readSwitch},
-    };
-    // clang-format on
-    for (const auto& [what, answer, power, sleepSwitch, lid, errorAfterPower, errorAfterSwitch] :
-         cases) {
-        SCOPED_TRACE(what);
-        testing::NotebookPlatform f;
-        for (const testing::Run& run : {testing::runs::PS, testing::runs::G, testing::runs::IO}) {
-            f.notebook.fail(run, answer);
-        }
-        f.controller->setLastError("earlier");
-        EXPECT_EQ(f.controller->readPowerSource(), power);
-        EXPECT_EQ(f.controller->lastError(), errorAfterPower.value_or("earlier"));
-        EXPECT_EQ(f.controller->readSleepDisabled(), sleepSwitch);
-        EXPECT_EQ(f.controller->lastError(),
-                  errorAfterSwitch.value_or(errorAfterPower.value_or("earlier")));
-        EXPECT_EQ(f.controller->readClamshellClosed(), lid);
-        EXPECT_EQ(f.controller->lastError(),
-                  errorAfterSwitch.value_or(errorAfterPower.value_or("earlier")))
-            << "the lid never sets an error";
     }
 }
 
