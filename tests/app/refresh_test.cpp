@@ -37,7 +37,6 @@ struct Case {
     std::string title;
     bool apply = true;
     int charge = 100;  // below 0: the listing carries no readable charge
-    std::optional<DefaultsValue> floor = {};
 };
 
 constexpr auto M0 = RunMode::PowerAdapter;
@@ -81,9 +80,7 @@ const Case kCases[] = {
     {"without apply an undecidable state still says so", M0, UNK, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.waiting_power", std::nullopt, false, "status.sleep", false},
     {"floor: below it, lid open, switch off stays off", M1, BAT, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "floor 8/10", std::nullopt, false, "status.sleep", true, 8},
     {"floor: below it, lid closed: cleared, then sleep", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G, SLEEP}, "status.unplugged_lid_closed", std::nullopt, false, "status.sleep", true, 8},
-    {"floor turned off", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, 8, std::int64_t{0}},
     {"floor: no charge readable", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, -1},
-    {"floor: on the adapter below it", M1, AC, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, 3},
     // clang-format on
 };
 
@@ -108,9 +105,6 @@ TEST(Refresh, FollowsThePolicyStepByStep) {
         notebook.state.batteryPercent = std::max(c.charge, 0);
         if (c.charge < 0) {
             notebook.fail(PS, testing::succeeded("Now drawing from 'Battery Power'\n"));
-        }
-        if (c.floor) {
-            test.defaults.values["batteryFloorPercent"] = *c.floor;
         }
         notebook.state.lid = c.lid;
         notebook.state.sleepDisabled = c.sleepSwitch == Switch::On;
