@@ -14,6 +14,7 @@ enum class Quiet { Outside, Beginning, InForce };
 enum class Fault {
     None,
     SudoPermission,
+    SudoFails,
     SudoIgnored,
     SleepNow,
     PowerSource,
@@ -53,6 +54,7 @@ const Run kWakeAt6{kPaths.sudo,
 const Case kCases[] = {
     // clang-format off
     {"adapter, switch off: turned on", M0, AC, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO, ON, G}, "status.applied_power_adapter", std::nullopt, false, "status.awake"},
+    {"adapter, the switch cannot be set: no retry", M0, AC, Switch::Off, OPEN, Quiet::Outside, Fault::SudoFails, {PS, G, IO, ON}, "error.enable_lid_closed_failed", "error.enable_lid_closed_failed", false, "status.error"},
     {"adapter, switch on: as desired", M0, AC, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.power_adapter_active", std::nullopt, false, "status.awake"},
     {"battery, lid open, switch on: turned off, no sleep", M0, BAT, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G}, "status.applied_battery_sleep", std::nullopt, false, "status.sleep"},
     {"battery, no lid to read: no sleep", M0, BAT, Switch::Off, sim::Lid::None, Quiet::Outside, Fault::None, {PS, G, IO}, "status.battery_normal_sleep", std::nullopt, false, "status.sleep"},
@@ -86,6 +88,7 @@ const Case kCases[] = {
 
 // What the tools answer in place of the machine under each fault.
 const std::multimap<Fault, std::pair<Run, TRBCommandResult>> kFaultAnswers = {
+    {Fault::SudoFails, {ON, testing::failed(1, "pmset: failure")}},
     {Fault::SudoIgnored, {ON, testing::succeeded()}},
     {Fault::SudoIgnored, {OFF, testing::succeeded()}},
     {Fault::SleepNow, {SLEEP, testing::failed(1, "", "Sleep failed")}},
