@@ -14,6 +14,7 @@ enum class Quiet { Outside, Beginning, InForce };
 enum class Fault {
     None,
     SudoPermission,
+    SudoFails,
     SudoIgnored,
     SleepNow,
     PowerSource,
@@ -37,7 +38,6 @@ struct Case {
     std::string title;
     bool apply = true;
     int charge = 100;  // below 0: the listing carries no readable charge
-    std::optional<DefaultsValue> floor = {};
 };
 
 constexpr auto M0 = RunMode::PowerAdapter;
@@ -54,6 +54,7 @@ const Run kWakeAt6{kPaths.sudo,
 const Case kCases[] = {
     // clang-format off
     {"adapter, switch off: turned on", M0, AC, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO, ON, G}, "status.applied_power_adapter", std::nullopt, false, "status.awake"},
+    {"adapter, the switch cannot be set: no retry", M0, AC, Switch::Off, OPEN, Quiet::Outside, Fault::SudoFails, {PS, G, IO, ON}, "error.enable_lid_closed_failed", "error.enable_lid_closed_failed", false, "status.error"},
     {"adapter, switch on: as desired", M0, AC, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.power_adapter_active", std::nullopt, false, "status.awake"},
     {"battery, lid open, switch on: turned off, no sleep", M0, BAT, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G}, "status.applied_battery_sleep", std::nullopt, false, "status.sleep"},
     {"battery, no lid to read: no sleep", M0, BAT, Switch::Off, sim::Lid::None, Quiet::Outside, Fault::None, {PS, G, IO}, "status.battery_normal_sleep", std::nullopt, false, "status.sleep"},
@@ -81,14 +82,13 @@ const Case kCases[] = {
     {"without apply an undecidable state still says so", M0, UNK, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.waiting_power", std::nullopt, false, "status.sleep", false},
     {"floor: below it, lid open, switch off stays off", M1, BAT, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "floor 8/10", std::nullopt, false, "status.sleep", true, 8},
     {"floor: below it, lid closed: cleared, then sleep", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G, SLEEP}, "status.unplugged_lid_closed", std::nullopt, false, "status.sleep", true, 8},
-    {"floor turned off", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, 8, std::int64_t{0}},
     {"floor: no charge readable", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, -1},
-    {"floor: on the adapter below it", M1, AC, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, 3},
     // clang-format on
 };
 
 // What the tools answer in place of the machine under each fault.
 const std::multimap<Fault, std::pair<Run, TRBCommandResult>> kFaultAnswers = {
+    {Fault::SudoFails, {ON, testing::failed(1, "pmset: failure")}},
     {Fault::SudoIgnored, {ON, testing::succeeded()}},
     {Fault::SudoIgnored, {OFF, testing::succeeded()}},
     {Fault::SleepNow, {SLEEP, testing::failed(1, "", "Sleep failed")}},
@@ -108,9 +108,6 @@ TEST(Refresh, FollowsThePolicyStepByStep) {
         notebook.state.batteryPercent = std::max(c.charge, 0);
         if (c.charge < 0) {
             notebook.fail(PS, testing::succeeded("Now drawing from 'Battery Power'\n"));
-        }
-        if (c.floor) {
-            test.defaults.values["batteryFloorPercent"] = *c.floor;
         }
         notebook.state.lid = c.lid;
         notebook.state.sleepDisabled = c.sleepSwitch == Switch::On;

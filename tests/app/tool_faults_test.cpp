@@ -15,13 +15,18 @@ using ToolRun = testing::Run;
 using namespace testing::runs;
 
 // How a tool misbehaves, as the runner hands it on (a hung tool timed out, invalid UTF-8 as empty
-// text, a flood whole). The app tells a failure, the password text and junk apart.
+// text, a flood whole). The app tells a failure, the password text and junk apart: a failure that
+// mentions a password or names sudo, in either stream and any case, is a missing privilege.
 enum Kind { kFails, kNeedsPassword, kJunk };
 // clang-format off
 const std::tuple<const char*, Kind, TRBCommandResult> kFaults[] = {
     {"fails with a message", kFails, testing::failed(1, "pmset: internal error")},
+    {"fails without a word", kFails, testing::failed(1)},
+    {"cannot be started", kFails, testing::failed(-1, "No such file or directory")},
     {"hangs", kFails, {kTimedOutStatus, "", "error.command_timed_out"}},
     {"fails with the password text", kNeedsPassword, testing::failed(1, "sudo: a password is required")},
+    {"fails naming sudo only", kNeedsPassword, testing::failed(1, "Sudo refused")},
+    {"fails with the password in capitals on standard output", kNeedsPassword, testing::failed(1, "", "PASSWORD needed")},
     {"prints garbage", kJunk, testing::succeeded("\xc2\xa7 odd text \xe4\xb8\xad")},
     {"prints nothing, or invalid UTF-8", kJunk, testing::succeeded()},
     {"prints 5 MB", kJunk, testing::succeeded(std::string(5 << 20, 'x'))},
@@ -56,8 +61,10 @@ struct Machine : testing::NotebookPlatform {
             controller->setQuietHoursOn();
         }
     }
-    // The status row as the menu shows it.
-    std::string statusRow() const { return test.statusBar.lastCreated->menu->items.at(5).title; }
+    // A row of the menu as it shows: 3 is the lid, 5 the status.
+    std::string row(std::size_t index) const {
+        return test.statusBar.lastCreated->menu->items.at(index).title;
+    }
     void act(Scenario scenario) {
         if (scenario == Scenario::QuietOn) {
             controller->setQuietHoursOn();
@@ -96,15 +103,18 @@ TEST(ToolFaults, EveryToolRunSurvivesEveryMisbehaviour) {
             machine.controller->setBatteryCharge(42);  // from a reading before this one
 
             machine.act(scenario);
-            EXPECT_EQ(machine.statusRow(), statuses[kind]);
+            EXPECT_EQ(machine.row(5), statuses[kind]);
             EXPECT_NE(machine.controller->batteryCharge(), 42) << "never older than the listing";
+            if (run == IO) {
+                EXPECT_EQ(machine.row(3), "value.lid.unknown") << "a failed reading is no open lid";
+            }
             if (scenario == Scenario::Adapter || scenario == Scenario::LidClosed) {
                 EXPECT_EQ(machine.test.defaults.values, settingsBefore);
                 EXPECT_EQ(machine.notebook.state.offSlot, offSlotBefore) << "somebody else's event";
             } else {
                 // Quiet hours stay on, and are stored on, only with their wake event confirmed on
                 // the machine; a failure either way is told in one alert.
-                const bool failed = machine.statusRow().starts_with("error.");
+                const bool failed = machine.row(5).starts_with("error.");
                 const bool on = scenario == Scenario::QuietOn && !failed;
                 EXPECT_EQ(machine.controller->quietHoursEnabled(), on);
                 EXPECT_EQ(boolForKey(machine.test.defaults, defaults_keys::kQuietHoursEnabled), on);

@@ -279,9 +279,8 @@ public:
 
 class FakeProcessInfo : public ProcessInfo {
 public:
-    unsigned userId() const override { return uid; }
+    unsigned userId() const override { return 501; }
     std::string homeDirectory() const override { return home; }
-    unsigned uid = 501;
     std::string home = "/Users/tester";
 };
 

@@ -11,37 +11,6 @@
 namespace dorvane {
 namespace {
 
-using testing::failed;
-using testing::succeeded;
-
-TEST(SleepSwitch, ClassifiesFailuresByTheOneRule) {
-    // clang-format off
-    const std::tuple<const char*, bool, TRBCommandResult, bool, std::optional<std::string>> cases[] = {
-        {"set succeeds", true, succeeded(), true, std::nullopt},
-        {"clear succeeds", false, succeeded(), true, std::nullopt},
-        {"password required, setting", true, failed(1, "sudo: a password is required\n"), false, "error.need_pmset_permission"},
-        {"the word in capitals on standard output", true, failed(1, "", "PASSWORD needed"), false, "error.need_pmset_permission"},
-        {"sudo named with a capital", false, failed(1, "Sudo refused"), false, "error.need_pmset_permission"},
-        {"sudo could not start", true, failed(-1, "sudo: no such file"), false, "error.need_pmset_permission"},
-        {"empty texts, clearing", false, failed(1), false, "error.restore_normal_sleep_failed"},
-        {"other failure", true, failed(3, "pmset: IOPMSetSystemPowerSetting failed"), false, "error.enable_lid_closed_failed"},
-    };
-    // clang-format on
-    for (const auto& [what, disable, answer, ok, text] : cases) {
-        SCOPED_TRACE(what);
-        testing::NotebookPlatform f;
-        f.notebook.fail(disable ? testing::runs::ON : testing::runs::OFF, answer);
-        auto& [test, notebook, controller] = f;
-        controller->setLastError("earlier");
-        controller->setLastMessage("before");
-        EXPECT_EQ(controller->applySleepDisabled(disable), ok);
-        EXPECT_EQ(controller->lastError(), text.value_or("earlier"))
-            << "a success leaves an earlier error";
-        EXPECT_EQ(controller->lastMessage(), text.value_or("before"));
-        EXPECT_EQ(test.commands.runs.size(), 1u) << "no retry";
-    }
-}
-
 // sudo runs a command without a password only when a drop-in entry matches it, "*" standing for
 // any text: every command the app runs as root must match one.
 TEST(PermissionCommand, AllowsEveryCommandTheAppRunsAsRoot) {

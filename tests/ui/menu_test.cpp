@@ -33,7 +33,7 @@ TEST(Menu, TheEditMenuSendsEachKeyToTheFieldBeingEdited) {
     }
 }
 
-TEST(Menu, InformationRowsJoinLabelAndValue) {
+TEST(Menu, InformationRowsJoinLabelAndValueAndTheStatusRowShowsTheFirstPresentText) {
     MenuFixture f;
     f.test.bundle.texts["menu.label_format"] = "%@: %@";
     f.test.bundle.texts["value.power.with_charge_format"] = "%@ (%ld%%)";
@@ -50,9 +50,7 @@ TEST(Menu, InformationRowsJoinLabelAndValue) {
     for (std::size_t i = 0; i < want.size(); ++i) {
         EXPECT_EQ(f.menu().items[1 + i].title, want[i]);
     }
-}
 
-TEST(Menu, TheStatusRowShowsTheFirstPresentText) {
     using Text = std::optional<std::string>;
     // clang-format off
     const std::tuple<const char*, Text, Text, Text, std::string> cases[] = {
@@ -65,8 +63,6 @@ TEST(Menu, TheStatusRowShowsTheFirstPresentText) {
     // clang-format on
     for (const auto& [what, error, wakeError, message, shown] : cases) {
         SCOPED_TRACE(what);
-        MenuFixture f;
-        f.test.bundle.texts["menu.label_format"] = "%@: %@";
         f.controller->setLastError(error);
         f.controller->setWakeScheduleError(wakeError);
         f.controller->setLastMessage(message);

@@ -29,21 +29,30 @@ TEST(VersionCompare, OrdersAsTheNumericSearchDoes) {
     }
 }
 
-TEST(Manifest, ChoosesTheMembersForTheLanguageWithFallbacks) {
+// English unless the first preferred language is some Chinese.
+TEST(Manifest, ChoosesTheMembersForTheFirstPreferredLanguageWithFallbacks) {
     const std::string all = R"({"version":"2.0","changelog_en":"en log","changelog_zh":"zh log",)"
                             R"("download_url_en":"https://x/en","download_url":"https://x/zh"})";
+    using Languages = std::vector<std::string>;
     // clang-format off
-    const std::tuple<const char*, std::string, bool, std::string, std::string> cases[] = {
-        {"English, everything there", all, true, "en log", "https://x/en"},
-        {"English without its own address", R"({"version":"2","download_url":"https://x/zh"})", true, "", "https://x/zh"},
-        {"Chinese without its log", R"({"version":"2","changelog_en":"en log"})", false, "en log", ""},
-        {"members of another type count as missing", R"({"version":"2","changelog_en":5,"download_url_en":["https://x"],"download_url":"https://x/zh"})", true, "", "https://x/zh"},
-        {"an address that is no web address is none", R"({"version":"2","download_url_en":"file:///etc/passwd"})", true, "", ""},
+    const std::tuple<const char*, std::string, Languages, std::string, std::string> cases[] = {
+        {"English, everything there", all, {"en-GB", "zh-Hans"}, "en log", "https://x/en"},
+        {"no preferred language", all, {}, "en log", "https://x/en"},
+        {"another language", all, {"de"}, "en log", "https://x/en"},
+        {"Chinese in other capitals", all, {"ZH-hans"}, "zh log", "https://x/zh"},
+        {"Chinese in another script, then English", all, {"zh-Hant-TW", "en"}, "zh log", "https://x/zh"},
+        {"English without its own address", R"({"version":"2","download_url":"https://x/zh"})", {"en-US"}, "", "https://x/zh"},
+        {"Chinese without its log", R"({"version":"2","changelog_en":"en log"})", {"zh-Hans"}, "en log", ""},
+        {"members of another type count as missing", R"({"version":"2","changelog_en":5,"download_url_en":["https://x"],"download_url":"https://x/zh"})", {"en"}, "", "https://x/zh"},
+        {"an address that is no web address is none", R"({"version":"2","download_url_en":"file:///etc/passwd"})", {"en"}, "", ""},
     };
     // clang-format on
-    for (const auto& [what, body, english, changelog, url] : cases) {
+    for (const auto& [what, body, languages, changelog, url] : cases) {
         SCOPED_TRACE(what);
-        const auto manifest = parseUpdateManifest(body, english);
+        testing::TestPlatform test;
+        test.locale.languages = languages;
+        const auto manifest =
+            parseUpdateManifest(body, test.makeController()->preferEnglishContent());
         ASSERT_TRUE(manifest.has_value());
         EXPECT_EQ(manifest->changelog, changelog);
         EXPECT_EQ(manifest->downloadURL, url);
@@ -184,21 +193,6 @@ TEST(UpdateCheck, TheDailyTimerChecksSilentlyAndHoldsTheControllerWeakly) {
     completion({std::string(R"({"version":"9"})"), std::nullopt});
     f.test.mainQueue.drain();  // the controller is gone: nothing happens, nothing crashes
     EXPECT_TRUE(f.test.alerts.shown.empty());
-}
-
-TEST(UpdateCheck, LanguageComesFromTheFirstPreferredLanguage) {
-    const std::pair<std::vector<std::string>, bool> cases[] = {
-        {{"zh-Hant-TW", "en"}, false},
-        {{"ZH-hans"}, false},
-        {{"en-GB", "zh-Hans"}, true},
-        {{}, true},
-        {{"de"}, true},
-    };
-    for (const auto& [languages, english] : cases) {
-        CheckFixture f;
-        f.test.locale.languages = languages;
-        EXPECT_EQ(f.controller->preferEnglishContent(), english);
-    }
 }
 
 }  // namespace
