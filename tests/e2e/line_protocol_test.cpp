@@ -55,9 +55,14 @@ TEST(LineProtocol, SleepsUnpluggedSetsQuietHoursAndQuitsRestoring) {
     EXPECT_EQ(notebookState(app).wakeSlot.value_or(sim::RepeatEvent{}).time, "06:00:00");
 
     // Always awake it stays awake unplugged, until a change of the charge alone reaches the floor.
+    const auto menuShows = [&](std::size_t row, const std::string& title) {
+        return app.waitFor(
+            [&](const json& m) { return m.contains("menu") && m["menu"][row]["title"] == title; });
+    };
     app.send(R"({"choose":["Always Awake"]})");
+    ASSERT_TRUE(menuShows(1, "Mode: Always Awake"));
     app.control({"power", "battery"});
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(menuShows(2, "Power: Battery (100%)"));
     ASSERT_TRUE(notebookState(app).sleepDisabled);
     app.control({"power", "battery", "10"});
     EXPECT_TRUE(waitUntil([&] { return !notebookState(app).sleepDisabled; }, 2s));
