@@ -189,7 +189,8 @@ public:
     static constexpr std::int64_t kBatteryFloorReleaseMargin = 3;
     std::int64_t batteryFloorPercent() const;
     // True on battery with a charge read at or below a floor that is on, and, once so, until the
-    // charge is the release margin above the floor or the adapter is back.
+    // charge is read the release margin above the floor or the adapter is read back: a power
+    // reading that failed, or that shows no charge, keeps the hold.
     bool batteryFloorReached() const;
 
     // ---- Status item and labels ----
@@ -247,16 +248,22 @@ private:
     bool turnSleepSwitchOffBeforeSleeping();
     // The reason shown when the wake event for switched-on quiet hours could not be set.
     std::string wakeFailureReason() const;
-    // Switches quiet hours on with the window now set, or back off with the window they had
-    // when the wake event cannot be set.
-    void switchQuietHoursOnOrFallBack(const std::optional<std::string>& previousStart,
-                                      const std::optional<std::string>& previousEnd);
+    // Switches quiet hours on with this window once its wake event is set, or off with the
+    // window they had when the event cannot be set.
+    void switchQuietHoursOnOrFallBack(const std::string& start, const std::string& end);
     // Switches quiet hours off with the window they had, saves, refreshes and says why: the one
     // way back when the wake event for switched-on quiet hours cannot be set.
     void fallBackFromQuietHours(const std::optional<std::string>& start,
                                 const std::optional<std::string>& end);
     // Tells the user that the wake event could not be removed, with the reason.
     void showWakeEventLeftBehind();
+    // Sets or removes the wake event for quiet hours switched on or off with this end time,
+    // leaving the reason of a failure in wakeScheduleError.
+    bool syncRepeatWakeScheduleFor(bool quietHoursOn, const std::optional<std::string>& end);
+    // From the moment Quit is chosen until the application ends or the quit is given up.
+    bool quitUnderWay() const { return isQuitting() || quitChosen_; }
+    // Runs a system tool, noting a run abandoned for a termination that waits.
+    TRBCommandResult runTool(const std::string& program, const std::vector<std::string>& arguments);
     MenuAction actionCalling(void (TRBController::*operation)());
     void addActionItem(const std::string& title, void (TRBController::*operation)(), Menu& menu,
                        const std::string& keyEquivalent = {});
@@ -299,6 +306,14 @@ private:
     std::uint32_t powerNotifier_ = 0;
     // A refresh for a power-source change waits on the main queue; further changes fold into it.
     bool powerSourceRefreshQueued_ = false;
+    // Quit was chosen and its alerts may still be open: the policy wants normal sleep meanwhile.
+    bool quitChosen_ = false;
+    // The wake check at the beginning of the current quiet hours failed: nothing would end a
+    // sleep, so the switch stays as it would outside quiet hours until the window ends.
+    bool quietHoursWithoutWakeEvent_ = false;
+    // A tool run was abandoned because a termination waits: what failed then is no failure of the
+    // machine's, so no setting is changed and no alert opened for it.
+    bool terminationPending_ = false;
 };
 
 }  // namespace dorvane

@@ -63,6 +63,29 @@ std::optional<std::int64_t> storedIntegerForKey(const UserDefaults& defaults,
         *value);
 }
 
+std::optional<std::int64_t> storedWholeNumberForKey(const UserDefaults& defaults,
+                                                    const std::string& key) {
+    const auto value = defaults.objectForKey(key);
+    if (const auto* number = value ? std::get_if<std::int64_t>(&*value) : nullptr) {
+        return *number;
+    }
+    const auto* text = value ? std::get_if<std::string>(&*value) : nullptr;
+    if (text == nullptr) {
+        return std::nullopt;
+    }
+    const std::size_t first = text->find_first_not_of(" \t\n");
+    const std::size_t last = text->find_last_not_of(" \t\n");
+    if (first == std::string::npos) {
+        return std::nullopt;
+    }
+    const std::string trimmed = text->substr(first, last - first + 1);
+    const std::size_t digits = trimmed.front() == '-' || trimmed.front() == '+' ? 1 : 0;
+    if (digits == trimmed.size() || trimmed.find_first_not_of("0123456789", digits) != std::string::npos) {
+        return std::nullopt;
+    }
+    return leadingInteger(trimmed);
+}
+
 bool boolForKey(const UserDefaults& defaults, const std::string& key) {
     const auto value = defaults.objectForKey(key);
     if (!value) {

@@ -22,6 +22,11 @@ std::int64_t integerForKey(const UserDefaults& defaults, const std::string& key)
 // that the caller's own default applies rather than a 0 nobody wrote.
 std::optional<std::int64_t> storedIntegerForKey(const UserDefaults& defaults,
                                                 const std::string& key);
+// The integer a setting holds when it is one: an integer, or a text that is exactly one (blanks
+// around it allowed). Absent for anything else, a boolean or a text such as "0.1" included, so
+// that a value nobody meant as a number never reads as 0 or 1.
+std::optional<std::int64_t> storedWholeNumberForKey(const UserDefaults& defaults,
+                                                    const std::string& key);
 bool boolForKey(const UserDefaults& defaults, const std::string& key);
 std::optional<std::string> stringForKey(const UserDefaults& defaults, const std::string& key);
 std::optional<DefaultsDictionary> dictionaryForKey(const UserDefaults& defaults,

@@ -48,7 +48,9 @@ void TRBController::applicationDidFinishLaunching() {
     startQuietHoursTimer();
 
     bool quietHoursSwitchedOff = false;
-    if (!syncRepeatWakeSchedule() && runMode() == RunMode::PowerAdapter && quietHoursEnabled()) {
+    // A write given up for a termination says nothing of the machine and changes no setting.
+    if (!syncRepeatWakeSchedule() && !terminationPending_ && runMode() == RunMode::PowerAdapter &&
+        quietHoursEnabled()) {
         setQuietHoursEnabled(false);
         saveQuietHoursState();
         quietHoursSwitchedOff = true;
@@ -91,9 +93,15 @@ void TRBController::applicationWillTerminate() {
     }
     cancelTimers();
     // A termination that did not come from the quit command (at logout, say) still leaves the
-    // machine sleeping normally, silently.
+    // machine sleeping normally, silently. The switch is read back, and a restore that did not
+    // take gets one more try within the shut-down's budget; a switch still set is said where the
+    // system keeps the application's output.
     if (!isQuitting()) {
-        applySleepDisabled(false);
+        if (!applySleepDisabledAndReadBack(false) && !applySleepDisabledAndReadBack(false)) {
+            platform_.application.writeDiagnostic(
+                "Dorvane could not restore normal sleep at termination: " +
+                lastError().value_or(localized("error.restore_normal_sleep_failed")));
+        }
         cancelRepeatWake();
     }
 }
@@ -118,8 +126,8 @@ void TRBController::handleWakeEvent(const std::string&) {
     // every refresh it opens no alert, so it runs while one is open.
     platform_.mainQueue.post(
         [self = shared_from_this()] {
-            if (self->runMode() == RunMode::PowerAdapter && !self->isInQuietHours() &&
-                self->readPowerSource() == PowerSource::AC) {
+            if (!self->quitUnderWay() && self->runMode() == RunMode::PowerAdapter &&
+                !self->isInQuietHours() && self->readPowerSource() == PowerSource::AC) {
                 self->applySleepDisabled(true);
             }
             self->refreshWithApplyChange(true);

@@ -5,9 +5,10 @@
 namespace dorvane {
 
 std::int64_t TRBController::batteryFloorPercent() const {
-    // Read as every integer setting is, a number written as text included; anything that is no
-    // number, or out of range, reads as the default, so a typo never turns the guard off.
-    const auto floor = storedIntegerForKey(platform_.defaults, defaults_keys::kBatteryFloorPercent);
+    // An integer, or a text that is exactly one; anything else (a boolean, a fraction, a typo)
+    // or a value out of range reads as the default, so only a deliberate 0 turns the guard off.
+    const auto floor =
+        storedWholeNumberForKey(platform_.defaults, defaults_keys::kBatteryFloorPercent);
     if (!floor || *floor < 0 || *floor > kMaximumBatteryFloorPercent) {
         return kDefaultBatteryFloorPercent;
     }
@@ -15,22 +16,31 @@ std::int64_t TRBController::batteryFloorPercent() const {
 }
 
 bool TRBController::batteryFloorReached() const {
-    if (powerSource() != PowerSource::Battery || !batteryCharge()) {
+    const std::int64_t floor = batteryFloorPercent();
+    if (floor <= 0 || powerSource() == PowerSource::AC) {
         return false;
     }
-    const std::int64_t floor = batteryFloorPercent();
+    // A reading that cannot tell the charge leaves the floor as it was: a failed listing must not
+    // let a battery at its floor run flat.
+    if (powerSource() != PowerSource::Battery || !batteryCharge()) {
+        return batteryFloorHeld();
+    }
     const std::int64_t charge = *batteryCharge();
-    return floor > 0 &&
-           (charge <= floor || (batteryFloorHeld() && charge < floor + kBatteryFloorReleaseMargin));
+    return charge <= floor || (batteryFloorHeld() && charge < floor + kBatteryFloorReleaseMargin);
 }
 
 std::optional<bool> TRBController::desiredSleepDisabled() const {
+    // From the moment Quit is chosen the machine sleeps normally, so a refresh while a quit
+    // alert is open never sets the switch again.
+    if (quitUnderWay()) {
+        return false;
+    }
     // Run mode 1 keeps the machine awake except on a battery about to run flat: a notebook that
     // cannot sleep would otherwise switch off hard and lose whatever was open.
     if (runMode() == RunMode::AlwaysAwake) {
         return !batteryFloorReached();
     }
-    if (isInQuietHours()) {
+    if (isInQuietHours() && !quietHoursWithoutWakeEvent_) {
         return false;
     }
     switch (powerSource()) {
@@ -81,8 +91,7 @@ bool TRBController::applySleepDisabledAndReadBack(bool disabled) {
     setSleepDisabled(readSleepDisabled());
     // A tool that reports success without changing the switch has failed all the same.
     if (sleepDisabled() && *sleepDisabled() != disabled) {
-        failCommand(disabled ? "error.enable_lid_closed_failed"
-                             : "error.restore_normal_sleep_failed");
+        failCommand("error.sleep_switch_unchanged");
         return false;
     }
     return true;
@@ -111,6 +120,18 @@ void TRBController::refreshWithApplyChange(bool apply) {
         setBatteryFloorHeld(batteryFloorReached());
     }
 
+    // Quiet hours sleep only with a way back: as they begin, the wake event is checked before
+    // the switch is cleared for them, and while the check has failed the switch stays as it
+    // would outside quiet hours. A quit under way sets no new wake event and sleeps nothing.
+    const bool quietHoursInForce = runMode() == RunMode::PowerAdapter && isInQuietHours();
+    const bool quietHoursBegin =
+        quietHoursInForce && apply && !wasEffectiveQuietHours() && !quitUnderWay();
+    if (!quietHoursInForce) {
+        quietHoursWithoutWakeEvent_ = false;
+    } else if (quietHoursBegin) {
+        quietHoursWithoutWakeEvent_ = !ensureWakeEventForQuietHours();
+    }
+
     // The policy: change the switch when it differs from what the run mode wants.
     const std::optional<bool> desired = desiredSleepDisabled();
     if (apply && desired && sleepDisabled()) {
@@ -135,11 +156,10 @@ void TRBController::refreshWithApplyChange(bool apply) {
 
     // The beginning of quiet hours puts the machine to sleep once; later refreshes inside the
     // window leave it to the policy.
-    const bool quietHoursInForce = runMode() == RunMode::PowerAdapter && isInQuietHours();
-    if (quietHoursInForce && apply && !wasEffectiveQuietHours()) {
+    if (quietHoursBegin) {
         // A sleep that nothing would end is worse than none: without a wake event the machine
         // stays up, and the status row says why.
-        if (!ensureWakeEventForQuietHours()) {
+        if (quietHoursWithoutWakeEvent_) {
             setLastError(localizedFormat("error.quiet_hours_without_wake_format",
                                          {wakeScheduleError().value_or("")}));
             setLastMessage(lastError());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform/menu.h"
 
@@ -18,6 +19,9 @@ public:
     // Terminates synchronously: the delegate's termination handler runs and the process ends
     // before any other queued work.
     virtual void terminate() = 0;
+    // Writes one line to the application's standard error, which the launch agent keeps in a log:
+    // for what goes wrong where nobody could be shown an alert.
+    virtual void writeDiagnostic(const std::string& line) = 0;
 };
 
 }  // namespace dorvane

@@ -51,31 +51,36 @@ void TRBController::showWakeEventLeftBehind() {
 }
 
 void TRBController::setQuietHoursOn() {
-    std::optional<std::string> start = quietHoursStart();
-    std::optional<std::string> end = quietHoursEnd();
-    if (!start || start->empty() || !end || end->empty()) {
-        start = kDefaultQuietStart;
-        end = kDefaultQuietEnd;
-        setQuietHoursStart(start);
-        setQuietHoursEnd(end);
+    // A window with a missing end is replaced by the default one, which stays even when quiet
+    // hours cannot be switched on.
+    if (quietHoursStart().value_or("").empty() || quietHoursEnd().value_or("").empty()) {
+        setQuietHoursStart(kDefaultQuietStart);
+        setQuietHoursEnd(kDefaultQuietEnd);
     }
-    switchQuietHoursOnOrFallBack(start, end);
+    switchQuietHoursOnOrFallBack(*quietHoursStart(), *quietHoursEnd());
 }
 
-void TRBController::switchQuietHoursOnOrFallBack(const std::optional<std::string>& previousStart,
-                                                 const std::optional<std::string>& previousEnd) {
-    // The settings are stored only once the wake event that ends quiet hours is set.
-    setQuietHoursEnabled(true);
-    if (syncRepeatWakeSchedule()) {
+void TRBController::switchQuietHoursOnOrFallBack(const std::string& start, const std::string& end) {
+    // Nothing takes effect before the wake event that ends the new window is set: a refresh while
+    // the question about somebody else's schedule is open still sees quiet hours as they were.
+    if (syncRepeatWakeScheduleFor(true, end)) {
+        setQuietHoursStart(start);
+        setQuietHoursEnd(end);
+        setQuietHoursEnabled(true);
         saveQuietHoursState();
         refreshWithApplyChange(true);
         return;
     }
-    fallBackFromQuietHours(previousStart, previousEnd);
+    fallBackFromQuietHours(quietHoursStart(), quietHoursEnd());
 }
 
 void TRBController::fallBackFromQuietHours(const std::optional<std::string>& start,
                                            const std::optional<std::string>& end) {
+    // A wake-event write given up for a termination says nothing of the machine: the settings
+    // stay as they are, and the termination follows.
+    if (terminationPending_) {
+        return;
+    }
     // Quiet hours are never left on without the wake event that ends them.
     setQuietHoursEnabled(false);
     setQuietHoursStart(start);

@@ -77,12 +77,9 @@ void TRBController::showQuietHoursDialog() {
                     localized("dialog.invalid_range.body"));
         return;
     }
-    const std::optional<std::string> previousStart = quietHoursStart();
-    const std::optional<std::string> previousEnd = quietHoursEnd();
-    setQuietHoursStart(formatString("%02ld:%02ld", {start->hour, start->minute}));
-    setQuietHoursEnd(formatString("%02ld:%02ld", {end->hour, end->minute}));
     // Saving a window switches quiet hours on.
-    switchQuietHoursOnOrFallBack(previousStart, previousEnd);
+    switchQuietHoursOnOrFallBack(formatString("%02ld:%02ld", {start->hour, start->minute}),
+                                 formatString("%02ld:%02ld", {end->hour, end->minute}));
 }
 
 void TRBController::showQuietHoursIntervalDialog() {

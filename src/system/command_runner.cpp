@@ -1,5 +1,7 @@
 #include "system/command_runner.h"
 
+#include <poll.h>
+
 #include <algorithm>
 
 namespace dorvane {
@@ -20,7 +22,13 @@ TRBCommandResult SpawnCommandRunner::run(const std::string& executablePath,
             *deadline_ - std::chrono::steady_clock::now());
         options.timeout = std::clamp(left, std::chrono::milliseconds(0), timeout_);
     }
-    return TRBRunCommand(executablePath, arguments, options);
+    TRBCommandResult result = TRBRunCommand(executablePath, arguments, options);
+    // A stopped run while the termination request waits was given up for it, not timed out.
+    if (result.status == kTimedOutStatus && options.abandonFd >= 0) {
+        pollfd watched{options.abandonFd, POLLIN, 0};
+        result.abandoned = ::poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN) != 0;
+    }
+    return result;
 }
 
 }  // namespace dorvane

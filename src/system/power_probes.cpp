@@ -5,7 +5,7 @@ namespace dorvane {
 
 PowerSource TRBController::readPowerSource() {
     const TRBCommandResult result =
-        platform_.commands.run(platform_.toolPaths.pmset, tool_args::kPowerSource);
+        runTool(platform_.toolPaths.pmset, tool_args::kPowerSource);
     // The battery's charge comes from the same listing, so it is as fresh as the power source.
     if (result.status != 0) {
         setBatteryCharge(std::nullopt);
@@ -18,7 +18,7 @@ PowerSource TRBController::readPowerSource() {
 
 std::optional<bool> TRBController::readSleepDisabled() {
     const TRBCommandResult result =
-        platform_.commands.run(platform_.toolPaths.pmset, tool_args::kSettings);
+        runTool(platform_.toolPaths.pmset, tool_args::kSettings);
     if (result.status != 0) {
         setLastError(localized("error.read_sleep_switch_failed"));
         return std::nullopt;
@@ -29,7 +29,7 @@ std::optional<bool> TRBController::readSleepDisabled() {
 std::optional<bool> TRBController::readClamshellClosed() {
     // A failed lid reading sets no error: the lid is simply unknown.
     const TRBCommandResult result =
-        platform_.commands.run(platform_.toolPaths.ioreg, tool_args::kClamshell);
+        runTool(platform_.toolPaths.ioreg, tool_args::kClamshell);
     if (result.status != 0) {
         return std::nullopt;
     }

@@ -35,4 +35,20 @@ std::string describeRepeatingEvents(std::string_view listing) {
     return description;
 }
 
+bool repeatingEventsWakeTheMachine(std::string_view description) {
+    while (!description.empty()) {
+        const std::size_t end = description.find(kScheduleSeparator);
+        const std::string event = asciiLower(trimBlanks(description.substr(0, end)));
+        const std::string type = event.substr(0, event.find_first_of(" \t"));
+        if (type == "wake" || type == "poweron" || type == "wakeorpoweron" || type == "wakepoweron") {
+            return true;
+        }
+        if (end == std::string_view::npos) {
+            break;
+        }
+        description.remove_prefix(end + kScheduleSeparator.size());
+    }
+    return false;
+}
+
 }  // namespace dorvane

@@ -11,6 +11,10 @@ namespace dorvane {
 // that contains "scheduled power events" (any case) or the end. Empty when there is no section.
 std::string describeRepeatingEvents(std::string_view listing);
 
+// True when one of the events of a description wakes the machine or powers it on: its first word
+// (any case) is "wake", "poweron", "wakeorpoweron" or "wakepoweron", as pmset prints the last.
+bool repeatingEventsWakeTheMachine(std::string_view description);
+
 // The separator between the events of a description.
 inline constexpr std::string_view kScheduleSeparator = "; ";
 

@@ -9,8 +9,17 @@ std::string composePermissionCommand(unsigned userId) {
                         {std::int64_t{userId}, std::string(kAllowedPmsetCommands)});
 }
 
+TRBCommandResult TRBController::runTool(const std::string& program,
+                                        const std::vector<std::string>& arguments) {
+    TRBCommandResult result = platform_.commands.run(program, arguments);
+    if (result.abandoned) {
+        terminationPending_ = true;
+    }
+    return result;
+}
+
 bool TRBController::applySleepDisabled(bool disabled) {
-    const TRBCommandResult result = platform_.commands.run(
+    const TRBCommandResult result = runTool(
         platform_.toolPaths.sudo,
         tool_args::throughSudo(platform_.toolPaths.pmset, disabled ? tool_args::kDisableSleepOn
                                                                    : tool_args::kDisableSleepOff));
@@ -28,7 +37,7 @@ bool TRBController::applySleepDisabled(bool disabled) {
 
 void TRBController::requestSystemSleep() {
     const TRBCommandResult result =
-        platform_.commands.run(platform_.toolPaths.pmset, tool_args::kSleepNow);
+        runTool(platform_.toolPaths.pmset, tool_args::kSleepNow);
     if (result.status == 0) {
         setLastMessage(localized("status.unplugged_lid_closed"));
     } else {

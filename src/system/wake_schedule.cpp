@@ -31,7 +31,7 @@ void TRBController::failCommand(const std::string& key) {
 
 bool TRBController::readRepeatScheduleDescription(std::optional<std::string>* description) {
     const TRBCommandResult result =
-        platform_.commands.run(platform_.toolPaths.pmset, tool_args::kSchedule);
+        runTool(platform_.toolPaths.pmset, tool_args::kSchedule);
     if (result.status != 0) {
         if (description != nullptr) {
             description->reset();
@@ -77,7 +77,7 @@ bool TRBController::cancelRepeatWake() {
         return true;
     }
     if (currentScheduleMatchesAppOwned(description, appOwnedWakeSchedule())) {
-        const TRBCommandResult result = platform_.commands.run(
+        const TRBCommandResult result = runTool(
             platform_.toolPaths.sudo,
             tool_args::throughSudo(platform_.toolPaths.pmset, tool_args::kRepeatCancel));
         if (result.status == 0) {
@@ -130,7 +130,7 @@ bool TRBController::applyRepeatWakeAtHour(std::int64_t hour, std::int64_t minute
                                                tool_args::kRepeatWakeDays,
                                                formatString("%02ld:%02ld:00", {hour, minute})};
     const TRBCommandResult result =
-        platform_.commands.run(platform_.toolPaths.sudo,
+        runTool(platform_.toolPaths.sudo,
                                tool_args::throughSudo(platform_.toolPaths.pmset, pmsetArguments));
     if (result.status != 0) {
         failCommand(failedForWantOfPermission(result) ? "error.need_pmset_permission_with_wake"
@@ -164,10 +164,15 @@ bool TRBController::ensureWakeEventForQuietHours() {
         setWakeScheduleError(localized("error.read_wake_schedule_failed"));
         return false;
     }
-    // Any repeating event counts: one somebody else set is theirs to keep, and is never replaced
-    // without a question, which a refresh does not ask.
+    // Any repeating event that wakes the machine or powers it on counts: one somebody else set is
+    // theirs to keep. A schedule that only sleeps, shuts down or restarts ends no sleep, and it is
+    // never replaced without a question, which a refresh does not ask.
     if (!description->empty()) {
-        return true;
+        if (repeatingEventsWakeTheMachine(*description)) {
+            return true;
+        }
+        setWakeScheduleError(localized("error.schedule_without_wake"));
+        return false;
     }
     // The machine has no event, so a claim on one is out of date.
     if (wakeScheduleClaimed()) {
@@ -188,10 +193,15 @@ bool TRBController::ensureWakeEventForQuietHours() {
 }
 
 bool TRBController::syncRepeatWakeSchedule() {
+    return syncRepeatWakeScheduleFor(quietHoursEnabled(), quietHoursEnd());
+}
+
+bool TRBController::syncRepeatWakeScheduleFor(bool quietHoursOn,
+                                              const std::optional<std::string>& end) {
     std::int64_t hour = 0;
     std::int64_t minute = 0;
-    if (runMode() == RunMode::PowerAdapter && quietHoursEnabled() &&
-        parseTimeString(quietHoursEnd().value_or(""), &hour, &minute)) {
+    if (runMode() == RunMode::PowerAdapter && quietHoursOn &&
+        parseTimeString(end.value_or(""), &hour, &minute)) {
         const bool installed = applyRepeatWakeAtHour(hour, minute);
         setWakeScheduleError(
             installed ? std::nullopt

@@ -222,5 +222,116 @@ TEST(RestoreAndQuit, EveryBranch) {
     }
 }
 
+TEST(RestoreAndQuit, NothingSetsTheSwitchAgainOnceQuitIsChosen) {
+    enum class Arrives { PowerChange, Wake, Timer };
+    // Each row: what arrives while the alert is open; whether the alert is the restore failure
+    // (the privilege granted meanwhile) or the partial one (our event replaced by somebody's);
+    // the answers; then whether the app ended, and the switch after one more refresh.
+    // clang-format off
+    const std::tuple<const char*, Arrives, bool, std::vector<int>, bool, bool> cases[] = {
+        {"a charge change under the partial alert, then Quit Anyway", Arrives::PowerChange, true, {1001}, true, false},
+        {"a wake under the partial alert, then Quit Anyway", Arrives::Wake, true, {1001}, true, false},
+        {"the timer under the partial alert, then Quit Anyway", Arrives::Timer, true, {1001}, true, false},
+        {"a wake under the restore failure, then Quit Anyway", Arrives::Wake, false, {1002}, true, false},
+        {"the quit given up at the partial alert: the run mode is back", Arrives::PowerChange, true, {1000, 1000}, false, true},
+    };
+    // clang-format on
+    for (const auto& [what, arrives, partial, answers, ended, awakeAfter] : cases) {
+        SCOPED_TRACE(what);
+        App app;
+        app.test.defaults.values[keys::kQuietHoursEnabled] = true;
+        app.start();
+        ASSERT_TRUE(app.notebook.state.sleepDisabled);
+        if (partial) {
+            app.notebook.state.wakeSlot = sim::RepeatEvent{"wake", "MTWRF", "08:15:00"};
+        } else {
+            app.notebook.state.privilegeInstalled = false;
+        }
+        for (const int answer : answers) {
+            app.test.alerts.script.push_back({answer, {}});
+        }
+        app.test.alerts.whileOpen = [&, arrives = arrives] {
+            app.notebook.state.privilegeInstalled = true;
+            app.test.mainQueue.alertOpen = true;
+            if (arrives == Arrives::PowerChange) {
+                TRBPowerSourceChanged(app.controller.get());
+            } else if (arrives == Arrives::Wake) {
+                app.test.workspace.observers.begin()->second();
+            }
+            app.test.mainQueue.advance(arrives == Arrives::Timer ? std::chrono::minutes(30)
+                                                                 : std::chrono::seconds(0));
+            app.test.mainQueue.drain();
+            app.test.mainQueue.alertOpen = false;
+        };
+        bool terminated = false;
+        app.test.application.onTerminate = [&] {
+            terminated = true;
+            app.controller->applicationWillTerminate();
+        };
+        app.test.commands.runs.clear();
+        app.controller->restoreAndQuit();
+        EXPECT_EQ(terminated, ended);
+        if (ended) {
+            EXPECT_EQ(std::count(app.test.commands.runs.begin(), app.test.commands.runs.end(), ON),
+                      0);
+        } else {
+            app.test.alerts.whileOpen = nullptr;
+            app.controller->refreshWithApplyChange(true);
+        }
+        EXPECT_EQ(app.notebook.state.sleepDisabled, awakeAfter);
+    }
+}
+
+TEST(RestoreAndQuit, AToolThatReportsSuccessButLeavesTheSwitchSetHasNotRestored) {
+    for (const bool fromTheMenu : {true, false}) {
+        SCOPED_TRACE(fromTheMenu ? "Quit, Retry" : "termination by the system");
+        App app;
+        app.start();
+        app.notebook.fail(OFF, testing::succeeded());
+        app.test.alerts.script = {{1001, {}}, {1000, {}}};
+        bool terminated = false;
+        app.test.application.onTerminate = [&] { terminated = true; };
+        app.test.commands.runs.clear();
+        if (fromTheMenu) {
+            app.controller->restoreAndQuit();
+            ASSERT_EQ(app.test.alerts.shown.size(), 2u);
+            EXPECT_EQ(app.test.alerts.shown[0].messageText, "error.restore_normal_sleep_failed");
+            EXPECT_EQ(app.test.alerts.shown[0].informativeText, "error.sleep_switch_unchanged");
+            EXPECT_EQ(app.test.alerts.shown[1].informativeText, "error.sleep_switch_unchanged");
+        } else {
+            app.controller->applicationWillTerminate();
+            EXPECT_EQ(app.test.application.diagnostics,
+                      std::vector<std::string>{"Dorvane could not restore normal sleep at "
+                                               "termination: error.sleep_switch_unchanged"});
+        }
+        EXPECT_FALSE(terminated);
+        EXPECT_EQ(std::count(app.test.commands.runs.begin(), app.test.commands.runs.end(), OFF), 2)
+            << "one more try, each read back";
+        EXPECT_TRUE(app.notebook.state.sleepDisabled);
+    }
+}
+
+TEST(QuietHours, AWakeEventWriteGivenUpForATerminationChangesNoSetting) {
+    const TRBCommandResult givenUp{128 + 9, "", "stopped", true};
+    const testing::Run wakeAt7{kPaths.sudo,
+                      {"-n", kPaths.pmset, "repeat", "wakeorpoweron", "MTWRFSU", "07:00:00"}};
+    for (const bool atStartUp : {true, false}) {
+        SCOPED_TRACE(atStartUp ? "at start-up" : "switched on from the menu");
+        App app;
+        app.notebook.fail(wakeAt7, givenUp);
+        if (atStartUp) {
+            app.test.defaults.values[keys::kQuietHoursEnabled] = true;
+        }
+        app.start();
+        if (!atStartUp) {
+            app.controller->setQuietHoursOn();
+        }
+        app.test.mainQueue.drain();
+        EXPECT_EQ(app.test.defaults.objectForKey(keys::kQuietHoursEnabled),
+                  atStartUp ? std::optional<DefaultsValue>(true) : std::nullopt);
+        EXPECT_TRUE(app.test.alerts.shown.empty());
+    }
+}
+
 }  // namespace
 }  // namespace dorvane

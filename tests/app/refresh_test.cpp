@@ -20,7 +20,8 @@ enum class Fault {
     PowerSource,
     WakeGone,
     WakeGoneForGood,
-    WakeUnreadable
+    WakeUnreadable,
+    SleepOnlySchedule
 };
 
 struct Case {
@@ -60,22 +61,23 @@ const Case kCases[] = {
     {"battery, no lid to read: no sleep", M0, BAT, Switch::Off, sim::Lid::None, Quiet::Outside, Fault::None, {PS, G, IO}, "status.battery_normal_sleep", std::nullopt, false, "status.sleep"},
     {"battery, lid closed, switch on: off, then sleep", M0, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G, SLEEP}, "status.unplugged_lid_closed", std::nullopt, false, "status.sleep"},
     {"battery, lid closed, switch off: straight to sleep", M0, BAT, Switch::Off, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, SLEEP}, "status.unplugged_lid_closed", std::nullopt, false, "status.sleep"},
-    {"battery, lid closed, the switch stays on: no sleep", M0, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::SudoIgnored, {PS, G, IO, OFF, G, OFF, G}, "error.restore_normal_sleep_failed", "error.restore_normal_sleep_failed", false, "status.error"},
+    {"battery, lid closed, the switch stays on: no sleep", M0, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::SudoIgnored, {PS, G, IO, OFF, G, OFF, G}, "error.sleep_switch_unchanged", "error.sleep_switch_unchanged", false, "status.error"},
     {"always awake on battery with the lid closed", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake"},
     {"always awake, switch off: turned on", M1, BAT, Switch::Off, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, ON, G}, "status.applied_always_awake", std::nullopt, false, "status.awake"},
     {"always awake, source unknown", M1, UNK, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake"},
     {"unknown source: waiting, no lid step", M0, UNK, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.waiting_power", std::nullopt, false, "status.sleep"},
-    {"unknown source inside quiet hours decides off", M0, UNK, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO, OFF, G, SCHED, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.sleep"},
-    {"quiet hours begin on the adapter", M0, AC, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO, OFF, G, SCHED, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.ac_power"},
+    {"unknown source inside quiet hours decides off", M0, UNK, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO, SCHED, OFF, G, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.sleep"},
+    {"quiet hours begin on the adapter", M0, AC, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO, SCHED, OFF, G, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.ac_power"},
     {"quiet hours already in force: no second sleep", M0, AC, Switch::Off, OPEN, Quiet::InForce, Fault::None, {PS, G, IO}, "status.power_adapter_active", std::nullopt, true, "status.ac_power"},
-    {"quiet hours begin with the lid closed on battery: two sleep requests", M0, BAT, Switch::On, CLOSED, Quiet::Beginning, Fault::None, {PS, G, IO, OFF, G, SLEEP, SCHED, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.sleep"},
+    {"quiet hours begin with the lid closed on battery: two sleep requests", M0, BAT, Switch::On, CLOSED, Quiet::Beginning, Fault::None, {PS, G, IO, SCHED, OFF, G, SLEEP, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.sleep"},
     {"quiet hours begin, sleep request fails", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::SleepNow, {PS, G, IO, SCHED, SLEEP}, "status.entered_quiet_hours", "error.sleep_now_failed", true, "status.error"},
     {"quiet hours begin, their wake event removed: set again, then sleep", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::WakeGone, {PS, G, IO, SCHED, SCHED, kWakeAt6, SCHED, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.ac_power"},
-    {"quiet hours begin, their wake event cannot be set again: no sleep", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::WakeGoneForGood, {PS, G, IO, SCHED, SCHED, kWakeAt6}, "no wake: error.set_wake_failed", "no wake: error.set_wake_failed", true, "status.error"},
-    {"quiet hours begin, the schedule cannot be read: no sleep", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::WakeUnreadable, {PS, G, IO, SCHED}, "no wake: error.read_wake_schedule_failed", "no wake: error.read_wake_schedule_failed", true, "status.error"},
+    {"quiet hours begin, their wake event cannot be set again: no sleep", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::WakeGoneForGood, {PS, G, IO, SCHED, SCHED, kWakeAt6, ON, G}, "no wake: error.set_wake_failed", "no wake: error.set_wake_failed", true, "status.error"},
+    {"quiet hours begin, the schedule cannot be read: no sleep", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::WakeUnreadable, {PS, G, IO, SCHED, ON, G}, "no wake: error.read_wake_schedule_failed", "no wake: error.read_wake_schedule_failed", true, "status.error"},
+    {"quiet hours begin with a schedule that only sleeps: no sleep, the switch kept on", M0, AC, Switch::On, OPEN, Quiet::Beginning, Fault::SleepOnlySchedule, {PS, G, IO, SCHED}, "no wake: error.schedule_without_wake", "no wake: error.schedule_without_wake", true, "status.error"},
     {"switch unreadable, lid closed on battery: switch off tried, no sleep", M0, BAT, Switch::Unreadable, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G}, kBefore, "error.read_sleep_switch_failed", false, "status.error"},
     {"switch unreadable on the adapter: message unchanged", M0, AC, Switch::Unreadable, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, kBefore, "error.read_sleep_switch_failed", false, "status.error"},
-    {"privilege missing, lid closed at the start of quiet hours: no sleep at all", M0, BAT, Switch::On, CLOSED, Quiet::Beginning, Fault::SudoPermission, {PS, G, IO, OFF, OFF, SCHED, OFF}, "error.need_pmset_permission", "error.need_pmset_permission", true, "status.error"},
+    {"privilege missing, lid closed at the start of quiet hours: no sleep at all", M0, BAT, Switch::On, CLOSED, Quiet::Beginning, Fault::SudoPermission, {PS, G, IO, SCHED, OFF, OFF, OFF}, "error.need_pmset_permission", "error.need_pmset_permission", true, "status.error"},
     {"power source unreadable: unknown, waiting", M0, AC, Switch::On, OPEN, Quiet::Outside, Fault::PowerSource, {PS, G, IO}, "status.waiting_power", "error.read_power_state_failed", false, "status.error"},
     {"always awake inside the window: no quiet action", M1, AC, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake"},
     {"without apply nothing changes", M0, AC, Switch::Off, CLOSED, Quiet::Beginning, Fault::None, {PS, G, IO}, kBefore, std::nullopt, true, "status.ac_power", false},
@@ -119,7 +121,9 @@ TEST(Refresh, FollowsThePolicyStepByStep) {
         for (auto [answer, end] = kFaultAnswers.equal_range(c.fault); answer != end; ++answer) {
             notebook.fail(answer->second.first, answer->second.second);
         }
-        if (c.fault != Fault::WakeGone && c.fault != Fault::WakeGoneForGood) {
+        if (c.fault == Fault::SleepOnlySchedule) {
+            notebook.state.offSlot = sim::RepeatEvent{"sleep", "MTWRFSU", "22:00:00"};
+        } else if (c.fault != Fault::WakeGone && c.fault != Fault::WakeGoneForGood) {
             notebook.state.wakeSlot = sim::RepeatEvent{"wake", "MTWRF", "08:15:00"};
         }
 
@@ -183,7 +187,8 @@ TEST(Refresh, TheFloorHoldsUntilTheChargeClimbsClearOrTheAdapterReturns) {
         {"a wobble around the floor does not flap", {{BAT, 11, true}, {BAT, 10, false}, {BAT, 11, false}, {BAT, 12, false}, {BAT, 10, false}}},
         {"three points above the floor let go", {{BAT, 10, false}, {BAT, 13, true}, {BAT, 12, true}}},
         {"the adapter ends the hold", {{BAT, 9, false}, {AC, 9, true}, {BAT, 11, true}}},
-        {"a charge that cannot be read keeps the hold", {{BAT, 10, false}, {BAT, 101, true}, {BAT, 11, false}}},
+        {"a charge that cannot be read keeps the hold", {{BAT, 10, false}, {BAT, 101, false}, {BAT, 11, false}}},
+        {"a power source that cannot be read keeps the hold", {{BAT, 9, false}, {UNK, 9, false}, {BAT, 12, false}, {BAT, 13, true}}},
         {"a floor raised while running acts at the next refresh", {{BAT, 14, true}, {BAT, 14, false, I{15}}, {BAT, 17, false}, {BAT, 18, true}}},
         {"a floor turned off ends the hold", {{BAT, 8, false}, {BAT, 8, true, I{0}}}},
         {"the lowest floor that is on", {{BAT, 2, true, I{1}}, {BAT, 1, false}}},
@@ -191,6 +196,8 @@ TEST(Refresh, TheFloorHoldsUntilTheChargeClimbsClearOrTheAdapterReturns) {
         {"out of range reads as 10", {{BAT, 11, true, I{51}}, {BAT, 10, false}, {AC, 10, true, I{-1}}, {BAT, 10, false}}},
         {"a number stored as text counts", {{BAT, 15, false, std::string("15")}}},
         {"anything else reads as 10", {{BAT, 11, true, std::string("fifteen")}, {BAT, 10, false, DefaultsDictionary{}}}},
+        {"a boolean or a fraction reads as 10", {{BAT, 10, false, false}, {BAT, 9, false, true}, {BAT, 10, false, std::string("0.1")}, {BAT, 10, false, std::string("0,2")}}},
+        {"only an exact 0 turns it off", {{BAT, 5, true, std::string(" 0 ")}}},
     };
     // clang-format on
     for (const auto& [what, steps] : cases) {

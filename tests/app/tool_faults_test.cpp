@@ -82,10 +82,10 @@ TEST(ToolFaults, EveryToolRunSurvivesEveryMisbehaviour) {
     // clang-format off
     const std::tuple<ToolRun, Scenario, Statuses> rows[] = {
         {PS, Scenario::Adapter, {"error.read_power_state_failed", "error.read_power_state_failed", "status.waiting_power"}},
-        {G, Scenario::Adapter, {"error.read_sleep_switch_failed", "error.read_sleep_switch_failed", "error.enable_lid_closed_failed"}},
+        {G, Scenario::Adapter, {"error.read_sleep_switch_failed", "error.read_sleep_switch_failed", "error.sleep_switch_unchanged"}},
         {IO, Scenario::Adapter, {"status.applied_power_adapter", "status.applied_power_adapter", "status.applied_power_adapter"}},
-        {ON, Scenario::Adapter, {"error.enable_lid_closed_failed", "error.need_pmset_permission", "error.enable_lid_closed_failed"}},
-        {OFF, Scenario::LidClosed, {"error.restore_normal_sleep_failed", "error.need_pmset_permission", "error.restore_normal_sleep_failed"}},
+        {ON, Scenario::Adapter, {"error.enable_lid_closed_failed", "error.need_pmset_permission", "error.sleep_switch_unchanged"}},
+        {OFF, Scenario::LidClosed, {"error.restore_normal_sleep_failed", "error.need_pmset_permission", "error.sleep_switch_unchanged"}},
         {SLEEP, Scenario::LidClosed, {"error.sleep_now_failed", "error.sleep_now_failed", "status.unplugged_lid_closed"}},
         {SCHED, Scenario::QuietOn, {"error.read_wake_schedule_failed", "error.read_wake_schedule_failed", "error.set_wake_failed"}},
         {{kPaths.sudo, {"-n", kPaths.pmset, "repeat", "wakeorpoweron", "MTWRFSU", "06:00:00"}}, Scenario::QuietOn, {"error.set_wake_failed", "error.need_pmset_permission_with_wake", "error.set_wake_failed"}},

@@ -126,6 +126,124 @@ TEST(LineProtocol, ASecondAppLeavesTheFirstAloneAndTheEndOfInputAndSigtermRestor
     }
 }
 
+// What arrives under the quit's alerts, under an unanswered question, at the start of quiet hours
+// or at the floor never leaves the notebook awake unwatched, nor asleep with no way back.
+TEST(LineProtocol, TheMachineStaysSafeUnderAlertsOddToolsAndOddSettings) {
+    const auto alertShown = [](AppProcess& app, const std::string& title) {
+        return app.waitFor([&](const json& m) { return isAlert(m, title); });
+    };
+    {
+        SCOPED_TRACE("a charge change under the quit's partial alert sets nothing");
+        AppProcess app("<key>quietHoursEnabled</key><true/>");
+        app.control({"clock", "set", "12:00"});
+        app.control({"privilege", "grant"});
+        app.start();
+        ASSERT_TRUE(app.waitForKey("title", "Awake"));
+        app.control({"repeat", "set", "wake", "MTWRF", "08:15:00"});
+        app.send(R"({"key":"q"})");
+        ASSERT_TRUE(alertShown(app, "Wake Event Not Removed"));
+        app.control({"power", "ac", "99"});
+        ASSERT_TRUE(app.waitForKey("menu"));
+        EXPECT_FALSE(notebookState(app).sleepDisabled);
+        app.send(R"({"answer":1001})");
+        ASSERT_TRUE(app.waitForKey("terminated"));
+        EXPECT_EQ(app.wait(), 0);
+        EXPECT_FALSE(notebookState(app).sleepDisabled);
+    }
+    {
+        SCOPED_TRACE("a restore that reports success and changes nothing is a failed one");
+        AppProcess app;
+        app.control({"privilege", "grant"});
+        app.start();
+        ASSERT_TRUE(app.waitForKey("title", "Awake"));
+        app.control({"fail", "pmset", "-a", "disablesleep", "0", "--status", "0"});
+        app.send(R"({"key":"q"})");
+        ASSERT_TRUE(alertShown(app, "Could not restore normal sleep."));
+        EXPECT_NE(app.messages.back()["alert"]["body"].get<std::string>().find("did not change"),
+                  std::string::npos);
+        app.send(R"({"answer":1000})");
+        ASSERT_TRUE(alertShown(app, "Permission Command Copied"));
+        app.send(R"({"answer":1000})");
+        app.control({"unfail", "pmset", "-a", "disablesleep", "0"});
+        app.send(R"({"key":"q"})");
+        ASSERT_TRUE(app.waitForKey("terminated"));
+        EXPECT_FALSE(notebookState(app).sleepDisabled);
+    }
+    {
+        SCOPED_TRACE("quiet hours the user has not confirmed sleep nothing");
+        AppProcess app;
+        app.control({"clock", "set", "23:00"});
+        app.control({"privilege", "grant"});
+        app.control({"repeat", "set", "wake", "MTWRF", "08:15:00"});
+        app.start();
+        ASSERT_TRUE(app.waitForKey("title", "Awake"));
+        app.send(R"({"choose":["Quiet Hours","Set Quiet Hours…"]})");
+        ASSERT_TRUE(alertShown(app, "Quiet Hours"));
+        app.send(R"({"answer":1000,"fields":["22:00","06:00"]})");
+        ASSERT_TRUE(alertShown(app, "Replace the Existing Wake Schedule?"));
+        app.control({"power", "ac", "99"});
+        ASSERT_TRUE(app.waitForKey("menu"));
+        app.send(R"({"answer":1001})");
+        ASSERT_TRUE(alertShown(app, "Quiet Hours Switched Off"));
+        EXPECT_FALSE(notebookState(app).asleep);
+        EXPECT_TRUE(notebookState(app).sleepDisabled);
+    }
+    {
+        SCOPED_TRACE("quiet hours with only a sleep event keep the machine as outside them");
+        AppProcess app("<key>quietHoursEnabled</key><true/>");
+        app.control({"clock", "set", "12:00"});
+        app.control({"privilege", "grant"});
+        app.start();
+        ASSERT_TRUE(app.waitForKey("title", "Awake"));
+        app.control({"repeat", "clear"});
+        app.control({"repeat", "set", "sleep", "MTWRFSU", "23:30:00"});
+        app.control({"clock", "set", "01:00"});
+        app.control({"power", "ac", "99"});
+        ASSERT_TRUE(app.waitFor([](const json& m) {
+            return m.contains("menu") && m["menu"].dump().find("does not wake") != std::string::npos;
+        }));
+        EXPECT_FALSE(notebookState(app).asleep);
+        EXPECT_TRUE(notebookState(app).sleepDisabled);
+        EXPECT_FALSE(notebookState(app).wakeSlot.has_value()) << "somebody else's is kept";
+    }
+    {
+        SCOPED_TRACE("the floor holds through unreadable power readings and reads a boolean as 10");
+        AppProcess app("<key>runMode</key><integer>1</integer>"
+                       "<key>batteryFloorPercent</key><false/>");
+        app.control({"privilege", "grant"});
+        app.control({"power", "battery", "10"});
+        app.start();
+        ASSERT_TRUE(app.waitForKey("title", "Normal"));
+        EXPECT_FALSE(notebookState(app).sleepDisabled);
+        app.control({"fail", "pmset", "-g", "ps"});
+        app.control({"power", "battery", "9"});
+        ASSERT_TRUE(app.waitForKey("menu"));
+        app.control({"garble", "pmset", "-g", "ps", "Now drawing from 'Battery Power'\n"});
+        app.control({"power", "battery", "8"});
+        ASSERT_TRUE(app.waitForKey("menu"));
+        EXPECT_FALSE(notebookState(app).sleepDisabled);
+    }
+    {
+        SCOPED_TRACE("a wake event write given up for SIGTERM stores nothing");
+        AppProcess app("<key>quietHoursEnabled</key><true/>");
+        app.control({"clock", "set", "12:00"});
+        app.control({"privilege", "grant"});
+        app.control({"fail", "pmset", "repeat", "wakeorpoweron", "MTWRFSU", "07:00:00",
+                     "--misbehave", "hang"});
+        app.start();
+        ASSERT_TRUE(app.waitForKey("main_menu"));
+        std::this_thread::sleep_for(500ms);  // the start-up now waits for the hung tool
+        app.signal(SIGTERM);
+        ASSERT_TRUE(app.waitForKey("terminated"));
+        EXPECT_EQ(app.wait(), 0);
+        LibplistPropertyLists plists;
+        const auto settings = plists.parse(readWholeFile(app.defaultsPath()).value_or(""), nullptr);
+        ASSERT_TRUE(settings.has_value());
+        EXPECT_EQ(std::get<PlistDictionary>(settings->value).at("quietHoursEnabled"),
+                  PlistValue{true});
+    }
+}
+
 TEST(CrashSafety, AKillInTheMiddleOfAWriteLeavesWholeFilesAndNothingAfterTheNextStart) {
     AppProcess app;
     const std::string home = app.notebook.folder() + "/home";

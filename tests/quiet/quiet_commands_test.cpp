@@ -106,5 +106,34 @@ TEST(QuietCommands, SwitchingOnSetsTheWakeEventOrFallsBack) {
     }
 }
 
+TEST(QuietCommands, ARefreshUnderTheReplaceQuestionSeesQuietHoursAsTheyWere) {
+    // Each row: the answer to the question about somebody else's event; then whether quiet hours
+    // end up on, and the sleep requests after the question.
+    const std::tuple<const char*, int, bool, int> cases[] = {
+        {"Cancel: nothing took effect", kAlertSecondButtonReturn, false, 0},
+        {"Overwrite: quiet hours begin once confirmed", kAlertFirstButtonReturn, true, 1},
+    };
+    for (const auto& [what, answer, enabledAfter, sleepsAfter] : cases) {
+        SCOPED_TRACE(what);
+        CommandFixture f;
+        f.notebook.state.wakeSlot = sim::RepeatEvent{"wake", "MTWRF", "08:15:00"};
+        f.test.clock.setLocalTime(23, 0);
+        f.controller->setQuietHoursStart("22:00");
+        f.controller->setQuietHoursEnd("06:00");
+        f.test.alerts.script = {{answer, {}}, {kAlertFirstButtonReturn, {}}};
+        std::optional<int> sleepsUnderQuestion;
+        f.test.alerts.whileOpen = [&] {
+            if (!sleepsUnderQuestion) {
+                f.controller->refreshWithApplyChange(true);
+                sleepsUnderQuestion = f.notebook.sleepRequests;
+            }
+        };
+        f.controller->setQuietHoursOn();
+        EXPECT_EQ(sleepsUnderQuestion, 0);
+        EXPECT_EQ(f.controller->quietHoursEnabled(), enabledAfter);
+        EXPECT_EQ(f.notebook.sleepRequests, sleepsAfter);
+    }
+}
+
 }  // namespace
 }  // namespace dorvane

@@ -142,7 +142,10 @@ public:
         }
     }
 
+    void writeDiagnostic(const std::string& line) override { diagnostics.push_back(line); }
+
     int activations = 0;
+    std::vector<std::string> diagnostics;
     std::function<void()> onTerminate;
     std::shared_ptr<const Menu> mainMenu;
 };

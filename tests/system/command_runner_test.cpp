@@ -113,12 +113,15 @@ TEST(CommandRunner, TheApplicationsRunnerTakesItsTextsFromTheStringTable) {
     ASSERT_TRUE(makePipe(request));
     SpawnCommandRunner runner(bundle, request.readEnd.get());
     ASSERT_EQ(::write(request.writeEnd.get(), "x", 1), 1);
+    EXPECT_TRUE(runner.run(kShell, {"-c", "true"}).abandoned) << "given up for the termination";
     // The shut-down's runs hold to its budget, whatever the runner's own time-out, and a repeated
     // termination request does not cut them short.
     runner.limitRunsTo(std::chrono::steady_clock::now() + std::chrono::milliseconds(200));
     EXPECT_EQ(runner.run(kShell, {"-c", "printf fine"}).output, "fine");
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(runner.run(kShell, {"-c", "exec sleep 60"}).error, "Zeit abgelaufen");
+    const TRBCommandResult stopped = runner.run(kShell, {"-c", "exec sleep 60"});
+    EXPECT_EQ(stopped.error, "Zeit abgelaufen");
+    EXPECT_FALSE(stopped.abandoned) << "stopped at the budget, not given up";
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
 

@@ -38,6 +38,23 @@ TEST(ScheduleReader, CollectsTheRepeatingSection) {
     }
 }
 
+TEST(ScheduleReader, OnlyAnEventThatWakesOrPowersOnIsAWayBack) {
+    const std::tuple<const char*, std::string, bool> cases[] = {
+        {"wake and power on, as pmset prints it", kAppAt7Text, true},
+        {"wake", "wake at 8:00AM weekdays only", true},
+        {"power on", "poweron at 6:30AM every day", true},
+        {"in other capitals, after a sleep", "sleep at 11:00PM every day; WAKEORPOWERON at 7:00AM", true},
+        {"only sleep", "sleep at 11:00PM every day", false},
+        {"shut down and restart", "shutdown at 11:00PM every day; restart at 3:00AM weekdays only", false},
+        {"a word that only begins like one", "wakeful at 8:00AM", false},
+        {"nothing", "", false},
+    };
+    for (const auto& [what, description, wakes] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(repeatingEventsWakeTheMachine(description), wakes);
+    }
+}
+
 TEST(ScheduleMatch, OnlyTheRecordedSingleEventMatches) {
     testing::TestPlatform test;
     auto controller = test.makeController();

@@ -1,5 +1,7 @@
 #include "platform/linux/linux_application.h"
 
+#include <cstdio>
+
 namespace dorvane {
 
 LinuxApplication::LinuxApplication(FrontEndHooks hooks, std::function<void(int)> exitProcess)
@@ -30,6 +32,10 @@ void LinuxApplication::terminate() {
         step();
     }
     exitProcess_(0);
+}
+
+void LinuxApplication::writeDiagnostic(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 }  // namespace dorvane

@@ -24,6 +24,7 @@ public:
     void activateIgnoringOtherApps() override;
     void setMainMenu(std::shared_ptr<const Menu> menu) override;
     void terminate() override;
+    void writeDiagnostic(const std::string& line) override;
 
     void setDelegateWillTerminate(std::function<void()> willTerminate) {
         willTerminate_ = std::move(willTerminate);

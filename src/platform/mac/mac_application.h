@@ -27,6 +27,7 @@ public:
     void setMainMenu(std::shared_ptr<const Menu> menu) override;
     // [NSApp terminate:]: the delegate's will-terminate handler runs, then the process ends.
     void terminate() override;
+    void writeDiagnostic(const std::string& line) override;
 
     // Installs the delegate and runs the application's event loop; returns only if it stops.
     void run(Delegate delegate);

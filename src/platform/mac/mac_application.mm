@@ -1,5 +1,7 @@
 #include "platform/mac/mac_application.h"
 
+#include <cstdio>
+
 #include "platform/mac/menu_builder.h"
 
 @interface TRBApplicationDelegate : NSObject <NSApplicationDelegate> {
@@ -51,6 +53,10 @@ void MacApplication::activateIgnoringOtherApps() {
 void MacApplication::setMainMenu(std::shared_ptr<const Menu> menu) {
     impl_->mainMenu = std::move(menu);
     NSApp.mainMenu = buildMenu(*impl_->mainMenu);
+}
+
+void MacApplication::writeDiagnostic(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 void MacApplication::terminate() {
