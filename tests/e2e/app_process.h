@@ -6,17 +6,15 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "base/run_command.h"
 #include "base/unique_fd.h"
 #include "support/sim_notebook.h"
 
@@ -114,21 +112,11 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     void signal(int number) { ::kill(pid_, number); }
-    // Whether a child of the app runs now whose command line ends so (words ending in '\0').
+    // Whether a child of the app runs now whose command line ends so.
     bool childRunning(const std::string& commandLineEnd) const {
-        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-            if (!std::isdigit(static_cast<unsigned char>(entry.path().filename().string()[0])))
-                continue;  // not a process
-            std::ifstream statFile(entry.path() / "stat"), commandFile(entry.path() / "cmdline");
-            const std::string stat((std::istreambuf_iterator<char>(statFile)), {});
-            const std::string command((std::istreambuf_iterator<char>(commandFile)), {});
-            std::istringstream fields(stat.substr(stat.rfind(')') + 1));  // after the name
-            std::string state;
-            pid_t parent = -1;
-            if (fields >> state >> parent && parent == pid_ && command.ends_with(commandLineEnd))
-                return true;
-        }
-        return false;
+        const std::vector<std::string> arguments = {"-P", std::to_string(pid_), "-f",
+                                                    commandLineEnd + "$"};
+        return TRBRunCommand("/usr/bin/pgrep", arguments).status == 0;
     }
     std::string defaultsPath() const { return configHome_ + "/dorvane/com.dorvane.Dorvane.plist"; }
     std::string home() const { return notebook.folder() + "/home"; }

@@ -122,9 +122,8 @@ TEST(LineProtocol, ASecondAppLeavesTheFirstAloneAndTheEndOfInputAndSigtermRestor
             app.control({"fail", "pmset", "-g", "ps", "--misbehave", "hang"});
             ASSERT_EQ(notebookState(app).faults.at(0).misbehaviour, sim::Misbehaviour::Hang);
             app.control({"power", "battery"});
-            ASSERT_TRUE(waitUntil([&] {
-                return app.childRunning(std::string("/pmset\0-g\0ps\0", 13));
-            })) << "the refresh waits for the hung tool";
+            ASSERT_TRUE(waitUntil([&] { return app.childRunning("/pmset -g ps"); }))
+                << "the refresh waits for the hung tool";
         }
         const auto asked = std::chrono::steady_clock::now();
         how == std::string("end of input") ? app.closeInput() : app.signal(SIGTERM);
