@@ -1,5 +1,7 @@
 #include "system/probe_parsers.h"
 
+#include <algorithm>
+
 #include "base/text_lines.h"
 
 namespace dorvane {
@@ -21,11 +23,16 @@ std::optional<std::int64_t> parseBatteryCharge(std::string_view listing) {
             continue;
         }
         // Only the first battery line counts: a charge that cannot be read there is no charge.
-        const std::size_t idEnd = line.find(')', name);
-        if (idEnd == std::string_view::npos) {
-            return std::nullopt;
+        // pmset prints the "(id=...)" after the name only when the source has an id.
+        std::string_view rest = line.substr(name);
+        rest = trimBlanks(rest.substr(std::min(rest.find_first_of(" \t"), rest.size())));
+        if (rest.starts_with('(')) {
+            const std::size_t idEnd = rest.find(')');
+            if (idEnd == std::string_view::npos) {
+                return std::nullopt;
+            }
+            rest = trimBlanks(rest.substr(idEnd + 1));
         }
-        const std::string_view rest = trimBlanks(line.substr(idEnd + 1));
         const std::size_t digits = rest.find('%');
         if (digits == 0 || digits > 3 || digits == std::string_view::npos) {
             return std::nullopt;

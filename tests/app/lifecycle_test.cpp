@@ -47,6 +47,7 @@ TEST(StartUp, QuietHoursThatCannotGetTheirWakeEventAreSwitchedOffWithOneAlert) {
     EXPECT_TRUE(app.test.alerts.shown.empty()) << "the alert waits until start-up has returned";
     EXPECT_EQ(app.controller->lastMessage(), "error.need_pmset_permission")
         << "the first refresh ran";
+    app.test.alerts.script.resize(1);
     app.test.mainQueue.drain();
     EXPECT_EQ(app.test.application.activations, 1);
     ASSERT_EQ(app.test.alerts.shown.size(), 1u);
@@ -194,6 +195,7 @@ TEST(RestoreAndQuit, EveryBranch) {
         for (const int answer : answers) {
             app.test.alerts.script.push_back({answer, {}});
         }
+        app.test.alerts.script.resize(alerts.size());  // the messages' one button
         if (retryWorks) {
             app.test.alerts.whileOpen = [&] { app.notebook.state.privilegeInstalled = true; };
         }

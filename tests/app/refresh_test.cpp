@@ -145,6 +145,7 @@ TEST(Refresh, FollowsThePolicyStepByStep) {
         EXPECT_EQ(controller->lastError(), c.error);
         EXPECT_EQ(controller->wasEffectiveQuietHours(), c.effective);
         EXPECT_EQ(test.statusBar.lastCreated->title, c.title);
+        EXPECT_TRUE(test.alerts.shown.empty()) << "a refresh opens no alert";
     }
 }
 

@@ -12,9 +12,9 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "base/run_command.h"
 #include "base/unique_fd.h"
 #include "support/sim_notebook.h"
 
@@ -22,26 +22,17 @@ extern char** environ;
 
 namespace dorvane::testing {
 
-// Polls until the predicate holds or the time is up; true when it held.
-inline bool waitUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
-
-// The real application in line mode, on a simulated notebook and a settings folder of its own,
-// talking over one socket that is both its standard input and output. The settings say an update
-// check was just made, so no silent check reaches for the network; more entries may be given.
+// The real application in line mode, on a simulated notebook, with a home and XDG folders of its
+// own (so nothing of the user running the tests is read or touched), talking over one socket that
+// is both its standard input and output. The settings say an update check was just made, so no
+// silent check reaches for the network; more entries may be given.
 class AppProcess {
 public:
     explicit AppProcess(const std::string& moreSettings = "") {
-        configHome_ = notebook.folder() + "/config";
+        for (const auto& [variable, folder] : folders()) {
+            std::filesystem::create_directories(folder);
+            ::setenv(variable.c_str(), folder.c_str(), 1);
+        }
         std::filesystem::create_directories(configHome_ + "/dorvane");
         const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
         char stamp[32];
@@ -49,7 +40,6 @@ public:
         std::ofstream(defaultsPath())
             << "<plist version=\"1.0\"><dict><key>lastUpdateCheckAt</key>"
             << "<date>" << stamp << "</date>" << moreSettings << "</dict></plist>";
-        ::setenv("XDG_CONFIG_HOME", configHome_.c_str(), 1);
         ::setenv("LANG", "en_US.UTF-8", 1);
         for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) {
             ::unsetenv(name);
@@ -122,8 +112,22 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     void signal(int number) { ::kill(pid_, number); }
-
+    // Whether a child of the app runs now whose command line ends so.
+    bool childRunning(const std::string& commandLineEnd) const {
+        const std::vector<std::string> arguments = {"-P", std::to_string(pid_), "-f",
+                                                    commandLineEnd + "$"};
+        return TRBRunCommand("/usr/bin/pgrep", arguments).status == 0;
+    }
     std::string defaultsPath() const { return configHome_ + "/dorvane/com.dorvane.Dorvane.plist"; }
+    std::string home() const { return notebook.folder() + "/home"; }
+    // The variables that give the app its own folders, as the environment holds them.
+    std::vector<std::pair<std::string, std::string>> folders() const {
+        return {{"HOME", home()},
+                {"XDG_CONFIG_HOME", configHome_},
+                {"XDG_STATE_HOME", notebook.folder() + "/state"},
+                {"XDG_CACHE_HOME", notebook.folder() + "/cache"},
+                {"XDG_DATA_HOME", notebook.folder() + "/data"}};
+    }
     void control(const std::vector<std::string>& arguments) {
         const auto result = notebook.control(arguments);
         EXPECT_EQ(result.status, 0) << result.error;
@@ -133,7 +137,7 @@ public:
     std::vector<nlohmann::json> messages;
 
 private:
-    std::string configHome_;
+    std::string configHome_ = notebook.folder() + "/config";
     pid_t pid_ = -1;
     UniqueFd socket_;
     std::string buffered_;

@@ -26,6 +26,15 @@ bool isAlert(const json& m, const std::string& title) {
 
 // One working day of the app, through the line protocol, on the real program and notebook.
 TEST(LineProtocol, SleepsUnpluggedSetsQuietHoursAndQuitsRestoring) {
+    // A home like the runner's own, holding what looks like the app's leftover: the app has a home
+    // of its own, so the file survives the whole day.
+    const testing::TempFolder runnersHome;
+    const std::string planted =
+        runnersHome.path +
+        "/Library/LaunchAgents/.com.dorvane.Dorvane.plist.dorvane-partial-XXXXXX";
+    std::filesystem::create_directories(std::filesystem::path(planted).parent_path());
+    ASSERT_TRUE(writeFileAtomically(planted, "mine"));
+    ::setenv("HOME", runnersHome.path.c_str(), 1);
     AppProcess app;
     app.control({"privilege", "grant"});
     app.start();
@@ -79,6 +88,7 @@ TEST(LineProtocol, SleepsUnpluggedSetsQuietHoursAndQuitsRestoring) {
     EXPECT_EQ(app.wait(), 0);
     EXPECT_FALSE(notebookState(app).sleepDisabled);
     EXPECT_FALSE(notebookState(app).wakeSlot.has_value());
+    EXPECT_EQ(readWholeFile(planted), "mine");
 }
 
 // A second app leaves the first alone; the end of input, or SIGTERM even while a tool hangs, then
@@ -112,7 +122,8 @@ TEST(LineProtocol, ASecondAppLeavesTheFirstAloneAndTheEndOfInputAndSigtermRestor
             app.control({"fail", "pmset", "-g", "ps", "--misbehave", "hang"});
             ASSERT_EQ(notebookState(app).faults.at(0).misbehaviour, sim::Misbehaviour::Hang);
             app.control({"power", "battery"});
-            std::this_thread::sleep_for(500ms);  // the refresh now waits for the hung tool
+            ASSERT_TRUE(waitUntil([&] { return app.childRunning("/pmset -g ps"); }))
+                << "the refresh waits for the hung tool";
         }
         const auto asked = std::chrono::steady_clock::now();
         how == std::string("end of input") ? app.closeInput() : app.signal(SIGTERM);
@@ -246,9 +257,7 @@ TEST(LineProtocol, TheMachineStaysSafeUnderAlertsOddToolsAndOddSettings) {
 
 TEST(CrashSafety, AKillInTheMiddleOfAWriteLeavesWholeFilesAndNothingAfterTheNextStart) {
     AppProcess app;
-    const std::string home = app.notebook.folder() + "/home";
-    ::setenv("HOME", home.c_str(), 1);
-    const std::string agents = home + "/Library/LaunchAgents";
+    const std::string agents = app.home() + "/Library/LaunchAgents";
     const std::string agent = agents + "/com.dorvane.Dorvane.plist";
     const std::string settingsFolder = std::filesystem::path(app.defaultsPath()).parent_path();
     LibplistPropertyLists plists;

@@ -1,8 +1,11 @@
+#include <algorithm>
+
 #include "base/format.h"
 #include "fuzz/fuzz_target.h"
 
 // A format text from a table or from outside, with a text and an integer taken from the input:
-// substitution never reads past its arguments.
+// substitution never reads past its arguments, and no placeholder writes more than its widest
+// width (six digits) or its longest argument, so the output stays within that bound.
 DORVANE_FUZZ_TARGET(format) {
     std::string_view text = dorvane::fuzz::asText(data, size);
     std::int64_t number = 0;
@@ -12,8 +15,12 @@ DORVANE_FUZZ_TARGET(format) {
     const std::size_t split = text.find('\n');
     const std::string argument(split == std::string_view::npos ? "" : text.substr(split + 1));
     const std::string_view format = text.substr(0, split);
-    dorvane::formatString(format, {argument, number});
-    dorvane::formatString(format, {number, argument, number});
-    dorvane::formatString(format, {});
+    const std::size_t longest = std::max<std::size_t>({999'999, argument.size(), 20});
+    const std::size_t bound =
+        format.size() +
+        static_cast<std::size_t>(std::count(format.begin(), format.end(), '%')) * longest;
+    DORVANE_FUZZ_EXPECT(dorvane::formatString(format, {argument, number}).size() <= bound);
+    DORVANE_FUZZ_EXPECT(dorvane::formatString(format, {number, argument, number}).size() <= bound);
+    DORVANE_FUZZ_EXPECT(dorvane::formatString(format, {}).size() <= format.size());
     return 0;
 }

@@ -22,6 +22,18 @@ bool registerTarget(const char* name, Target target);
     static int name##FuzzTarget(const std::uint8_t* data, std::size_t size)
 #endif
 
+// What a target promises for every input: a broken promise crashes under libFuzzer, which keeps
+// the input, and makes the target return 1 in the test build, which fails the replay.
+#ifdef DORVANE_LIBFUZZER
+#define DORVANE_FUZZ_EXPECT(holds) (holds) ? void() : __builtin_trap()
+#else
+#define DORVANE_FUZZ_EXPECT(holds) \
+    do {                           \
+        if (!(holds))              \
+            return 1;              \
+    } while (false)
+#endif
+
 namespace dorvane::fuzz {
 
 inline std::string_view asText(const std::uint8_t* data, std::size_t size) {

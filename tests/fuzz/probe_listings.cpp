@@ -9,10 +9,8 @@ DORVANE_FUZZ_TARGET(probe_listings) {
     dorvane::parsePowerSource(listing);
     dorvane::parseSleepSwitch(listing);
     dorvane::parseClamshellClosed(listing);
-    if (const auto charge = dorvane::parseBatteryCharge(listing);
-        charge && (*charge < 0 || *charge > 100)) {
-        __builtin_trap();
-    }
+    const auto charge = dorvane::parseBatteryCharge(listing);
+    DORVANE_FUZZ_EXPECT(!charge || (*charge >= 0 && *charge <= 100));
     dorvane::describeRepeatingEvents(listing);
     return 0;
 }

@@ -30,7 +30,9 @@ TEST(FuzzCorpus, EveryKeptInputRunsCleanly) {
         for (const auto& entry : std::filesystem::directory_iterator(corpus / name)) {
             const auto bytes = readWholeFile(entry.path().string());
             ASSERT_TRUE(bytes) << entry.path();
-            target(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size());
+            EXPECT_EQ(target(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()),
+                      0)
+                << entry.path() << ": the target's promise does not hold";
             ++inputs;
         }
         EXPECT_GT(inputs, 0) << "each target has a seed corpus";

@@ -7,9 +7,7 @@ DORVANE_FUZZ_TARGET(strings_file) {
     const auto table = dorvane::parseStringsFile(dorvane::fuzz::asText(data, size));
     if (table) {
         for (const auto& [key, value] : *table) {
-            if (!dorvane::isValidUtf8(key) || !dorvane::isValidUtf8(value)) {
-                __builtin_trap();
-            }
+            DORVANE_FUZZ_EXPECT(dorvane::isValidUtf8(key) && dorvane::isValidUtf8(value));
         }
     }
     return 0;

@@ -10,16 +10,12 @@
 namespace dorvane {
 namespace {
 
-// A home folder of the test's own: nothing touches the real one.
 struct AgentFixture {
     testing::TestPlatform test;
-    testing::TempFolder folder;
-    std::string home = folder.path + "/home";
+    std::string home = test.processInfo.home;
     std::shared_ptr<TRBController> controller;
 
     AgentFixture() {
-        std::filesystem::create_directories(home);
-        test.processInfo.home = home;
         test.bundle.executable = "/opt/dorvane/bin/dorvane";
         controller = test.makeController();
         controller->setStatusItem(test.statusBar.createStatusItem());
@@ -115,6 +111,7 @@ TEST(LaunchAgent, AFailedToggleSaysWhyAndShowsTheRealState) {
     std::filesystem::create_directories(f.home + "/Library");
     ASSERT_TRUE(writeFileAtomically(f.home + "/Library/LaunchAgents", "in the way"));
     f.controller->rebuildMenu();
+    f.test.alerts.script.resize(1);
     f.controller->toggleLaunchAtLogin(MenuItem{});
     ASSERT_EQ(f.test.alerts.shown.size(), 1u);
     EXPECT_EQ(f.test.alerts.shown[0].messageText, "dialog.launch_at_login_failed.title");

@@ -1,4 +1,5 @@
 #include "platform/mac/cf_defaults.h"
+#include "base/run_command.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -15,7 +16,7 @@ CFRef<CFTypeRef> dictionaryHolding(CFTypeRef value) {
 // Anyone can store any type with `defaults write`; what the application never stores reads as
 // absent instead of as something else.
 TEST(CFPreferencesDefaults, ValuesOfOtherTypesReadAsAbsent) {
-    // A domain of the test's own, emptied at the end: the application's own is never touched.
+    // A domain of the test's own, removed at the end: the application's own is never touched.
     const std::string domain = "com.dorvane.Dorvane.test-" + std::to_string(::getpid());
     const CFRef<CFStringRef> application = makeCFString(domain);
     CFPreferencesDefaults defaults(domain);
@@ -46,6 +47,8 @@ TEST(CFPreferencesDefaults, ValuesOfOtherTypesReadAsAbsent) {
         CFPreferencesSetAppValue(key.get(), nullptr, application.get());
     }
     CFPreferencesAppSynchronize(application.get());
+    // The whole test domain goes, not only its keys: no empty file is left among the user's.
+    TRBRunCommand("/usr/bin/defaults", {"delete", domain});
 }
 
 }  // namespace

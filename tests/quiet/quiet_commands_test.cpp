@@ -90,6 +90,7 @@ TEST(QuietCommands, SwitchingOnSetsTheWakeEventOrFallsBack) {
         };
         f.controller->setQuietHoursStart(start);
         f.controller->setQuietHoursEnd(end);
+        f.test.alerts.script.resize(alertBody ? 1 : 0);
         f.controller->setQuietHoursOn();
         EXPECT_EQ(f.controller->quietHoursEnabled(), enabledAfter);
         EXPECT_EQ(boolForKey(f.test.defaults, keys::kQuietHoursEnabled), enabledAfter)

@@ -44,6 +44,7 @@ TEST(QuietHoursDialog, ValidatesInOrderAndAppliesOnlyWhatPasses) {
         f.notebook.state.privilegeInstalled = privilege;
         f.test.defaults.values.clear();
         f.test.alerts.script.push_back({code, {"label", start, "label", end}});
+        f.test.alerts.script.resize(1 + shown.size());
         f.controller->showQuietHoursDialog();
         EXPECT_EQ(f.messages(), shown);
         EXPECT_EQ(f.test.application.activations, 1) << "the dialog comes forward, no message";
@@ -79,6 +80,7 @@ TEST(IntervalDialog, AcceptsWholeMinutesFromOneToADay) {
         SCOPED_TRACE(text);
         DialogFixture f;
         f.test.alerts.script.push_back({kAlertFirstButtonReturn, {text}});
+        f.test.alerts.script.resize(message ? 2 : 1);
         f.controller->showQuietHoursIntervalDialog();
         EXPECT_EQ(f.messages(),
                   message ? std::vector<std::string>{*message} : std::vector<std::string>{});

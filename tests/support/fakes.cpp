@@ -12,6 +12,14 @@ std::ostream& operator<<(std::ostream& out, const Run& run) {
     return out;
 }
 
+bool missingTool(const std::string& path) {
+    const char* ci = std::getenv("CI");
+    const bool missing = !std::filesystem::exists(path);
+    if (missing && ci != nullptr && std::string_view(ci) == "true")
+        ADD_FAILURE() << path << " is not installed, and CI runs every test";
+    return missing;
+}
+
 TRBCommandResult FakeCommandRunner::run(const std::string& program,
                                         const std::vector<std::string>& arguments) {
     runs.push_back(Run{program, arguments});
@@ -28,6 +36,7 @@ AlertResponse FakeAlerts::runModal(const Alert& alert) {
         whileOpen();
     }
     if (script.empty()) {
+        ADD_FAILURE() << "unscripted alert: " << alert.messageText;
         return {};
     }
     AlertResponse response = std::move(script.front());

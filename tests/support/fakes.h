@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,6 +20,19 @@
 #include "support/native_property_lists.h"
 
 namespace dorvane::testing {
+
+// Polls until the predicate holds or the time is up; true when it held.
+inline bool waitUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
 
 // A fresh folder of the test's own under the system's temporary folder, removed with its contents.
 struct TempFolder {
@@ -34,6 +48,10 @@ struct TempFolder {
         std::filesystem::remove_all(path, ignored);
     }
 };
+
+// True when the program is not installed, and then, under CI (CI=true), a failure naming it: CI
+// runs every test, so a missing tool must not pass there as a skip.
+bool missingTool(const std::string& path);
 
 // One tool run as the controller made it: the program and its arguments.
 struct Run {
@@ -114,8 +132,8 @@ inline const MenuItem* itemTitled(const Menu& menu, const std::string& title) {
     return found == menu.items.end() ? nullptr : &*found;
 }
 
-// Shows nothing: records each alert and answers it from a script (the first button when the
-// script has run out).
+// Shows nothing: records each alert and answers it from a script. An alert the script does not
+// answer is a test failure, as an unscripted run is.
 class FakeAlerts : public Alerts {
 public:
     AlertResponse runModal(const Alert& alert) override;
@@ -280,11 +298,14 @@ public:
         std::chrono::sys_days{std::chrono::year{2026} / 12 / 6} + std::chrono::hours{12};
 };
 
+// The home is a fresh temporary folder: whatever a test makes the controller write there, no
+// user's files are touched.
 class FakeProcessInfo : public ProcessInfo {
 public:
     unsigned userId() const override { return 501; }
     std::string homeDirectory() const override { return home; }
-    std::string home = "/Users/tester";
+    TempFolder folder;
+    std::string home = folder.path;
 };
 
 // Every fake the controller needs, and the controller built on them.

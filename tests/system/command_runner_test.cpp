@@ -87,12 +87,16 @@ TEST(CommandRunner, AHungChildIsStoppedWithEverythingItStarted) {
         RunOptions options;
         options.timeout = std::chrono::milliseconds(abandon ? 60'000 : 300);
         options.abandonFd = request.readEnd.get();
+        // The request comes once the child is seen running, never before it started.
+        std::filesystem::remove(late + ".started");
         std::thread requester([&, abandon = abandon] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            EXPECT_TRUE(
+                testing::waitUntil([&] { return std::filesystem::exists(late + ".started"); }));
             EXPECT_EQ(::write(request.writeEnd.get(), "x", abandon ? 1 : 0), abandon ? 1 : 0);
         });
         const auto started = std::chrono::steady_clock::now();
-        const TRBCommandResult result = TRBRunCommand(kShell, {"-c", script, late}, options);
+        const TRBCommandResult result = TRBRunCommand(
+            kShell, {"-c", ": >\"$0.started\"; " + std::string(script), late}, options);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
         requester.join();
         EXPECT_EQ(result.status, kTimedOutStatus);

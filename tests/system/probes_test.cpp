@@ -5,27 +5,29 @@
 namespace dorvane {
 namespace {
 
-// Captured from a notebook on its adapter, as pmset prints it.
-const char* const kPowerListingAC =
-    "Now drawing from 'AC Power'\n"
-    " -InternalBattery-0 (id=4653155)\t100%; charged; 0:00 remaining present: true\n";
-const char* const kPowerListingBattery =
-    "Now drawing from 'Battery Power'\n"
-    " -InternalBattery-0 (id=4653155)\t87%; discharging; 5:12 remaining present: true\n";
-const char* const kSettingsListing =
-    "System-wide power settings:\n"
-    " SleepDisabled\t\t1\n"
-    "Currently in use:\n"
-    " standby              1\n"
-    " sleep                1 (sleep prevented by sharingd)\n"
-    " hibernatemode        3\n";
-const char* const kClamshellClosedListing =
-    "+-o IOPMrootDomain  <class IOPMrootDomain, id 0x100000229, registered, matched, active, "
-    "busy 0 (0 ms), retain 233>\n"
-    "    {\n"
-    "      \"AppleClamshellCausesSleep\" = Yes\n"
-    "      \"AppleClamshellState\" = Yes\n"
-    "    }\n";
+// clang-format off
+// Real listings: from the public reports named, or in the layout Apple's open-source pmset.m and
+// ioreg.c print (" -%s (id=%d)\t%d%%; ", " SleepDisabled\t\t%d", "  | " before the properties
+// of a node with children). pmset -g batt prints what -g ps does: spaceship-prompt pull request
+// #640 (macOS 10.14) and imwally/battstat issue #2 (OS X 10.11, which printed no "(id=...)").
+const char* const kPowerListingBattery = "Now drawing from 'Battery Power'\n"
+    " -InternalBattery-0 (id=5374051)\t95%; discharging; 3:06 remaining present: true\n";
+const char* const kPowerListingAC = "Now drawing from 'AC Power'\n"
+    " -InternalBattery-0 \t88%; AC attached; not charging present: true\n";
+// pmset -g where the switch was never set: 5T33Z0/Gigabyte-Z490-Vision-G-Hackintosh-OpenCore
+// issue #31 (macOS 13).
+const char* const kSettingsNeverSet = "System-wide power settings:\nCurrently in use:\n"
+    " standby              1\n Sleep On Power Button 1\n"
+    " sleep                1 (sleep prevented by sharingd, coreaudiod)\n";
+const char* const kSettingsListing = "System-wide power settings:\n SleepDisabled\t\t1\n"
+    "Currently in use:\n standby              1\n sleep                1 (sleep prevented by x)\n";
+// ioreg -r -k AppleClamshellState -d 4, the root domain with children.
+const char* const kClamshellClosedListing = "+-o IOPMrootDomain  <class IOPMrootDomain, id "
+    "0x100000104, registered, matched, active, busy 0 (120 ms), retain 240>\n  | {\n"
+    "  |   \"AppleClamshellCausesSleep\" = Yes\n  |   \"AppleClamshellState\" = Yes\n  | }\n  | \n"
+    "  +-o RootDomainUserClient  <class RootDomainUserClient, id 0x100000981, !registered, "
+    "!matched, active, busy 0, retain 5>\n";
+// clang-format on
 
 TEST(PowerSourceParser, AdapterIsTestedFirst) {
     // clang-format off
@@ -46,8 +48,9 @@ TEST(PowerSourceParser, AdapterIsTestedFirst) {
 TEST(BatteryChargeParser, ReadsOnlyAWholePercentOnTheFirstBatteryLine) {
     // clang-format off
     const std::tuple<const char*, std::string, std::optional<std::int64_t>> cases[] = {
-        {"on the adapter, full", kPowerListingAC, 100},
-        {"on battery", kPowerListingBattery, 87},
+        {"on the adapter, no id as OS X 10.11 printed it", kPowerListingAC, 88},
+        {"on battery", kPowerListingBattery, 95},
+        {"a UPS line and a battery warning besides", "Now drawing from 'UPS Power'\n -Back-UPS (id=9)\t60%; discharging\n -InternalBattery-0 (id=1)\t7%; discharging present: true\n\tBattery Warning: Early\n", 7},
         {"a desktop: no battery line", "Now drawing from 'AC Power'\n", std::nullopt},
         {"empty battery", " -InternalBattery-0 (id=1)\t0%; discharging\n", 0},
         {"above 100", " -InternalBattery-0 (id=1)\t120%; discharging\n", std::nullopt},
@@ -69,6 +72,8 @@ TEST(SleepSwitchParser, ReadsTheFirstQualifyingLine) {
     // clang-format off
     const std::tuple<const char*, std::string, bool> cases[] = {
         {"set, tabs as pmset prints them", kSettingsListing, true},
+        {"never set: no switch line at all", kSettingsNeverSet, false},
+        {"cleared", "System-wide power settings:\n SleepDisabled\t\t0\n DestroyFVKeyOnStandby\t\t1\n", false},
         {"key in capitals", " SLEEPDISABLED 1\n", true},
         {"the other spelling", "disablesleep 1", true},
         {"only 1 counts", " SleepDisabled\t\tyes\n", false},
@@ -92,7 +97,7 @@ TEST(ClamshellParser, ClosedIsTestedFirst) {
     // clang-format off
     const std::tuple<const char*, std::string, std::optional<bool>> cases[] = {
         {"closed", kClamshellClosedListing, true},
-        {"open", "  \"AppleClamshellState\" = No\n", false},
+        {"open, on a node without children", "+-o IOPMrootDomain  <class IOPMrootDomain>\n    {\n      \"AppleClamshellState\" = No\n    }\n", false},
         {"two entries, different states", "\"AppleClamshellState\" = No\n\"AppleClamshellState\" = Yes\n", true},
         {"no lid (a desktop)", "+-o IOPMrootDomain\n  {\n  \"SleepPolicy\" = 1\n  }\n", std::nullopt},
         {"other spacing", "\"AppleClamshellState\"=Yes", std::nullopt},

@@ -37,7 +37,7 @@ TEST(PermissionCommand, AllowsEveryCommandTheAppRunsAsRoot) {
 // The drop-in line the command writes, made by running its printf part in a shell as the user's
 // terminal would, passes sudo's own syntax check and allows exactly the listed entries.
 TEST(PermissionCommand, TheDropInPassesVisudo) {
-    if (!std::filesystem::exists("/usr/sbin/visudo")) {
+    if (testing::missingTool("/usr/sbin/visudo")) {
         GTEST_SKIP() << "visudo is not installed";
     }
     const std::string command = composePermissionCommand(501);

@@ -97,6 +97,7 @@ TEST(ModeCommand, StoresTheModeSyncsTheWakeEventAndRefreshes) {
         f.notebook.state.privilegeInstalled = privilege;
         f.controller->setQuietHoursEnabled(quietHours);
         f.controller->rebuildMenu();
+        f.test.alerts.script.resize(wanted ? 1 : 0);
         const MenuItem* item =
             itemTitled(f.menu(), chosen == M0 ? "mode.power_adapter" : "mode.always_awake");
         item->action(*item);

@@ -105,6 +105,7 @@ TEST(UpdateCheck, EveryOutcomeSilentAndManual) {
             CheckFixture f;
             f.controller->setLatestAvailableVersion("0.9");  // found by an earlier check
             f.controller->setLatestVersionURL("https://old");
+            f.test.alerts.script.resize(silent ? 0 : 1);
             silent ? f.controller->checkForUpdatesSilently(true)
                    : f.controller->manualCheckForUpdates();
             f.answer(result);

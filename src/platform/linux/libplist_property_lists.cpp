@@ -89,9 +89,13 @@ std::optional<PlistValue> fromNode(plist_t node, int depth, bool& tooDeep) {
         }
         case PLIST_STRING: {
             // Read by pointer and length: plist_get_string_val aborts on a text holding a zero.
+            // XML cannot carry a zero, and libplist writes a text only up to one, so a text that
+            // holds one (from a malformed file libplist accepts) is read up to it: as it would
+            // be written back, not as a value that a save would change silently.
             std::uint64_t length = 0;
             const char* text = plist_get_string_ptr(node, &length);
-            return PlistValue{text != nullptr ? std::string(text, length) : std::string()};
+            const std::string whole = text != nullptr ? std::string(text, length) : std::string();
+            return PlistValue{whole.substr(0, whole.find('\0'))};
         }
         case PLIST_DATE: {
             std::int32_t seconds = 0;
