@@ -126,6 +126,28 @@ TEST(LineProtocol, ASecondAppLeavesTheFirstAloneAndTheEndOfInputAndSigtermRestor
     }
 }
 
+// Output nobody reads holds up neither the sleep policy nor a termination.
+TEST(LineProtocol, OutputNobodyReadsHoldsUpNeitherThePolicyNorSigterm) {
+    AppProcess app;
+    app.control({"privilege", "grant"});
+    app.start(true);
+    ASSERT_TRUE(waitUntil([&] { return notebookState(app).sleepDisabled; }));
+    for (int line = 0; line < 300; ++line) {
+        app.send("{}");  // each answered with an error line: far more than the pipe takes
+    }
+    app.control({"lid", "closed"});
+    app.control({"power", "battery"});
+    ASSERT_TRUE(waitUntil([&] { return notebookState(app).asleep; }, 2s));
+    app.control({"wake"});
+    app.control({"power", "ac"});
+    ASSERT_TRUE(waitUntil([&] { return notebookState(app).sleepDisabled; }, 2s));
+    const auto asked = std::chrono::steady_clock::now();
+    app.signal(SIGTERM);
+    ASSERT_TRUE(waitUntil([&] { return !notebookState(app).sleepDisabled; }, 3s));
+    EXPECT_EQ(app.wait(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s);
+}
+
 TEST(CrashSafety, AKillInTheMiddleOfAWriteLeavesWholeFilesAndNothingAfterTheNextStart) {
     AppProcess app;
     const std::string home = app.notebook.folder() + "/home";

@@ -1,4 +1,4 @@
-#include <cstdio>
+#include <fcntl.h>
 
 #include "fuzz/fuzz_target.h"
 #include "platform/terminal/line_front_end.h"
@@ -7,9 +7,8 @@
 // answered with an error, never a crash.
 DORVANE_FUZZ_TARGET(line_protocol) {
     static dorvane::EventLoop loop;
-    static std::FILE* sink = std::fopen("/dev/null", "w");
-    static dorvane::LineFrontEnd frontEnd = [] {
-        dorvane::LineFrontEnd made(loop, -1, sink);
+    static dorvane::LineFrontEnd frontEnd(loop, -1, ::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    [[maybe_unused]] static const bool prepared = [] {
         auto menu = std::make_shared<dorvane::Menu>();
         dorvane::MenuItem row;
         row.title = "Refresh";
@@ -19,8 +18,8 @@ DORVANE_FUZZ_TARGET(line_protocol) {
         row.submenu = std::make_shared<dorvane::Menu>();
         row.submenu->items.push_back(dorvane::MenuItem{});
         menu->items.push_back(row);
-        made.setStatusMenu(menu);
-        return made;
+        frontEnd.setStatusMenu(menu);
+        return true;
     }();
     frontEnd.handleLine(std::string(dorvane::fuzz::asText(data, size)));
     // Rows chosen are delivered through the loop; run them so nothing piles up between inputs.
