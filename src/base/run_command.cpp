@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "base/text_lines.h"
@@ -191,6 +192,24 @@ Exit waitForExit(pid_t child, int& waitStatus, SteadyClock::time_point deadline,
     }
 }
 
+// How long a killed child is waited for. SIGKILL ends a child at once unless the kill was refused;
+// then the caller's deadline must still hold.
+constexpr auto kWaitAfterKill = std::chrono::seconds(1);
+
+// Reaps a child that outlived its run when it ends by itself, so that it does not stay a zombie.
+// The thread sleeps in the kernel until then.
+void reapLater(pid_t child) {
+    try {
+        std::thread([child] {
+            int waitStatus = 0;
+            while (::waitpid(child, &waitStatus, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        // Without a thread the child stays a zombie until the application ends.
+    }
+}
+
 int exitStatusOf(int waitStatus) {
     if (WIFEXITED(waitStatus)) {
         return WEXITSTATUS(waitStatus);
@@ -221,7 +240,7 @@ TRBCommandResult TRBRunCommand(const std::string& executablePath,
         result.error = options.timedOutText();
         return result;
     };
-    if (abandoned(options.abandonFd)) {
+    if (abandoned(options.abandonFd) || options.timeout.count() <= 0) {
         return stopped();
     }
     // Only an absolute path names a program: nothing is looked up on the search path or relative
@@ -269,8 +288,10 @@ TRBCommandResult TRBRunCommand(const std::string& executablePath,
                           : Exit::TimedOut;
     if (exit == Exit::TimedOut) {
         // Everything the child started shares its process group, so one signal stops it all.
-        ::kill(-child, SIGKILL);
-        while (::waitpid(child, &waitStatus, 0) < 0 && errno == EINTR) {
+        options.signalGroup(child, SIGKILL);
+        if (waitForExit(child, waitStatus, SteadyClock::now() + kWaitAfterKill, -1) ==
+            Exit::TimedOut) {
+            reapLater(child);
         }
         return stopped();
     }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <signal.h>
+#include <sys/types.h>
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -25,6 +28,11 @@ struct RunOptions {
     // While this descriptor is readable the run is abandoned: a child that runs is killed as at
     // the time-out, and none is started. It is only polled, never read. Negative: none.
     int abandonFd = -1;
+    // Sends a signal to the child's process group. The kill may be refused: sudo makes itself
+    // root so that the user who started it cannot kill it.
+    std::function<int(pid_t group, int signal)> signalGroup = [](pid_t group, int signal) {
+        return ::kill(-group, signal);
+    };
 };
 
 // The exit status reported for a child that had to be killed: as a shell reports SIGKILL.
@@ -36,7 +44,9 @@ inline constexpr int kLostStatus = 1;
 // Runs the program at an absolute path with these arguments (no shell, no search path), reads
 // its standard output and error to their ends, then takes its exit status. A child ended by a
 // signal reports 128 + the signal. The child runs in a process group of its own, which is killed
-// when the time-out passes or the run is abandoned; both report kTimedOutStatus.
+// when the time-out passes or the run is abandoned; both report kTimedOutStatus. A killed child
+// is waited for a second at most: one that outlives it (its kill was refused) is left to end by
+// itself and is reaped then. A run without any time left does not start.
 TRBCommandResult TRBRunCommand(const std::string& executablePath,
                                const std::vector<std::string>& arguments,
                                const RunOptions& options = {});

@@ -41,7 +41,8 @@ int main() {
         // Status 0: this is no failure, and a login item that fails is started again.
         std::fputs("Dorvane is already running.\n", stderr);
         if (!::isatty(STDIN_FILENO)) {
-            LineFrontEnd(loop, STDIN_FILENO, stdout).reportError("Dorvane is already running");
+            LineFrontEnd(loop, STDIN_FILENO, STDOUT_FILENO)
+                .reportError("Dorvane is already running");
         }
         return 0;
     }
@@ -66,7 +67,7 @@ int main() {
     if (::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO)) {
         frontEnd = makeTerminalFrontEnd(loop, layout, sim::StateFile::defaultPath());
     } else {
-        frontEnd = std::make_unique<LineFrontEnd>(loop, STDIN_FILENO, stdout);
+        frontEnd = std::make_unique<LineFrontEnd>(loop, STDIN_FILENO, STDOUT_FILENO);
     }
     SimWorkspace workspace(power, [&](const std::string& url) { frontEnd->openURL(url); });
     LinuxApplication application(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -52,15 +53,24 @@ public:
         }
     }
 
-    void start() {
+    // With outputUnread, standard output is a pipe of one page that nobody reads.
+    void start(bool outputUnread = false) {
         int ends[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
         socket_.reset(ends[0]);
         const UniqueFd appEnd(ends[1]);
+        UniqueFd appOutput;
+        if (outputUnread) {
+            ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+            unreadOutput_.reset(ends[0]);
+            appOutput.reset(ends[1]);
+            ASSERT_EQ(::fcntl(ends[1], F_SETPIPE_SZ, 4096), 4096);
+        }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, appEnd.get(), 0);
-        posix_spawn_file_actions_adddup2(&actions, appEnd.get(), 1);
+        posix_spawn_file_actions_adddup2(&actions,
+                                         appOutput.valid() ? appOutput.get() : appEnd.get(), 1);
         char* argv[] = {const_cast<char*>(DORVANE_APP_BIN), nullptr};
         // Handed SIGCHLD ignored, as some parents do, the app must still learn its tools' status.
         ::signal(SIGCHLD, SIG_IGN);
@@ -140,6 +150,7 @@ private:
     std::string configHome_ = notebook.folder() + "/config";
     pid_t pid_ = -1;
     UniqueFd socket_;
+    UniqueFd unreadOutput_;
     std::string buffered_;
 };
 

@@ -242,8 +242,9 @@ TEST(LineProtocol, TheMachineStaysSafeUnderAlertsOddToolsAndOddSettings) {
         app.control({"fail", "pmset", "repeat", "wakeorpoweron", "MTWRFSU", "07:00:00",
                      "--misbehave", "hang"});
         app.start();
-        ASSERT_TRUE(app.waitForKey("main_menu"));
-        std::this_thread::sleep_for(500ms);  // the start-up now waits for the hung tool
+        ASSERT_TRUE(waitUntil(
+            [&] { return app.childRunning("/pmset repeat wakeorpoweron MTWRFSU 07:00:00"); }))
+            << "the start-up waits for the hung tool";
         app.signal(SIGTERM);
         ASSERT_TRUE(app.waitForKey("terminated"));
         EXPECT_EQ(app.wait(), 0);
@@ -253,6 +254,28 @@ TEST(LineProtocol, TheMachineStaysSafeUnderAlertsOddToolsAndOddSettings) {
         EXPECT_EQ(std::get<PlistDictionary>(settings->value).at("quietHoursEnabled"),
                   PlistValue{true});
     }
+}
+
+// Output nobody reads holds up neither the sleep policy nor a termination.
+TEST(LineProtocol, OutputNobodyReadsHoldsUpNeitherThePolicyNorSigterm) {
+    AppProcess app;
+    app.control({"privilege", "grant"});
+    app.start(true);
+    ASSERT_TRUE(waitUntil([&] { return notebookState(app).sleepDisabled; }));
+    for (int line = 0; line < 300; ++line) {
+        app.send("{}");  // each answered with an error line: far more than the pipe takes
+    }
+    app.control({"lid", "closed"});
+    app.control({"power", "battery"});
+    ASSERT_TRUE(waitUntil([&] { return notebookState(app).asleep; }, 2s));
+    app.control({"wake"});
+    app.control({"power", "ac"});
+    ASSERT_TRUE(waitUntil([&] { return notebookState(app).sleepDisabled; }, 2s));
+    const auto asked = std::chrono::steady_clock::now();
+    app.signal(SIGTERM);
+    ASSERT_TRUE(waitUntil([&] { return !notebookState(app).sleepDisabled; }, 3s));
+    EXPECT_EQ(app.wait(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s);
 }
 
 TEST(CrashSafety, AKillInTheMiddleOfAWriteLeavesWholeFilesAndNothingAfterTheNextStart) {

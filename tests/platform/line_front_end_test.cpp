@@ -2,10 +2,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "base/unique_fd.h"
 #include "platform/terminal/line_front_end.h"
@@ -16,22 +14,20 @@ namespace {
 
 using nlohmann::json;
 
-// A line front end reading from a descriptor of the test's choice and writing into memory.
+// A line front end reading from a descriptor of the test's choice and writing into a file.
 struct LineFixture {
     EventLoop loop;
-    char* written = nullptr;
-    std::size_t writtenSize = 0;
-    std::FILE* output = ::open_memstream(&written, &writtenSize);
+    testing::TempFolder folder;
+    std::string outputPath = folder.path + "/output";
+    UniqueFd output{::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600)};
     UniqueFd input;
     UniqueFd feed;  // the writing end when the input is a pipe
     LineFrontEnd frontEnd;
 
     explicit LineFixture(UniqueFd in, UniqueFd writer = UniqueFd())
-        : input(std::move(in)), feed(std::move(writer)), frontEnd(loop, input.get(), output) {}
-    ~LineFixture() {
-        std::fclose(output);
-        std::free(written);
-    }
+        : input(std::move(in)),
+          feed(std::move(writer)),
+          frontEnd(loop, input.get(), output.get()) {}
     static LineFixture piped() {
         int ends[2];
         EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
@@ -42,9 +38,8 @@ struct LineFixture {
         ASSERT_EQ(::write(feed.get(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
     }
     std::vector<std::string> errors() {
-        std::fflush(output);
         std::vector<std::string> found;
-        std::istringstream lines(std::string(written, writtenSize));
+        std::ifstream lines(outputPath);
         for (std::string line; std::getline(lines, line);) {
             const json message = json::parse(line);
             if (message.contains("error")) {
@@ -142,6 +137,41 @@ TEST(LineFrontEnd, ReadsARegularFileToItsEndAndBoundsTheLineLength) {
     EXPECT_TRUE(ended);
     EXPECT_EQ(f.errors(), (std::vector<std::string>{"unknown message", "line too long",
                                                     "line too long", "unknown message"}));
+}
+
+TEST(OutputQueue, NothingWaitsForTheReaderAndOnlyStatesAreReplaced) {
+    using W = OutputQueue::Waiting;
+    const std::string page(4096, 'p');  // fills the pipe: everything after it waits
+    const std::string drops(OutputQueue::kMaximumDroppable, 'e');
+    // clang-format off
+    const std::tuple<const char*, std::vector<std::tuple<W, const char*, std::string>>, std::string> cases[] = {
+        {"a newer state replaces one not yet begun, after what is kept", {{W::Kept, "", page}, {W::Replaced, "menu", "1"}, {W::Kept, "", "a"}, {W::Replaced, "title", "t"}, {W::Replaced, "menu", "2"}}, page + "at2"},
+        {"a state partly written is finished first", {{W::Replaced, "menu", std::string(6000, 'm')}, {W::Replaced, "menu", "2"}}, std::string(6000, 'm') + "2"},
+        {"answers beyond their bound are dropped, kept lines are not", {{W::Kept, "", page}, {W::Droppable, "", drops}, {W::Droppable, "", "e"}, {W::Kept, "", "k"}}, page + drops + "k"},
+    };
+    // clang-format on
+    for (const auto& [what, sends, want] : cases) {
+        SCOPED_TRACE(what);
+        EventLoop loop;
+        Pipe pipe;
+        ASSERT_TRUE(makePipe(pipe));
+        ASSERT_EQ(::fcntl(pipe.writeEnd.get(), F_SETPIPE_SZ, 4096), 4096);
+        OutputQueue queue(loop, pipe.writeEnd.get());
+        for (const auto& [waiting, kind, text] : sends) {
+            queue.send(text, waiting, kind);
+        }
+        std::string read;
+        loop.watch(pipe.readEnd.get(), [&] {
+            char chunk[4096];
+            const ssize_t count = ::read(pipe.readEnd.get(), chunk, sizeof chunk);
+            read.append(chunk, static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
+            if (read.size() >= want.size()) {
+                loop.stop();
+            }
+        });
+        loop.run();
+        EXPECT_EQ(read, want);
+    }
 }
 
 }  // namespace

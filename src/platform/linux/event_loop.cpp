@@ -85,9 +85,18 @@ std::unique_ptr<TimerSource> EventLoop::startTimer(const TimerSpec& spec,
 }
 
 EventLoop::WatchId EventLoop::watch(int fd, std::function<void()> onReady) {
+    return addWatch(fd, EPOLLIN, std::move(onReady));
+}
+
+EventLoop::WatchId EventLoop::watchWritable(int fd, std::function<void()> onReady) {
+    return addWatch(fd, EPOLLOUT, std::move(onReady));
+}
+
+EventLoop::WatchId EventLoop::addWatch(int fd, std::uint32_t events,
+                                       std::function<void()> onReady) {
     const WatchId id = nextWatchId_++;
     epoll_event event{};
-    event.events = EPOLLIN;
+    event.events = events;
     event.data.u64 = static_cast<std::uint64_t>(id);
     // epoll refuses descriptors that are always readable, such as a regular file or /dev/null
     // given as standard input; those are served whenever no work waits instead, so their reader

@@ -12,8 +12,8 @@
 #include <variant>
 #include <vector>
 
-#include "platform/main_queue.h"
 #include "base/unique_fd.h"
+#include "platform/main_queue.h"
 
 namespace dorvane {
 
@@ -38,6 +38,9 @@ public:
     // Calls onReady on the main thread whenever fd is readable, modal alerts included. A
     // descriptor the kernel cannot watch counts as always readable.
     WatchId watch(int fd, std::function<void()> onReady);
+    // The same for a descriptor that can be written without blocking; a descriptor the kernel
+    // cannot watch counts as always writable.
+    WatchId watchWritable(int fd, std::function<void()> onReady);
     void unwatch(WatchId id);
 
     // Runs until stop(); it may be run again afterwards.
@@ -72,6 +75,7 @@ private:
     // Moves a periodic timer's next firing past now; a one-shot timer has none.
     static void scheduleAfter(Timer& timer, Clock::time_point now);
     void wake();
+    WatchId addWatch(int fd, std::uint32_t events, std::function<void()> onReady);
 
     struct Watch {
         int fd;

@@ -25,7 +25,8 @@ public:
     void setActivationPolicyAccessory() override;
     void activateIgnoringOtherApps() override;
     void setMainMenu(std::shared_ptr<const Menu> menu) override;
-    // [NSApp terminate:]: the delegate's will-terminate handler runs, then the process ends.
+    // [NSApp terminate:]: the delegate's will-terminate handler runs, then the process ends,
+    // even when AppKit refuses to terminate.
     void terminate() override;
     void writeDiagnostic(const std::string& line) override;
 

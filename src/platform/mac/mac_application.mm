@@ -4,6 +4,8 @@
 
 #include "platform/mac/menu_builder.h"
 
+#include <cstdlib>
+
 @interface TRBApplicationDelegate : NSObject <NSApplicationDelegate> {
 @public
     dorvane::MacApplication::Delegate delegate;
@@ -61,6 +63,13 @@ void MacApplication::writeDiagnostic(const std::string& line) {
 
 void MacApplication::terminate() {
     [NSApp terminate:nil];
+    // terminate: comes back only when it was refused (a modal window prevents it, say). The
+    // termination still happens: the delegate's restore, then the end of the process, or the
+    // sleep switch would wait for launchd's SIGKILL.
+    if (impl_->delegate != nil && impl_->delegate->delegate.willTerminate) {
+        impl_->delegate->delegate.willTerminate();
+    }
+    std::exit(0);
 }
 
 void MacApplication::run(Delegate delegate) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <nlohmann/json.hpp>
 
 namespace dorvane {
@@ -14,6 +15,8 @@ using json = nlohmann::ordered_json;
 
 // A line longer than this is no message of the protocol; it is answered with one error.
 constexpr std::size_t kMaximumLineLength = 1 << 20;
+// How long the last lines may wait for their reader as the application ends.
+constexpr std::chrono::milliseconds kExitPatience{1000};
 
 // One output line. Texts that are not valid UTF-8 are written with replacement characters
 // instead of ending the application.
@@ -61,13 +64,15 @@ class LineStatusItem : public StatusItem {
 public:
     explicit LineStatusItem(LineFrontEnd& frontEnd) : frontEnd_(frontEnd) {}
     void setTitle(const std::string& title) override {
-        frontEnd_.emit(asLine(json{{"title", title}}));
+        frontEnd_.emit(asLine(json{{"title", title}}), OutputQueue::Waiting::Replaced, "title");
     }
     void setToolTip(const std::string& toolTip) override {
-        frontEnd_.emit(asLine(json{{"tooltip", toolTip}}));
+        frontEnd_.emit(asLine(json{{"tooltip", toolTip}}), OutputQueue::Waiting::Replaced,
+                       "tooltip");
     }
     void setMenu(std::shared_ptr<const Menu> menu) override {
-        frontEnd_.emit(asLine(json{{"menu", describeMenu(*menu)}}));
+        frontEnd_.emit(asLine(json{{"menu", describeMenu(*menu)}}), OutputQueue::Waiting::Replaced,
+                       "menu");
         frontEnd_.setStatusMenu(std::move(menu));
     }
 
@@ -77,21 +82,20 @@ private:
 
 }  // namespace
 
-LineFrontEnd::LineFrontEnd(EventLoop& loop, int input, std::FILE* output)
-    : loop_(loop), input_(input), output_(output) {}
+LineFrontEnd::LineFrontEnd(EventLoop& loop, int input, int output)
+    : loop_(loop), input_(input), output_(loop, output) {}
 
 std::unique_ptr<StatusItem> LineFrontEnd::createStatusItem() {
     return std::make_unique<LineStatusItem>(*this);
 }
 
-void LineFrontEnd::emit(const std::string& json) {
-    std::fputs(json.c_str(), output_);
-    std::fputc('\n', output_);
-    std::fflush(output_);
+void LineFrontEnd::emit(std::string line, OutputQueue::Waiting waiting, const std::string& kind) {
+    line += '\n';
+    output_.send(std::move(line), waiting, kind);
 }
 
 void LineFrontEnd::reportError(const std::string& why) {
-    emit(asLine(json{{"error", why}}));
+    emit(asLine(json{{"error", why}}), OutputQueue::Waiting::Droppable);
 }
 
 AlertResponse LineFrontEnd::runModal(const Alert& alert) {
@@ -123,11 +127,12 @@ void LineFrontEnd::setString(const std::string& text) {
 }
 
 void LineFrontEnd::activate() {
-    emit(asLine(json{{"activate", true}}));
+    emit(asLine(json{{"activate", true}}), OutputQueue::Waiting::Replaced, "activate");
 }
 
 void LineFrontEnd::setMainMenu(std::shared_ptr<const Menu> menu) {
-    emit(asLine(json{{"main_menu", describeMenu(*menu)}}));
+    emit(asLine(json{{"main_menu", describeMenu(*menu)}}), OutputQueue::Waiting::Replaced,
+         "main_menu");
     mainMenu_ = std::move(menu);
 }
 
@@ -137,6 +142,7 @@ void LineFrontEnd::openURL(const std::string& url) {
 
 void LineFrontEnd::restore() {
     emit(asLine(json{{"terminated", true}}));
+    output_.finish(kExitPatience);
 }
 
 void LineFrontEnd::start(std::function<void()> endOfInput) {

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/linux/event_loop.h"
 #include "platform/terminal/front_end.h"
+#include "platform/terminal/output_queue.h"
 
 namespace dorvane {
 
@@ -22,7 +22,10 @@ namespace dorvane {
 //        {"key":K}  a main-menu key equivalent, such as "q"
 class LineFrontEnd : public FrontEnd {
 public:
-    LineFrontEnd(EventLoop& loop, int input, std::FILE* output);
+    // Nothing waits for the reader of output: a newer title, tooltip or menu replaces one not yet
+    // written, alerts, the clipboard and the last line are kept, and error lines are dropped
+    // while much waits.
+    LineFrontEnd(EventLoop& loop, int input, int output);
 
     std::unique_ptr<StatusItem> createStatusItem() override;
     AlertResponse runModal(const Alert& alert) override;
@@ -35,7 +38,8 @@ public:
 
     // Takes one input line; public so that the protocol can be tested without a process.
     void handleLine(const std::string& line);
-    void emit(const std::string& json);
+    void emit(std::string line, OutputQueue::Waiting waiting = OutputQueue::Waiting::Kept,
+              const std::string& kind = {});
     // One error line, for an input the protocol cannot take or a start that goes no further.
     void reportError(const std::string& why);
     void setStatusMenu(std::shared_ptr<const Menu> menu) { statusMenu_ = std::move(menu); }
@@ -50,7 +54,7 @@ private:
 
     EventLoop& loop_;
     int input_;
-    std::FILE* output_;
+    OutputQueue output_;
     EventLoop::WatchId inputWatch_ = 0;
     std::string pending_;
     // How much of pending_ is known to hold no line end.
