@@ -172,6 +172,28 @@ TEST(Refresh, TheLidStepRepeatsButQuietHoursBeginOncePerWindow) {
     }
 }
 
+TEST(Refresh, AFailedWakeCheckHoldsForTheRestOfItsWindowOnly) {
+    testing::NotebookPlatform f;
+    auto& [test, notebook, controller] = f;
+    notebook.state.offSlot = sim::RepeatEvent{"sleep", "MTWRFSU", "22:00:00"};
+    controller->setQuietHoursEnabled(true);
+    controller->setQuietHoursStart("22:00");
+    controller->setQuietHoursEnd("06:00");
+    for (const int hour : {23, 1, 3}) {
+        test.clock.setLocalTime(hour, 0);
+        controller->refreshWithApplyChange(true);
+        EXPECT_TRUE(notebook.state.sleepDisabled) << "kept as outside quiet hours at " << hour;
+    }
+    EXPECT_EQ(notebook.sleepRequests, 0);
+    notebook.state.wakeSlot = sim::RepeatEvent{"wake", "MTWRFSU", "06:00:00"};
+    for (const int hour : {12, 23}) {
+        test.clock.setLocalTime(hour, 0);
+        controller->refreshWithApplyChange(true);
+    }
+    EXPECT_EQ(notebook.sleepRequests, 1) << "the next window begins afresh";
+    EXPECT_FALSE(notebook.state.sleepDisabled);
+}
+
 // Each step: the power source, the charge and, when set, a floor another program stores first;
 // then the switch after the refresh.
 struct FloorStep {
