@@ -44,10 +44,9 @@ TEST(StartUp, QuietHoursThatCannotGetTheirWakeEventAreSwitchedOffWithOneAlert) {
     app.start();
     EXPECT_FALSE(app.controller->quietHoursEnabled());
     EXPECT_FALSE(boolForKey(app.test.defaults, keys::kQuietHoursEnabled)) << "saved so";
-    EXPECT_TRUE(app.test.alerts.shown.empty()) << "the alert waits until start-up has returned";
     EXPECT_EQ(app.controller->lastMessage(), "error.need_pmset_permission")
         << "the first refresh ran";
-    app.test.alerts.script.resize(1);
+    app.test.alerts.script.resize(1);  // only now: an alert during start-up fails the test
     app.test.mainQueue.drain();
     EXPECT_EQ(app.test.application.activations, 1);
     ASSERT_EQ(app.test.alerts.shown.size(), 1u);
@@ -65,7 +64,6 @@ TEST(StartUp, InRunMode1QuietHoursStayOnWhenTheWakeEventCannotBeCancelled) {
     app.start();
     app.test.mainQueue.drain();
     EXPECT_TRUE(boolForKey(app.test.defaults, keys::kQuietHoursEnabled));
-    EXPECT_TRUE(app.test.alerts.shown.empty());
 }
 
 TEST(PowerEvents, SleepIsAllowedAtOnceAndBothWakeSignalsGiveTwoRefreshesWithTheEarlySwitch) {
@@ -160,7 +158,6 @@ TEST(ShutDown, ReleasesEverythingAndRestoresSilentlyUnlessQuitting) {
         EXPECT_EQ(app.controller->powerNotificationPort(), nullptr);
         EXPECT_EQ(app.controller->quietHoursTimer(), nullptr);
         EXPECT_EQ(app.controller->versionCheckTimer(), nullptr);
-        EXPECT_TRUE(app.test.alerts.shown.empty());
         EXPECT_EQ(app.notebook.state.wakeSlot.has_value(), quitting);
         if (!sources) {
             EXPECT_EQ(app.test.powerManagement.calls, 2) << "the two attempts, nothing to release";
