@@ -89,6 +89,7 @@ void OutputQueue::finish(std::chrono::milliseconds patience) {
         }
         writeWhatItCan();
     }
+    broken_ = true;
     entries_.clear();
     waitingBytes_ = 0;
     written_ = 0;

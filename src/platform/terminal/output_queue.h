@@ -32,7 +32,7 @@ public:
 
     void send(std::string text, Waiting waiting, const std::string& kind = {});
     // Writes what waits, giving the reader up to patience, and gives the descriptor its blocking
-    // mode back; what is still unwritten then is dropped.
+    // mode back; what is still unwritten then, and anything sent later, is dropped.
     void finish(std::chrono::milliseconds patience);
 
 private:
@@ -48,7 +48,8 @@ private:
     std::deque<Entry> entries_;
     std::size_t written_ = 0;  // of the first entry
     std::size_t waitingBytes_ = 0;
-    // The reader is gone or the descriptor unusable: nothing more is written.
+    // The reader is gone, the descriptor unusable or the output finished: nothing more is
+    // written.
     bool broken_ = false;
     EventLoop::WatchId writable_ = 0;
 };
