@@ -149,6 +149,7 @@ void TRBController::refreshWithApplyChange(bool apply) {
         }
     }
     setWasEffectiveQuietHours(quietHoursInForce);
+    keepWakeClaimOnFile();
 
     setLastUpdated(platform_.clock.now());
     updateStatusItem();

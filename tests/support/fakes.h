@@ -35,6 +35,15 @@ struct TempFolder {
     }
 };
 
+// Makes a folder refuse new files until it goes, root included: immutable as root, read-only
+// otherwise. Undone however the test ends, so the folder can be removed.
+struct RefusingFolder {
+    explicit RefusingFolder(std::string folder) : path(std::move(folder)) { refuse(true); }
+    ~RefusingFolder() { refuse(false); }
+    void refuse(bool refusing) const;
+    std::string path;
+};
+
 // One tool run as the controller made it: the program and its arguments.
 struct Run {
     std::string program;
@@ -173,8 +182,10 @@ public:
         ++synchronizeCount;
         return true;
     }
+    bool savesFail() const override { return failing; }
 
     std::map<std::string, DefaultsValue> values;
+    bool failing = false;
     int synchronizeCount = 0;
 };
 
