@@ -161,6 +161,8 @@ TEST(Settings, AChangeThatCannotBeSavedLandsLaterAndTheWakeEventOutlivesAnOlderC
     app.send(R"({"choose":["Refresh Now"]})");
     EXPECT_TRUE(waitUntil(
         [&] { return saved().find("<key>appOwnedWakeSchedule</key>") != std::string::npos; }));
+    // Saved over once more, right before the quit, which refreshes nothing.
+    ASSERT_TRUE(writeFileAtomically(dotfiles + "/dorvane.plist", older));
     app.send(R"({"key":"q"})");
     ASSERT_TRUE(app.waitForKey("terminated"));
     EXPECT_FALSE(notebookState(app).wakeSlot.has_value());
