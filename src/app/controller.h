@@ -213,6 +213,10 @@ public:
     // On failure answers false with the system's description of the error in error.
     bool setLaunchAtLoginEnabled(bool enabled, std::string* error);
     void toggleLaunchAtLogin(const MenuItem& sender);
+    // At start-up: an agent that names another copy of the application is written again for this
+    // one, unless this one is gone by the next login (on a disk image, or translocated), which is
+    // said instead when the agent would start nothing.
+    void keepLaunchAgentCurrent();
 
     // ---- Update check ----
     void startVersionCheckTimer();
@@ -269,9 +273,13 @@ private:
                        const std::string& keyEquivalent = {});
     MenuItem quietHoursMenuItem();
 
+    // The launch agent file's dictionary; absent when it cannot be read as one.
+    std::optional<PlistDictionary> readLaunchAgent() const;
     bool wakeScheduleClaimed() const;
     std::optional<DefaultsDictionary> appOwnedWakeSchedule() const;
     void dropWakeScheduleClaim();
+    // Writes the claim on the event this run installed back to the settings when they lack it.
+    void keepWakeClaimOnFile();
     // Records a failed command's reason in both message properties.
     void failCommand(const std::string& key);
 
@@ -314,6 +322,8 @@ private:
     // A tool run was abandoned because a termination waits: what failed then is no failure of the
     // machine's, so no setting is changed and no alert opened for it.
     bool terminationPending_ = false;
+    // The record of the wake event this run installed, until its claim is dropped.
+    std::optional<DefaultsDictionary> installedWakeSchedule_;
 };
 
 }  // namespace dorvane

@@ -28,6 +28,7 @@ void TRBController::applicationDidFinishLaunching() {
     // A launch agent write cut short by a kill leaves its temporary file; only this application
     // writes that file, so whatever is there now is stale.
     removeStaleTemporaryFiles(launchAgentPath());
+    keepLaunchAgentCurrent();
 
     PowerManagement& power = platform_.powerManagement;
     setPowerSourceRunLoopSource(power.createPowerSourceNotification(TRBPowerSourceChanged, this));

@@ -169,6 +169,7 @@ void TRBController::refreshWithApplyChange(bool apply) {
         }
     }
     setWasEffectiveQuietHours(quietHoursInForce);
+    keepWakeClaimOnFile();
 
     setLastUpdated(platform_.clock.now());
     updateStatusItem();

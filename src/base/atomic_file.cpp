@@ -72,11 +72,19 @@ bool isTemporaryName(const std::string& name, const std::string& stem) {
 
 bool writeFileAtomically(const std::string& path, const std::string& bytes, std::string* error,
                          unsigned mode) {
+    return writeFileAtomicallyIf(
+               path, bytes, [] { return true; }, error, mode) == AtomicWrite::Written;
+}
+
+AtomicWrite writeFileAtomicallyIf(const std::string& path, const std::string& bytes,
+                                  const std::function<bool()>& stillCurrent, std::string* error,
+                                  unsigned mode) {
     std::string temporary = folderOf(path) + "/" + temporaryNameStem(fileNameOf(path)) +
                             std::string(kTemporaryRandomLength, 'X');
     UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (!fd.valid()) {
-        return fail(error, "cannot create a temporary file beside", path);
+        fail(error, "cannot create a temporary file beside", path);
+        return AtomicWrite::Failed;
     }
     const bool written = ::fchmod(fd.get(), static_cast<mode_t>(mode)) == 0 &&
                          writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
@@ -87,20 +95,28 @@ bool writeFileAtomically(const std::string& path, const std::string& bytes, std:
         const int failure = written ? errno : writeError;
         ::unlink(temporary.c_str());
         errno = failure;
-        return fail(error, "cannot write", path);
+        fail(error, "cannot write", path);
+        return AtomicWrite::Failed;
+    }
+    // Asked as late as possible: what remains between the answer and the rename is a few
+    // microseconds, where a write and its flush to disk took milliseconds.
+    if (!stillCurrent()) {
+        ::unlink(temporary.c_str());
+        return AtomicWrite::Superseded;
     }
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
         const int renameError = errno;
         ::unlink(temporary.c_str());
         errno = renameError;
-        return fail(error, "cannot replace", path);
+        fail(error, "cannot replace", path);
+        return AtomicWrite::Failed;
     }
     // The rename itself lives in the folder: flush it too, so the new name survives a crash.
     UniqueFd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.valid()) {
         ::fsync(folder.get());
     }
-    return true;
+    return AtomicWrite::Written;
 }
 
 std::optional<std::string> readWholeFile(const std::string& path, std::string* error) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,15 @@ namespace dorvane {
 // the given permission bits. On failure returns false with a description in error.
 bool writeFileAtomically(const std::string& path, const std::string& bytes,
                          std::string* error = nullptr, unsigned mode = 0644);
+
+enum class AtomicWrite { Written, Failed, Superseded };
+
+// As writeFileAtomically, but asks stillCurrent just before the new file takes the target's
+// place: when it answers false (the target changed since the bytes were made from it), nothing is
+// replaced and the answer is Superseded.
+AtomicWrite writeFileAtomicallyIf(const std::string& path, const std::string& bytes,
+                                  const std::function<bool()>& stillCurrent,
+                                  std::string* error = nullptr, unsigned mode = 0644);
 
 // The most readWholeFile reads: every file the application reads is small, and anything larger
 // is not one of them.

@@ -25,6 +25,21 @@ bool readsAsTrue(const PlistValue& value) {
     return false;
 }
 
+// A copy that is gone by the next login: one on a mounted disk image, or the copy the system runs
+// a quarantined application from.
+bool isTransientCopy(const std::string& path) {
+    return path.starts_with("/Volumes/") || path.find("/AppTranslocation/") != std::string::npos;
+}
+
+bool enablesLaunchAtLogin(const PlistDictionary& agent) {
+    const auto label = agent.find("Label");
+    const auto* labelText =
+        label == agent.end() ? nullptr : std::get_if<std::string>(&label->second.value);
+    const auto runAtLoad = agent.find("RunAtLoad");
+    return labelText != nullptr && *labelText == TRBLaunchAgentLabel && runAtLoad != agent.end() &&
+           readsAsTrue(runAtLoad->second);
+}
+
 bool isExecutableFile(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
@@ -47,19 +62,16 @@ std::string TRBController::launchAgentProgramPath() const {
     return platform_.bundle.executablePath().value_or(candidate);
 }
 
-bool TRBController::isLaunchAtLoginEnabled() const {
+std::optional<PlistDictionary> TRBController::readLaunchAgent() const {
     const auto bytes = readWholeFile(launchAgentPath());
     const auto root = bytes ? platform_.propertyLists.parse(*bytes, nullptr) : std::nullopt;
     const auto* agent = root ? std::get_if<PlistDictionary>(&root->value) : nullptr;
-    if (agent == nullptr) {
-        return false;
-    }
-    const auto label = agent->find("Label");
-    const auto* labelText =
-        label == agent->end() ? nullptr : std::get_if<std::string>(&label->second.value);
-    const auto runAtLoad = agent->find("RunAtLoad");
-    return labelText != nullptr && *labelText == TRBLaunchAgentLabel && runAtLoad != agent->end() &&
-           readsAsTrue(runAtLoad->second);
+    return agent != nullptr ? std::optional(*agent) : std::nullopt;
+}
+
+bool TRBController::isLaunchAtLoginEnabled() const {
+    const auto agent = readLaunchAgent();
+    return agent && enablesLaunchAtLogin(*agent);
 }
 
 bool TRBController::setLaunchAtLoginEnabled(bool enabled, std::string* error) {
@@ -104,6 +116,37 @@ bool TRBController::setLaunchAtLoginEnabled(bool enabled, std::string* error) {
     platform_.defaults.setObject(defaults_keys::kLaunchAtLoginEnabled, enabled);
     platform_.defaults.synchronize();
     return true;
+}
+
+void TRBController::keepLaunchAgentCurrent() {
+    const auto agent = readLaunchAgent();
+    if (!agent || !enablesLaunchAtLogin(*agent)) {
+        return;
+    }
+    const auto arguments = agent->find("ProgramArguments");
+    const auto* list =
+        arguments == agent->end() ? nullptr : std::get_if<PlistArray>(&arguments->second.value);
+    const auto* named =
+        list == nullptr || list->empty() ? nullptr : std::get_if<std::string>(&list->front().value);
+    const std::string current = launchAgentProgramPath();
+    if (named != nullptr && *named == current) {
+        return;
+    }
+    if (!isTransientCopy(current)) {
+        // A failure leaves the agent as it was; the check mark still shows the file.
+        std::string ignored;
+        setLaunchAtLoginEnabled(true, &ignored);
+        return;
+    }
+    // An agent that still starts a copy that is there is left alone.
+    if (named != nullptr && isExecutableFile(*named)) {
+        return;
+    }
+    platform_.mainQueue.post([self = shared_from_this()] {
+        self->platform_.application.activateIgnoringOtherApps();
+        self->showMessage(self->localized("dialog.move_to_applications.title"),
+                          self->localized("dialog.move_to_applications.body"));
+    });
 }
 
 void TRBController::toggleLaunchAtLogin(const MenuItem&) {

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/controller.h"
+#include "base/atomic_file.h"
 #include "base/instance_lock.h"
 #include "platform/curl/curl_url_session.h"
 #include "platform/linux/defaults_file.h"
@@ -31,24 +32,23 @@ int main() {
     // Made first: the termination signals must be blocked before any other thread starts.
     SignalWatch signals(loop, [&](int) { terminate(); });
 
-    // One Dorvane per user, claimed before the settings are read or anything is cleaned up: a
+    // One Dorvane per machine, claimed before the settings are read or anything is cleaned up: a
     // second one would fight the first over the sleep switch, undo it when it quits, and
     // overwrite its settings. The lock lives beside the notebook's state the app already keeps.
-    const InstanceLock instance(
+    const std::string lockPath =
         (std::filesystem::path(sim::StateFile::defaultPath()).parent_path() / "dorvane.lock")
-            .string());
-    if (instance.state() == InstanceLock::State::HeldElsewhere) {
-        // Status 0: this is no failure, and a login item that fails is started again.
-        std::fputs("Dorvane is already running.\n", stderr);
-        if (!::isatty(STDIN_FILENO)) {
-            LineFrontEnd(loop, STDIN_FILENO, STDOUT_FILENO)
-                .reportError("Dorvane is already running");
-        }
-        return 0;
+            .string();
+    const InstanceLock instance(lockPath);
+    std::string ownProgram = readWholeFile("/proc/self/comm").value_or("");
+    if (!ownProgram.empty() && ownProgram.back() == '\n') {
+        ownProgram.pop_back();
     }
-    if (instance.state() == InstanceLock::State::Failed) {
-        std::fprintf(stderr, "Dorvane: %s; starting without the one-instance check.\n",
-                     instance.failure().c_str());
+    if (const auto refused = refusedStart(instance, lockPath, ownProgram, ::getuid())) {
+        std::fprintf(stderr, "%s.\n", refused->message.c_str());
+        if (!::isatty(STDIN_FILENO)) {
+            LineFrontEnd(loop, STDIN_FILENO, STDOUT_FILENO).reportError(refused->message);
+        }
+        return refused->status;
     }
 
     const InstallLayout layout = InstallLayout::ofRunningProgram();
@@ -79,6 +79,8 @@ int main() {
     auto controller = std::make_shared<TRBController>(Platform{
         application, *frontEnd, *frontEnd, *frontEnd, workspace, defaults, loop, power, urlSession,
         bundle, locale, clock, processInfo, runner, propertyLists, layout.standInToolPaths()});
+    // The status row says while the settings cannot be saved.
+    defaults.setSaveStateHandler([&] { controller->rebuildMenu(); });
     application.setDelegateWillTerminate([&] {
         runner.limitRunsTo(std::chrono::steady_clock::now() + kShutDownRunBudget);
         controller->applicationWillTerminate();

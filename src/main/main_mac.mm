@@ -31,20 +31,18 @@ int main() {
         // A parent may hand SIGCHLD over ignored; then no tool's exit status could be had.
         std::signal(SIGCHLD, SIG_DFL);
 
-        // One Dorvane per user, claimed before the settings are read or anything is cleaned up:
-        // a second one would fight the first over the sleep switch and undo it when it quits.
-        // Status 0 for a second start: a login item that fails is started again.
-        const InstanceLock instance(MacProcessInfo().homeDirectory() +
-                                    "/Library/Application Support/" + TRBLaunchAgentLabel +
-                                    "/dorvane.lock");
-        if (instance.state() == InstanceLock::State::HeldElsewhere) {
-            std::fputs("Dorvane is already running.\n", stderr);
-            bringRunningInstanceForward();
-            return 0;
-        }
-        if (instance.state() == InstanceLock::State::Failed) {
-            std::fprintf(stderr, "Dorvane: %s; starting without the one-instance check.\n",
-                         instance.failure().c_str());
+        // One Dorvane per machine, claimed before the settings are read or anything is cleaned
+        // up: the sleep switch and the wake event are the machine's, and a second copy (another
+        // user's, with fast user switching) would fight the first and undo it when it quits. The
+        // lock is in a folder every user reaches; another user's copy opens it for reading.
+        const std::string lockPath = "/Users/Shared/Dorvane/dorvane.lock";
+        const InstanceLock instance(lockPath);
+        if (const auto refused = refusedStart(instance, lockPath, "Dorvane", ::getuid())) {
+            std::fprintf(stderr, "%s.\n", refused->message.c_str());
+            if (instance.state() == InstanceLock::State::HeldElsewhere) {
+                bringRunningInstanceForward();
+            }
+            return refused->status;
         }
 
         MacApplication application;

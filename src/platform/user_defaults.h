@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -27,6 +28,10 @@ public:
     virtual void removeObject(const std::string& key) = 0;
     // Flushes to disk at once; false when the write failed.
     virtual bool synchronize() = 0;
+    // True while changes wait that could not be written; the defaults keep trying by themselves.
+    virtual bool savesFail() const { return false; }
+    // Called on the main queue whenever savesFail changes.
+    virtual void setSaveStateHandler(std::function<void()> handler) { (void)handler; }
 };
 
 }  // namespace dorvane

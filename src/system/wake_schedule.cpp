@@ -9,15 +9,32 @@ namespace dorvane {
 namespace keys = defaults_keys;
 namespace record_keys = defaults_keys::wake_record;
 
+// What this run installed is known whatever becomes of the settings file meanwhile (an editor's
+// older copy saved over it, the file deleted), so the event is still recognized, and removed at
+// quit, while the machine shows exactly it.
 bool TRBController::wakeScheduleClaimed() const {
-    return boolForKey(platform_.defaults, keys::kWakeScheduleClaimed);
+    return installedWakeSchedule_ || boolForKey(platform_.defaults, keys::kWakeScheduleClaimed);
 }
 
 std::optional<DefaultsDictionary> TRBController::appOwnedWakeSchedule() const {
-    return dictionaryForKey(platform_.defaults, keys::kAppOwnedWakeSchedule);
+    return installedWakeSchedule_
+               ? installedWakeSchedule_
+               : dictionaryForKey(platform_.defaults, keys::kAppOwnedWakeSchedule);
+}
+
+void TRBController::keepWakeClaimOnFile() {
+    if (installedWakeSchedule_ &&
+        (!boolForKey(platform_.defaults, keys::kWakeScheduleClaimed) ||
+         dictionaryForKey(platform_.defaults, keys::kAppOwnedWakeSchedule) !=
+             installedWakeSchedule_)) {
+        platform_.defaults.setObject(keys::kWakeScheduleClaimed, true);
+        platform_.defaults.setObject(keys::kAppOwnedWakeSchedule, *installedWakeSchedule_);
+        platform_.defaults.synchronize();
+    }
 }
 
 void TRBController::dropWakeScheduleClaim() {
+    installedWakeSchedule_.reset();
     // The flag and the record always go together, flushed at once.
     platform_.defaults.setObject(keys::kWakeScheduleClaimed, false);
     platform_.defaults.removeObject(keys::kAppOwnedWakeSchedule);
@@ -147,14 +164,12 @@ bool TRBController::applyRepeatWakeAtHour(std::int64_t hour, std::int64_t minute
         failCommand("error.set_wake_failed");
         return false;
     }
-    platform_.defaults.setObject(keys::kWakeScheduleClaimed, true);
-    platform_.defaults.setObject(
-        keys::kAppOwnedWakeSchedule,
+    installedWakeSchedule_ =
         DefaultsDictionary{{record_keys::kHour, hour},
                            {record_keys::kMinute, minute},
                            {record_keys::kWeekdays, std::string(tool_args::kRepeatWakeDays)},
-                           {record_keys::kCanonical, *description}});
-    platform_.defaults.synchronize();
+                           {record_keys::kCanonical, *description}};
+    keepWakeClaimOnFile();
     return true;
 }
 

@@ -61,8 +61,11 @@ void TRBController::rebuildMenu() {
     information("label.power", powerSourceLabel());
     information("label.lid", clamshellLabel());
     information("label.system_switch", sleepLabel());
-    // Presence decides, not emptiness: an empty error still wins over a wake-schedule error.
-    information("label.status", lastError()           ? *lastError()
+    // Presence decides, not emptiness: an empty error still wins over a wake-schedule error. A
+    // change that cannot reach the disk is lost at the next crash, so that is said until it can.
+    information("label.status", lastError() ? *lastError()
+                                : platform_.defaults.savesFail()
+                                    ? localized("error.settings_not_saved")
                                 : wakeScheduleError() ? *wakeScheduleError()
                                                       : lastMessage().value_or(""));
     information("label.updated", dateFormatter() && lastUpdated()

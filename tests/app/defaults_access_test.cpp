@@ -17,6 +17,8 @@ TEST(DefaultsAccess, CoercesAsTheSystemsDefaultsDo) {
         {"true", true, 1, true, "1"},
         {"text with a number", std::string(" 42 apples"), 42, true, " 42 apples"},
         {"text YES", std::string("YES"), std::nullopt, true, "YES"},
+        {"text yes", std::string("yes"), std::nullopt, true, "yes"},
+        {"a negative number as text", std::string("-1"), -1, true, "-1"},
         {"text with a leading zero", std::string("01"), 1, true, "01"},
         {"a sign and no digits", std::string("-x"), std::nullopt, false, "-x"},
         {"huge text number saturates", std::string("99999999999999999999999"), INT64_MAX, true, "99999999999999999999999"},

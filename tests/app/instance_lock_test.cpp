@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -25,7 +27,22 @@ TEST(InstanceLock, OneHolderAtATimeAndFreeOnceItEnds) {
     {
         const InstanceLock first(path);
         ASSERT_EQ(first.state(), State::Held) << first.failure();
-        EXPECT_EQ(InstanceLock(path).state(), State::HeldElsewhere);
+        EXPECT_FALSE(refusedStart(first, path, "app_tests", ::getuid()));
+        // A second start is told who holds the lock, which Linux lists.
+        const InstanceLock second(path);
+        ASSERT_EQ(second.state(), State::HeldElsewhere);
+        // clang-format off
+        const std::tuple<std::string, uid_t, std::string, int> cases[] = {
+            {"app_tests", ::getuid(), "Dorvane is already running", 0},
+            {"app_tests", ::getuid() + 1, "Dorvane is running for another user", 0},
+            {"dorvane", ::getuid(), "Dorvane cannot start: its lock L is held by app_tests (process " + std::to_string(::getpid()) + "), which is not Dorvane", 1},
+        };
+        // clang-format on
+        for (const auto& [ownProgram, ownUser, message, status] : cases) {
+            const auto refused = refusedStart(second, "L", ownProgram, ownUser);
+            EXPECT_EQ(refused->message, message);
+            EXPECT_EQ(refused->status, status);
+        }
         // A program the holder started, still running after the holder is gone.
         char* argv[] = {const_cast<char*>("/bin/sleep"), const_cast<char*>("30"), nullptr};
         ASSERT_EQ(posix_spawn(&tool, argv[0], nullptr, nullptr, argv, environ), 0);
@@ -33,14 +50,28 @@ TEST(InstanceLock, OneHolderAtATimeAndFreeOnceItEnds) {
     EXPECT_EQ(InstanceLock(path).state(), State::Held) << "released at close, not inherited";
     ::kill(tool, SIGKILL);
     ::waitpid(tool, nullptr, 0);
+    {
+        // A lock file that may not be written (immutable to root) still holds a second start off.
+        const testing::RefusingFolder immutable(path);
+        const InstanceLock first(path);
+        EXPECT_EQ(first.state(), State::Held) << first.failure();
+        EXPECT_EQ(InstanceLock(path).state(), State::HeldElsewhere);
+    }
 
-    // Where no lock file can be: a file in the folder's place, a link at the lock's name.
+    // Where no lock file can be: a file in the folder's place, a link, a folder or a FIFO at the
+    // lock's name, a folder that refuses new files. Nothing starts then.
     ASSERT_TRUE(writeFileAtomically(folder.path + "/file", "in the way"));
     std::filesystem::create_symlink(folder.path + "/elsewhere", folder.path + "/planted.lock");
-    for (const char* name : {"/file/dorvane.lock", "/planted.lock"}) {
+    std::filesystem::create_directories(folder.path + "/folder.lock");
+    ASSERT_EQ(::mkfifo((folder.path + "/fifo.lock").c_str(), 0600), 0);
+    std::filesystem::create_directories(folder.path + "/refusing");
+    const testing::RefusingFolder refusing(folder.path + "/refusing");
+    for (const char* name :
+         {"/file/dorvane.lock", "/planted.lock", "/folder.lock", "/fifo.lock", "/refusing/x"}) {
         const InstanceLock lock(folder.path + name);
         EXPECT_EQ(lock.state(), State::Failed) << name;
         EXPECT_NE(lock.failure().find(folder.path), std::string::npos);
+        EXPECT_EQ(refusedStart(lock, name, "", 0)->status, 1);
     }
     EXPECT_FALSE(std::filesystem::exists(folder.path + "/elsewhere")) << "no link is followed";
 }

@@ -20,6 +20,7 @@ enum class Fault {
     PowerSource,
     WakeGone,
     WakeGoneForGood,
+    WakeGoneWithoutPrivilege,
     WakeUnreadable,
     SleepOnlySchedule
 };
@@ -73,6 +74,7 @@ const Case kCases[] = {
     {"quiet hours begin, sleep request fails", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::SleepNow, {PS, G, IO, SCHED, SLEEP}, "status.entered_quiet_hours", "error.sleep_now_failed", true, "status.error"},
     {"quiet hours begin, their wake event removed: set again, then sleep", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::WakeGone, {PS, G, IO, SCHED, SCHED, kWakeAt6, SCHED, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.ac_power"},
     {"quiet hours begin, their wake event cannot be set again: no sleep", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::WakeGoneForGood, {PS, G, IO, SCHED, SCHED, kWakeAt6, ON, G}, "no wake: error.set_wake_failed", "no wake: error.set_wake_failed", true, "status.error"},
+    {"quiet hours begin, their wake event cannot be set again for want of privilege: says so", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::WakeGoneWithoutPrivilege, {PS, G, IO, SCHED, SCHED, kWakeAt6, ON, G}, "no wake: error.need_pmset_permission_with_wake", "no wake: error.need_pmset_permission_with_wake", true, "status.error"},
     {"quiet hours begin, the schedule cannot be read: no sleep", M0, AC, Switch::Off, OPEN, Quiet::Beginning, Fault::WakeUnreadable, {PS, G, IO, SCHED, ON, G}, "no wake: error.read_wake_schedule_failed", "no wake: error.read_wake_schedule_failed", true, "status.error"},
     {"quiet hours begin with a schedule that only sleeps: no sleep, the switch kept on", M0, AC, Switch::On, OPEN, Quiet::Beginning, Fault::SleepOnlySchedule, {PS, G, IO, SCHED}, "no wake: error.schedule_without_wake", "no wake: error.schedule_without_wake", true, "status.error"},
     {"switch unreadable, lid closed on battery: switch off tried, no sleep", M0, BAT, Switch::Unreadable, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G}, kBefore, "error.read_sleep_switch_failed", false, "status.error"},
@@ -96,6 +98,8 @@ const std::multimap<Fault, std::pair<Run, TRBCommandResult>> kFaultAnswers = {
     {Fault::SleepNow, {SLEEP, testing::failed(1, "", "Sleep failed")}},
     {Fault::PowerSource, {PS, testing::failed(1)}},
     {Fault::WakeGoneForGood, {kWakeAt6, testing::failed(1, "pmset: failure")}},
+    {Fault::WakeGoneWithoutPrivilege,
+     {kWakeAt6, testing::failed(1, "", "sudo: a password is required")}},
     {Fault::WakeUnreadable, {SCHED, testing::failed(1)}},
 };
 
@@ -123,7 +127,7 @@ TEST(Refresh, FollowsThePolicyStepByStep) {
         }
         if (c.fault == Fault::SleepOnlySchedule) {
             notebook.state.offSlot = sim::RepeatEvent{"sleep", "MTWRFSU", "22:00:00"};
-        } else if (c.fault != Fault::WakeGone && c.fault != Fault::WakeGoneForGood) {
+        } else if (c.fault < Fault::WakeGone || c.fault > Fault::WakeGoneWithoutPrivilege) {
             notebook.state.wakeSlot = sim::RepeatEvent{"wake", "MTWRF", "08:15:00"};
         }
 

@@ -278,6 +278,48 @@ TEST(LineProtocol, OutputNobodyReadsHoldsUpNeitherThePolicyNorSigterm) {
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s);
 }
 
+// Quiet hours switched on while the settings folder refuses new files (a full disk, a read-only
+// home): the status row says so, and the change lands, through the link the settings file is,
+// once the folder takes files again. Then an editor saves its older copy over the file: the claim
+// on the wake event is written back at the next refresh, and the event removed at quit.
+TEST(Settings, AChangeThatCannotBeSavedLandsLaterAndTheWakeEventOutlivesAnOlderCopy) {
+    AppProcess app;
+    const std::string dotfiles = app.notebook.folder() + "/dotfiles";
+    std::filesystem::create_directory(dotfiles);
+    std::filesystem::rename(app.defaultsPath(), dotfiles + "/dorvane.plist");
+    std::filesystem::create_symlink("../../dotfiles/dorvane.plist", app.defaultsPath());
+    app.control({"clock", "set", "12:00"});
+    app.control({"privilege", "grant"});
+    app.start();
+    ASSERT_TRUE(app.waitForKey("title", "Awake"));
+    const std::string older = readWholeFile(app.defaultsPath()).value_or("");
+    std::optional<testing::RefusingFolder> refusing(std::in_place, dotfiles);
+    app.send(R"({"choose":["Quiet Hours",1]})");
+    const auto statusRowIs = [&](const std::string& status) {
+        return app.waitFor([&](const json& m) {
+            return m.contains("menu") && m["menu"][5]["title"] == "Status: " + status;
+        });
+    };
+    ASSERT_TRUE(statusRowIs("Settings cannot be saved; Dorvane keeps trying."));
+    EXPECT_TRUE(notebookState(app).wakeSlot.has_value());
+    refusing.reset();
+    ASSERT_TRUE(statusRowIs("On the power adapter: staying awake, even with the lid closed."));
+    const auto saved = [&] { return readWholeFile(app.defaultsPath()).value_or(""); };
+    EXPECT_NE(saved().find("<key>quietHoursEnabled</key>\n\t<true/>"), std::string::npos);
+    EXPECT_NE(saved().find("<key>appOwnedWakeSchedule</key>"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_symlink(app.defaultsPath()));
+
+    ASSERT_TRUE(writeFileAtomically(dotfiles + "/dorvane.plist", older));
+    app.send(R"({"choose":["Refresh Now"]})");
+    EXPECT_TRUE(waitUntil(
+        [&] { return saved().find("<key>appOwnedWakeSchedule</key>") != std::string::npos; }));
+    // Saved over once more, right before the quit, which refreshes nothing.
+    ASSERT_TRUE(writeFileAtomically(dotfiles + "/dorvane.plist", older));
+    app.send(R"({"key":"q"})");
+    ASSERT_TRUE(app.waitForKey("terminated"));
+    EXPECT_FALSE(notebookState(app).wakeSlot.has_value());
+}
+
 TEST(CrashSafety, AKillInTheMiddleOfAWriteLeavesWholeFilesAndNothingAfterTheNextStart) {
     AppProcess app;
     const std::string agents = app.home() + "/Library/LaunchAgents";

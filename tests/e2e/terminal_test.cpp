@@ -22,6 +22,11 @@ public:
         }
         run({"new-session", "-d", "-s", "main", "-x", "110", "-y", "32",
              "env " + environment + " LANG=C.UTF-8 PS1='$ ' bash --norc --noprofile"});
+        // The server is detached from the test: should the test be killed (by its time-out), the
+        // server, and the app in it, go too.
+        run({"run-shell", "-b",
+             "tail --pid=" + std::to_string(::getpid()) + " -f /dev/null; " + kTmux + " -L " +
+                 socket_ + " kill-server"});
     }
     ~Tmux() { run({"kill-server"}); }
 

@@ -104,6 +104,37 @@ TEST(LaunchAgent, ProgramPathPrefersTheCopyInTheUsersApplications) {
     EXPECT_EQ(f.controller->launchAgentProgramPath(), candidate) << "the candidate all the same";
 }
 
+TEST(LaunchAgent, AtStartUpFollowsAMovedApplicationButNeverToACopyThatWillBeGone) {
+    const std::string moved = "/Applications/Old.app/Contents/MacOS/Dorvane";
+    const std::string translocated = "/private/var/folders/x/AppTranslocation/1A/d/Dorvane.app";
+    // Each row: the program the agent names, this copy's path; then the program named after, and
+    // whether the user is told to move the application.
+    // clang-format off
+    const std::tuple<const char*, std::string, std::string, std::string, bool> cases[] = {
+        {"moved: written again", moved, "/opt/dorvane/bin/dorvane", "/opt/dorvane/bin/dorvane", false},
+        {"run from the disk image", moved, "/Volumes/Dorvane/Dorvane.app/Contents/MacOS/Dorvane", moved, true},
+        {"translocated", moved, translocated, moved, true},
+        {"translocated, the agent's copy still there", "/bin/sh", translocated, "/bin/sh", false},
+    };
+    // clang-format on
+    for (const auto& [what, named, running, namedAfter, told] : cases) {
+        SCOPED_TRACE(what);
+        AgentFixture f;
+        f.test.bundle.executable = named;
+        ASSERT_TRUE(f.controller->setLaunchAtLoginEnabled(true, nullptr));
+        f.test.bundle.executable = running;
+        if (told) {
+            f.test.alerts.script.push_back({kAlertFirstButtonReturn, {}});
+        }
+        f.controller->keepLaunchAgentCurrent();
+        f.test.mainQueue.drain();
+        const auto agent = f.test.propertyLists.parse(*readWholeFile(f.agentPath), nullptr);
+        const auto& program = std::get<PlistDictionary>(agent->value).at("ProgramArguments");
+        EXPECT_EQ(program, PlistValue{PlistArray{{namedAfter}}});
+        EXPECT_EQ(f.test.alerts.shown.size(), told ? 1u : 0u);
+    }
+}
+
 TEST(LaunchAgent, AFailedToggleSaysWhyAndShowsTheRealState) {
     AgentFixture f;
     f.test.bundle.texts["dialog.launch_at_login_failed.body_format"] = "because: %@";

@@ -186,10 +186,20 @@ TEST(AtomicFile, TheCleanUpRemovesOnlyLeftoverTemporaryFiles) {
     EXPECT_EQ(std::distance(begin(entries), end(entries)), 8) << "the file, six names, the folder";
 }
 
+// Property lists at whose making of a save another program may write the file first.
+struct InterruptedPropertyLists : LibplistPropertyLists {
+    std::optional<std::string> xmlData(const PlistValue& root, std::string* error) override {
+        theirs(++made);
+        return LibplistPropertyLists::xmlData(root, error);
+    }
+    int made = 0;
+    std::function<void(int)> theirs = [](int) {};
+};
+
 TEST(DefaultsFile, FlushesWithinASecondSharesTheFileAndKeepsWhatItDoesNotUnderstand) {
     testing::TempFolder folder;
     const std::string path = folder.path + "/nested/d.plist";
-    LibplistPropertyLists plists;
+    InterruptedPropertyLists plists;
     testing::FakeMainQueue queue;  // virtual time: the flush bound is checked exactly
     // XML property lists keep dates to the second.
     const Date when = std::chrono::sys_days{std::chrono::year{2026} / 12 / 6} + 9h + 30min + 15s;
@@ -254,28 +264,46 @@ TEST(DefaultsFile, FlushesWithinASecondSharesTheFileAndKeepsWhatItDoesNotUnderst
     otherProgramWrites(false);
     EXPECT_EQ(defaults->objectForKey("integer"), DefaultsValue(std::int64_t{5}))
         << "ours not saved";
+    // A key another program adds while that flush is being made is merged in, not overwritten.
+    theirs["late"] = PlistValue{true};
+    plists.theirs = [&, late = true](int) mutable {
+        if (std::exchange(late, false)) {
+            otherProgramWrites(false);
+        }
+    };
     queue.advance(1s);  // the flush after the first
     theirs.erase("array");
     theirs["real"] = PlistValue{std::int64_t{3}};
     theirs["integer"] = PlistValue{std::int64_t{5}};
     EXPECT_EQ(plists.parse(*readWholeFile(path), nullptr), PlistValue{theirs}) << "the rest kept";
+    // A save that fails is tried again, less and less often (after 0.5, 1, 2, 4, then every 8
+    // seconds), for as long as it fails: never busy, never given up.
+    std::optional<testing::RefusingFolder> refusing(std::in_place, folder.path + "/nested");
+    defaults->setObject("integer", std::int64_t{7});
+    const int made = plists.made;
+    queue.advance(60s);
+    EXPECT_EQ(plists.made - made, 10);
+    EXPECT_TRUE(defaults->savesFail());
+    refusing.reset();
+    queue.advance(DefaultsFile::kLongestRetry);
+    EXPECT_FALSE(defaults->savesFail());
+    // A file deleted takes its values with it; none comes back at the next save.
+    std::filesystem::remove(path);
+    EXPECT_FALSE(floor());
     defaults->setObject("integer", std::int64_t{6});
     defaults.reset();  // what changed since the flush is written when the defaults go, at exit
-    theirs["integer"] = PlistValue{std::int64_t{6}};
+    theirs = {{"integer", PlistValue{std::int64_t{6}}}};
     EXPECT_EQ(plists.parse(*readWholeFile(path), nullptr), PlistValue{theirs});
     EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::others_read,
               std::filesystem::perms::none);
 }
 
 TEST(DefaultsFile, AnUnreadableFileIsMovedAsideNeverOverAnEarlierOne) {
-    const std::string deep = std::string("<plist version=\"1.0\">") + std::string(50000, ' ') + [] {
-        std::string nested;
-        for (int i = 0; i < 50000; ++i)
-            nested += "<array>";
-        for (int i = 0; i < 50000; ++i)
-            nested += "</array>";
-        return nested;
-    }() + "</plist>";
+    std::string deep = "<plist version=\"1.0\">" + std::string(50000, ' ');
+    for (int i = 0; i < 100000; ++i) {
+        deep += i < 50000 ? "<array>" : "</array>";
+    }
+    deep += "</plist>";
     // clang-format off
     const std::pair<const char*, std::string> cases[] = {
         {"not a property list", "not a property list"},

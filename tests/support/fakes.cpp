@@ -1,8 +1,18 @@
 #include "support/fakes.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <ostream>
 
+#include "base/run_command.h"
+
 namespace dorvane::testing {
+
+void RefusingFolder::refuse(bool refusing) const {
+    ::geteuid() == 0 ? void(TRBRunCommand("/usr/bin/chattr", {refusing ? "+i" : "-i", path}))
+                     : void(::chmod(path.c_str(), refusing ? 0500 : 0700));
+}
 
 std::ostream& operator<<(std::ostream& out, const Run& run) {
     out << run.program;

@@ -52,6 +52,14 @@ struct TempFolder {
 // True when the program is not installed, and then, under CI (CI=true), a failure naming it: CI
 // runs every test, so a missing tool must not pass there as a skip.
 bool missingTool(const std::string& path);
+// Makes a folder refuse new files until it goes, root included: immutable as root, read-only
+// otherwise. Undone however the test ends, so the folder can be removed.
+struct RefusingFolder {
+    explicit RefusingFolder(std::string folder) : path(std::move(folder)) { refuse(true); }
+    ~RefusingFolder() { refuse(false); }
+    void refuse(bool refusing) const;
+    std::string path;
+};
 
 // One tool run as the controller made it: the program and its arguments.
 struct Run {
@@ -194,8 +202,10 @@ public:
         ++synchronizeCount;
         return true;
     }
+    bool savesFail() const override { return failing; }
 
     std::map<std::string, DefaultsValue> values;
+    bool failing = false;
     int synchronizeCount = 0;
 };
 

@@ -82,6 +82,7 @@ TEST(SleepSwitchParser, ReadsTheFirstQualifyingLine) {
         {"key alone, no value", " disablesleep\n", false},
         {"a longer word beginning with the key", " SleepDisabledByUser 1\n", true},
         {"first line decides", " SleepDisabled 0\n disablesleep 1\n", false},
+        {"a line that only mentions the key", " sleep prevented by disablesleep 1\n SleepDisabled 0\n", false},
         {"CR LF line ends", "System-wide power settings:\r\n SleepDisabled\t\t1\r\n", true},
         {"a no-break space trims like a blank", "\xC2\xA0SleepDisabled\xC2\xA0" "1\n", true},
         {"line separator U+2028 splits lines", "x\xE2\x80\xA8SleepDisabled 1", true},

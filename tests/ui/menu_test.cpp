@@ -53,22 +53,27 @@ TEST(Menu, InformationRowsJoinLabelAndValueAndTheStatusRowShowsTheFirstPresentTe
 
     using Text = std::optional<std::string>;
     // clang-format off
-    const std::tuple<const char*, Text, Text, Text, std::string> cases[] = {
-        {"the error first", "e", "w", "m", "label.status: e"},
-        {"an empty error still wins", "", "w", "m", "label.status: "},
-        {"then the wake-schedule error", std::nullopt, "w", "m", "label.status: w"},
-        {"then the message", std::nullopt, std::nullopt, "m", "label.status: m"},
-        {"nothing at all", std::nullopt, std::nullopt, std::nullopt, "label.status: "},
+    const std::tuple<const char*, Text, bool, Text, Text, std::string> cases[] = {
+        {"the error first", "e", true, "w", "m", "label.status: e"},
+        {"an empty error still wins", "", false, "w", "m", "label.status: "},
+        {"then settings that cannot be saved", std::nullopt, true, "w", "m", "label.status: error.settings_not_saved"},
+        {"then the wake-schedule error", std::nullopt, false, "w", "m", "label.status: w"},
+        {"then the message", std::nullopt, false, std::nullopt, "m", "label.status: m"},
+        {"nothing at all", std::nullopt, false, std::nullopt, std::nullopt, "label.status: "},
     };
     // clang-format on
-    for (const auto& [what, error, wakeError, message, shown] : cases) {
+    for (const auto& [what, error, unsaved, wakeError, message, shown] : cases) {
         SCOPED_TRACE(what);
+        f.test.defaults.failing = unsaved;
         f.controller->setLastError(error);
         f.controller->setWakeScheduleError(wakeError);
         f.controller->setLastMessage(message);
         f.controller->rebuildMenu();
         EXPECT_EQ(f.menu().items[5].title, shown);
     }
+    f.controller->setSleepDisabled(std::nullopt);
+    f.controller->rebuildMenu();
+    EXPECT_EQ(f.menu().items[4].title, "label.system_switch: value.sleep.unknown");
 }
 
 TEST(ModeCommand, StoresTheModeSyncsTheWakeEventAndRefreshes) {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -85,6 +86,29 @@ std::optional<std::string> setAside(const std::string& path) {
     return std::nullopt;
 }
 
+// The file a settings path stands for: the path itself, or the file its chain of symbolic links
+// ends at, so that a settings file linked from elsewhere (a folder of dotfiles) stays a link.
+std::string followLinks(const std::string& path) {
+    std::filesystem::path current = path;
+    // As many links as the kernel follows in one lookup.
+    for (int hop = 0; hop < 40; ++hop) {
+        std::error_code failure;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(current, failure))) {
+            break;
+        }
+        const std::filesystem::path target = std::filesystem::read_symlink(current, failure);
+        if (failure) {
+            break;
+        }
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    return current.string();
+}
+
+// How often a save is made again at once because another program replaced the file while it was
+// being written; a file changing faster than that is left to the next attempt.
+constexpr int kMergeRounds = 5;
+
 }  // namespace
 
 std::string defaultsPathFor(const std::string& bundleIdentifier) {
@@ -122,7 +146,7 @@ DefaultsFile::FileStamp DefaultsFile::stampOf(const std::string& path) {
 
 DefaultsFile::DefaultsFile(std::string path, MainQueue& mainQueue, PropertyLists& propertyLists)
     : path_(std::move(path)), mainQueue_(mainQueue), propertyLists_(propertyLists) {
-    removeStaleTemporaryFiles(path_);
+    removeStaleTemporaryFiles(followLinks(path_));
     readIfChanged(WhenUnreadable::SetAside);
 }
 
@@ -205,20 +229,64 @@ void DefaultsFile::removeObject(const std::string& key) {
 }
 
 void DefaultsFile::changed() {
+    flushAfter(std::chrono::milliseconds(500));
+}
+
+void DefaultsFile::flushAfter(std::chrono::milliseconds delay) {
     if (!flushTimer_) {
-        flushTimer_ = mainQueue_.startTimer(
-            TimerSpec{std::chrono::milliseconds(500), {}, std::chrono::milliseconds(400)}, [this] {
+        flushTimer_ =
+            mainQueue_.startTimer(TimerSpec{delay, {}, std::chrono::milliseconds(400)}, [this] {
                 flushTimer_.reset();
                 flushIfChanged();
             });
     }
 }
 
+void DefaultsFile::setSavesFail(bool fail) {
+    if (fail != savesFail_) {
+        savesFail_ = fail;
+        if (saveStateHandler_) {
+            mainQueue_.post(saveStateHandler_);
+        }
+    }
+}
+
 bool DefaultsFile::synchronize() {
+    std::string error;
+    AtomicWrite outcome = AtomicWrite::Superseded;
+    for (int round = 0; round < kMergeRounds && outcome == AtomicWrite::Superseded; ++round) {
+        outcome = saveOnce(&error);
+    }
+    if (outcome != AtomicWrite::Written) {
+        // The changes stay waiting; told once, not at every attempt.
+        if (!savesFail_) {
+            std::cerr << "dorvane: the settings could not be saved ("
+                      << (outcome == AtomicWrite::Failed ? error : "the file kept changing")
+                      << "); trying again until they can be\n";
+        }
+        setSavesFail(true);
+        flushAfter(nextRetry_);
+        nextRetry_ = std::min(nextRetry_ * 2, kLongestRetry);
+        return false;
+    }
+    unsaved_.clear();
+    // Our own write is read back at the next access, so a change another program makes right
+    // after it is never taken for ours.
+    readStamp_.reset();
+    nextRetry_ = kFirstRetry;
+    if (savesFail_) {
+        std::cerr << "dorvane: the settings were saved again\n";
+        setSavesFail(false);
+    }
+    return true;
+}
+
+AtomicWrite DefaultsFile::saveOnce(std::string* error) {
     // What the file holds now is the base, read even when it looks unchanged: a write in place
     // within the same clock tick keeps its size and times.
     readStamp_.reset();
     readIfChanged(WhenUnreadable::SetAside);
+    const FileStamp base = readStamp_.value_or(FileStamp{});
     for (const auto& [key, value] : unsaved_) {
         values_.erase(key);
         foreignValues_.erase(key);
@@ -230,19 +298,15 @@ bool DefaultsFile::synchronize() {
     for (const auto& [key, value] : values_) {
         root.emplace(key, toPlist(value));
     }
-    std::string error;
-    const auto xml = propertyLists_.xmlData(PlistValue{std::move(root)}, &error);
-    std::error_code folderFailure;
-    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), folderFailure);
-    if (!xml || !writeFileAtomically(path_, *xml, &error, 0600)) {
-        std::cerr << "dorvane: the settings could not be saved: " << error << "\n";
-        return false;
+    const auto xml = propertyLists_.xmlData(PlistValue{std::move(root)}, error);
+    if (!xml) {
+        return AtomicWrite::Failed;
     }
-    unsaved_.clear();
-    // Our own write is read back at the next access, so a change another program makes right
-    // after it is never taken for ours.
-    readStamp_.reset();
-    return true;
+    const std::string target = followLinks(path_);
+    std::error_code folderFailure;
+    std::filesystem::create_directories(std::filesystem::path(target).parent_path(), folderFailure);
+    return writeFileAtomicallyIf(
+        target, *xml, [&] { return stampOf(path_) == base; }, error, 0600);
 }
 
 }  // namespace dorvane
