@@ -13,6 +13,7 @@ namespace dorvane {
 namespace {
 
 using nlohmann::json;
+using namespace std::chrono_literals;
 
 // A line front end reading from a descriptor of the test's choice and writing into a file.
 struct LineFixture {
@@ -165,11 +166,10 @@ TEST(OutputQueue, NothingWaitsForTheReaderAndOnlyStatesAreReplaced) {
             char chunk[4096];
             const ssize_t count = ::read(pipe.readEnd.get(), chunk, sizeof chunk);
             read.append(chunk, static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
-            if (read.size() >= want.size()) {
-                loop.stop();
-            }
         });
-        loop.run();
+        const auto limit =
+            loop.startTimer({5s, {}, {}, WorkKind::RunsDuringAlerts}, [&] { loop.stop(); });
+        loop.runModal([&] { return read.size() >= want.size(); });
         EXPECT_EQ(read, want);
     }
 }
