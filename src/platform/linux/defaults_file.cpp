@@ -155,7 +155,9 @@ DefaultsFile::~DefaultsFile() {
 }
 
 void DefaultsFile::flushIfChanged() {
-    if (!unsaved_.empty()) {
+    // A failed save is tried again even when it had nothing of ours to write, so that the failure
+    // it reported ends once the file can be written.
+    if (!unsaved_.empty() || savesFail_) {
         synchronize();
     }
 }
