@@ -2,14 +2,29 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
+#include <thread>
 
 namespace dorvane {
+namespace {
 
-InstanceLock::InstanceLock(const std::string& path) {
+constexpr std::string_view kBriefMark = "brief\n";
+
+// True when the holder wrote that it holds the lock only for moments.
+bool heldBriefly(int fd) {
+    char mark[kBriefMark.size()];
+    return ::pread(fd, mark, sizeof mark, 0) == static_cast<ssize_t>(sizeof mark) &&
+           std::string_view(mark, sizeof mark) == kBriefMark;
+}
+
+}  // namespace
+
+InstanceLock::InstanceLock(const std::string& path, const Claim& claim) {
     // A bare name is a file in the working folder, which needs no making.
     if (const auto folder = std::filesystem::path(path).parent_path(); !folder.empty()) {
         std::error_code folderFailure;
@@ -25,13 +40,26 @@ InstanceLock::InstanceLock(const std::string& path) {
         failure_ = "cannot open " + path + ": " + std::strerror(errno);
         return;
     }
-    if (::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) {
+    const auto giveUp = std::chrono::steady_clock::now() + claim.patience;
+    int failure = 0;
+    while ((failure = ::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0 ? 0 : errno) == EWOULDBLOCK &&
+           (claim.waitForAny || heldBriefly(fd_.get())) &&
+           std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (failure == 0) {
         state_ = State::Held;
-    } else if (errno == EWOULDBLOCK) {
+        // The mark says what this holder is and replaces one that a brief holder left at its
+        // death. Without it an instance that starts meanwhile only gives up sooner.
+        if (::ftruncate(fd_.get(), 0) == 0 && claim.brief) {
+            [[maybe_unused]] const ssize_t written =
+                ::pwrite(fd_.get(), kBriefMark.data(), kBriefMark.size(), 0);
+        }
+    } else if (failure == EWOULDBLOCK) {
         state_ = State::HeldElsewhere;
         fd_.reset();
     } else {
-        failure_ = "cannot lock " + path + ": " + std::strerror(errno);
+        failure_ = "cannot lock " + path + ": " + std::strerror(failure);
         fd_.reset();
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "base/unique_fd.h"
@@ -18,9 +19,20 @@ public:
         Failed,         // the lock file could not be made or locked; failure() says why
     };
 
-    // Takes the lock on the file at path without waiting, making the file (owner only) and its
-    // folder when they are missing.
-    explicit InstanceLock(const std::string& path);
+    // How the lock is taken.
+    struct Claim {
+        // Holds it only for moments (the fail-safe check while it clears a switch left set) and
+        // says so in the file, so that an instance starting meanwhile waits instead of giving up.
+        bool brief = false;
+        // How long to try again while a brief holder has it, or any holder when waitForAny.
+        std::chrono::milliseconds patience{0};
+        bool waitForAny = false;
+    };
+
+    // Takes the lock on the file at path, making the file (owner only) and its folder when they
+    // are missing.
+    explicit InstanceLock(const std::string& path) : InstanceLock(path, Claim{}) {}
+    InstanceLock(const std::string& path, const Claim& claim);
 
     State state() const { return state_; }
     const std::string& failure() const { return failure_; }
