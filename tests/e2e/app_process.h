@@ -50,6 +50,8 @@ public:
             << "<plist version=\"1.0\"><dict><key>lastUpdateCheckAt</key>"
             << "<date>" << stamp << "</date>" << moreSettings << "</dict></plist>";
         ::setenv("XDG_CONFIG_HOME", configHome_.c_str(), 1);
+        // The app writes its login check's launch agent under the home folder.
+        ::setenv("HOME", (notebook.folder() + "/home").c_str(), 1);
         ::setenv("LANG", "en_US.UTF-8", 1);
         for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) {
             ::unsetenv(name);
@@ -122,6 +124,14 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     void signal(int number) { ::kill(pid_, number); }
+    // The guardian: the app's first child, the tools it runs come and go after it.
+    pid_t guardian() const {
+        const std::string self = std::to_string(pid_);
+        std::ifstream children("/proc/" + self + "/task/" + self + "/children");
+        pid_t first = -1;
+        children >> first;
+        return first;
+    }
 
     std::string defaultsPath() const { return configHome_ + "/dorvane/com.dorvane.Dorvane.plist"; }
     void control(const std::vector<std::string>& arguments) {
