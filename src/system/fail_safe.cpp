@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -82,7 +83,9 @@ FailSafeReport runFailSafeCheck(const FailSafePlaces& places, CommandRunner& com
     std::string reason = cleared.status != 0 ? cleared.error + cleared.output
                          : after             ? "the sleep switch is still set."
                                              : "the sleep switch could not be read back.";
+    // The report is one line, whatever the tool printed.
     reason.erase(reason.find_last_not_of(" \n") + 1);
+    std::replace(reason.begin(), reason.end(), '\n', ' ');
     if (reason.empty()) {
         reason = "sudo ended with status " + std::to_string(cleared.status) + ".";
     }

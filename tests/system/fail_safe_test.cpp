@@ -16,7 +16,7 @@ using Outcome = FailSafeOutcome;
 // The check clears only a switch we recorded, only while no instance holds the lock, and keeps the
 // record until it has read the switch clear.
 TEST(FailSafeCheck, ClearsOnlyARecordedSwitchNobodyWatches) {
-    const TRBCommandResult refused = testing::failed(1, "sudo: a password is required\n");
+    const TRBCommandResult refused = testing::failed(1, "sudo: a password\nis required\n");
     const TRBCommandResult ok = testing::succeeded();
     struct Case {
         const char* what;
@@ -51,6 +51,7 @@ TEST(FailSafeCheck, ClearsOnlyARecordedSwitchNobodyWatches) {
             runFailSafeCheck(places, runner, ToolPaths{}, std::chrono::milliseconds(0));
         EXPECT_EQ(report.outcome, c.want);
         EXPECT_NE(report.line.find(c.says), std::string::npos) << report.line;
+        EXPECT_EQ(report.line.find('\n'), std::string::npos) << "one line";
         EXPECT_EQ(notebook.state.sleepDisabled, c.setAfter);
         EXPECT_EQ(std::filesystem::exists(places.switchRecord), c.recordAfter);
     }
