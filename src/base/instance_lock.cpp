@@ -14,6 +14,7 @@ namespace dorvane {
 namespace {
 
 constexpr std::string_view kBriefMark = "brief\n";
+constexpr std::chrono::milliseconds kMarkGrace{500};
 
 // True when the holder wrote that it holds the lock only for moments.
 bool heldBriefly(int fd) {
@@ -40,11 +41,14 @@ InstanceLock::InstanceLock(const std::string& path, const Claim& claim) {
         failure_ = "cannot open " + path + ": " + std::strerror(errno);
         return;
     }
-    const auto giveUp = std::chrono::steady_clock::now() + claim.patience;
+    const auto began = std::chrono::steady_clock::now();
     int failure = 0;
+    // A brief holder writes its mark a moment after it takes the lock, and a busy machine may
+    // stretch that moment: a holder seen without a mark is given it before this claim gives up.
     while ((failure = ::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0 ? 0 : errno) == EWOULDBLOCK &&
-           (claim.waitForAny || heldBriefly(fd_.get())) &&
-           std::chrono::steady_clock::now() < giveUp) {
+           (claim.waitForAny || heldBriefly(fd_.get()) ||
+            std::chrono::steady_clock::now() - began < kMarkGrace) &&
+           std::chrono::steady_clock::now() - began < claim.patience) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     if (failure == 0) {

@@ -56,13 +56,10 @@ TEST(InstanceLock, AStartingInstanceWaitsOnlyForABriefHolder) {
         SCOPED_TRACE(brief ? "brief" : "for life");
         auto holder = std::make_unique<InstanceLock>(path, InstanceLock::Claim{.brief = brief});
         std::thread release([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            std::this_thread::sleep_for(std::chrono::seconds(1));
             holder.reset();
         });
-        const auto began = std::chrono::steady_clock::now();
         EXPECT_EQ(InstanceLock(path, starting).state(), brief ? State::Held : State::HeldElsewhere);
-        EXPECT_EQ(std::chrono::steady_clock::now() - began < std::chrono::milliseconds(200),
-                  !brief);
         release.join();
     }
 }
