@@ -139,6 +139,10 @@ public:
 
     // ---- Sleep switch and privilege ----
     bool applySleepDisabled(bool disabled);
+    // Writes the record that we set the switch; false when it cannot be written.
+    bool recordSleepSwitchSet();
+    // Removes the record once normal sleep is restored.
+    void forgetSleepSwitchSet();
     void requestSystemSleep();
     void copyPermissionCommand();
 
@@ -212,6 +216,10 @@ public:
     bool isLaunchAtLoginEnabled() const;
     // On failure answers false with the system's description of the error in error.
     bool setLaunchAtLoginEnabled(bool enabled, std::string* error);
+    // The second, tiny launch agent that runs the fail-safe check at login, written if missing:
+    // it clears a switch left set by a power loss while launch at login is off.
+    std::string failSafeLaunchAgentPath() const;
+    void ensureFailSafeLaunchAgent();
     void toggleLaunchAtLogin(const MenuItem& sender);
     // At start-up: an agent that names another copy of the application is written again for this
     // one, unless this one is gone by the next login (on a disk image, or translocated), which is

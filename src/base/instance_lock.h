@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,9 +32,20 @@ public:
         std::string program;  // its short name, as the process table gives it
     };
 
-    // Takes the lock on the file at path without waiting, making the file and its folder when
-    // they are missing. A link or anything but a regular file at path is never used.
-    explicit InstanceLock(const std::string& path);
+    // How the lock is taken.
+    struct Claim {
+        // Holds it only for moments (the fail-safe check while it clears a switch left set) and
+        // says so in the file, so that an instance starting meanwhile waits instead of giving up.
+        bool brief = false;
+        // How long to try again while a brief holder has it, or any holder when waitForAny.
+        std::chrono::milliseconds patience{0};
+        bool waitForAny = false;
+    };
+
+    // Takes the lock on the file at path, making the file and its folder when they are missing.
+    // A link or anything but a regular file at path is never used.
+    explicit InstanceLock(const std::string& path) : InstanceLock(path, Claim{}) {}
+    InstanceLock(const std::string& path, const Claim& claim);
 
     State state() const { return state_; }
     const std::string& failure() const { return failure_; }

@@ -7,6 +7,7 @@
 #include "app/defaults_access.h"
 #include "app/defaults_keys.h"
 #include "base/atomic_file.h"
+#include "system/fail_safe.h"
 
 namespace dorvane {
 namespace {
@@ -147,6 +148,39 @@ void TRBController::keepLaunchAgentCurrent() {
         self->showMessage(self->localized("dialog.move_to_applications.title"),
                           self->localized("dialog.move_to_applications.body"));
     });
+}
+
+std::string TRBController::failSafeLaunchAgentPath() const {
+    return platform_.processInfo.homeDirectory() + "/Library/LaunchAgents/" + TRBLaunchAgentLabel +
+           ".fail-safe.plist";
+}
+
+void TRBController::ensureFailSafeLaunchAgent() {
+    const std::string path = failSafeLaunchAgentPath();
+    std::error_code failure;
+    // Its check reads the switch record; without one it would have nothing to go by.
+    if (platform_.switchRecordPath.empty() || std::filesystem::exists(path, failure)) {
+        return;
+    }
+    const std::string logs = platform_.processInfo.homeDirectory() + "/Library/Logs/Dorvane";
+    for (const std::filesystem::path& folder :
+         {std::filesystem::path(path).parent_path(), std::filesystem::path(logs)}) {
+        std::filesystem::create_directories(folder, failure);
+    }
+    // Once at load, no interval and no KeepAlive: it runs one check at login and ends. Failing to
+    // write it is no reason to keep the machine from staying awake; the guardian still watches.
+    const PlistDictionary agent = {
+        {"Label", {std::string(TRBLaunchAgentLabel) + ".fail-safe"}},
+        {"ProgramArguments",
+         {PlistArray{{launchAgentProgramPath()}, {std::string(kFailSafeFlag)}}}},
+        {"RunAtLoad", {true}},
+        {"StandardOutPath", {logs + "/fail-safe.log"}},
+        {"StandardErrorPath", {logs + "/fail-safe.log"}},
+    };
+    removeStaleTemporaryFiles(path);
+    if (const auto xml = platform_.propertyLists.xmlData(PlistValue{agent}, nullptr)) {
+        writeFileAtomically(path, *xml);
+    }
 }
 
 void TRBController::toggleLaunchAtLogin(const MenuItem&) {

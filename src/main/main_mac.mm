@@ -13,6 +13,7 @@
 #include "platform/mac/mac_url_session.h"
 #include "platform/mac/mac_workspace.h"
 #include "system/command_runner.h"
+#include "system/fail_safe.h"
 
 #import <Foundation/Foundation.h>
 
@@ -23,26 +24,53 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
-int main() {
+int main(int argc, char** argv) {
     using namespace dorvane;
     @autoreleasepool {
         // A parent may hand SIGCHLD over ignored; then no tool's exit status could be had.
         std::signal(SIGCHLD, SIG_DFL);
+        const std::string support = MacProcessInfo().homeDirectory() +
+                                    "/Library/Application Support/" + TRBLaunchAgentLabel;
+        // The lock is in a folder every user reaches, so that one Dorvane runs per machine; the
+        // guardian and the login check take the same lock before they clear anything.
+        const FailSafePlaces places{"/Users/Shared/Dorvane/dorvane.lock",
+                                    support + "/sleep-switch.record"};
+        // The real /usr/bin/pmset and /usr/bin/sudo, as the application runs them.
+        const std::string_view flag = argc > 1 ? argv[1] : "";
+        if (flag == kGuardianFlag) {
+            return runGuardian(places, ToolPaths{});
+        }
+        if (flag == kFailSafeFlag) {
+            return runFailSafeCommand(places, ToolPaths{});
+        }
 
         // One Dorvane per machine, claimed before the settings are read or anything is cleaned
         // up: the sleep switch and the wake event are the machine's, and a second copy (another
         // user's, with fast user switching) would fight the first and undo it when it quits. The
         // lock is in a folder every user reaches; another user's copy opens it for reading.
-        const std::string lockPath = "/Users/Shared/Dorvane/dorvane.lock";
-        const InstanceLock instance(lockPath);
+        const std::string& lockPath = places.instanceLock;
+        const InstanceLock instance(lockPath, {.patience = kStartLockPatience});
         if (const auto refused = refusedStart(instance, lockPath, "Dorvane", ::getuid())) {
             std::fprintf(stderr, "%s.\n", refused->message.c_str());
             if (instance.state() == InstanceLock::State::HeldElsewhere) {
                 bringRunningInstanceForward();
             }
             return refused->status;
+        }
+        // Started with posix_spawn before NSApplication starts, and held until the process ends,
+        // however it ends: then the guardian clears a switch we left set.
+        const std::optional<std::string> executable = MacBundle().executablePath();
+        const std::optional<UniqueFd> guardian =
+            executable ? startGuardian(*executable) : std::nullopt;
+        if (!guardian) {
+            std::fputs("Dorvane: cannot start the guardian; a crash would leave sleep disabled "
+                       "until the next start.\n",
+                       stderr);
         }
 
         MacApplication application;
@@ -71,10 +99,12 @@ int main() {
 
         // The one controller; main holds the only strong reference while the application runs.
         // The default tool paths are the real /usr/bin/pmset, /usr/sbin/ioreg and /usr/bin/sudo.
-        auto controller = std::make_shared<TRBController>(
-            Platform{application, statusBar, alerts, pasteboard, workspace, defaults, mainQueue,
-                     powerManagement, urlSession, bundle, locale, clock, processInfo, runner,
-                     propertyLists, ToolPaths{}});
+        Platform platform{application, statusBar, alerts,        pasteboard,
+                          workspace,   defaults,  mainQueue,     powerManagement,
+                          urlSession,  bundle,    locale,        clock,
+                          processInfo, runner,    propertyLists, ToolPaths{}};
+        platform.switchRecordPath = places.switchRecord;
+        auto controller = std::make_shared<TRBController>(platform);
 
         // SIGTERM (a plain kill, launchctl stop), SIGINT and SIGHUP quit as the system's quit
         // does, through the delegate's silent restore, instead of ending with sleep still

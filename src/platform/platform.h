@@ -11,10 +11,10 @@
 #include "platform/process_info.h"
 #include "platform/property_list.h"
 #include "platform/status_item.h"
+#include "platform/tool_paths.h"
 #include "platform/url_session.h"
 #include "platform/user_defaults.h"
 #include "platform/workspace.h"
-#include "platform/tool_paths.h"
 
 namespace dorvane {
 
@@ -42,6 +42,9 @@ struct Platform {
     ToolPaths toolPaths;
     // The update manifest's address; tests hand in one of their own.
     std::string versionCheckURL = TRBVersionCheckURL;
+    // The record that the application set the sleep switch, read by its guardian and the login
+    // check; empty where neither runs.
+    std::string switchRecordPath = {};
 };
 
 }  // namespace dorvane

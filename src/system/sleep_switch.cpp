@@ -19,11 +19,22 @@ TRBCommandResult TRBController::runTool(const std::string& program,
 }
 
 bool TRBController::applySleepDisabled(bool disabled) {
+    // Whoever ends this process, the guardian or the login check clears a switch the record says
+    // we set; without the record nobody would, so the switch is not set.
+    if (disabled && !recordSleepSwitchSet()) {
+        failCommand("error.enable_lid_closed_failed");
+        return false;
+    }
     const TRBCommandResult result = runTool(
         platform_.toolPaths.sudo,
         tool_args::throughSudo(platform_.toolPaths.pmset, disabled ? tool_args::kDisableSleepOn
                                                                    : tool_args::kDisableSleepOff));
     if (result.status == 0) {
+        if (disabled) {
+            ensureFailSafeLaunchAgent();
+        } else {
+            forgetSleepSwitchSet();
+        }
         return true;
     }
     if (failedForWantOfPermission(result)) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "base/atomic_file.h"
 #include "support/fakes.h"
@@ -74,6 +75,24 @@ TEST(InstanceLock, OneHolderAtATimeAndFreeOnceItEnds) {
         EXPECT_EQ(refusedStart(lock, name, "", 0)->status, 1);
     }
     EXPECT_FALSE(std::filesystem::exists(folder.path + "/elsewhere")) << "no link is followed";
+}
+
+// An instance that starts while the fail-safe check holds the lock waits for it; one that finds an
+// instance holding it gives up at once, also after a check that ended holding it.
+TEST(InstanceLock, AStartingInstanceWaitsOnlyForABriefHolder) {
+    testing::TempFolder folder;
+    const std::string path = folder.path + "/dorvane.lock";
+    const InstanceLock::Claim starting{.patience = std::chrono::seconds(5)};
+    for (const bool brief : {false, true, false}) {
+        SCOPED_TRACE(brief ? "brief" : "for life");
+        auto holder = std::make_unique<InstanceLock>(path, InstanceLock::Claim{.brief = brief});
+        std::thread release([&] {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            holder.reset();
+        });
+        EXPECT_EQ(InstanceLock(path, starting).state(), brief ? State::Held : State::HeldElsewhere);
+        release.join();
+    }
 }
 
 }  // namespace

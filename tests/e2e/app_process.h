@@ -128,6 +128,15 @@ public:
                                                     commandLineEnd + "$"};
         return TRBRunCommand("/usr/bin/pgrep", arguments).status == 0;
     }
+    // The guardian: the app's first child, the tools it runs come and go after it.
+    pid_t guardian() const {
+        const std::string self = std::to_string(pid_);
+        std::ifstream children("/proc/" + self + "/task/" + self + "/children");
+        pid_t first = -1;
+        children >> first;
+        return first;
+    }
+
     std::string defaultsPath() const { return configHome_ + "/dorvane/com.dorvane.Dorvane.plist"; }
     std::string home() const { return notebook.folder() + "/home"; }
     // The variables that give the app its own folders, as the environment holds them.

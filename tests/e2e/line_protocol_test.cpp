@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -14,6 +15,7 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 using testing::AppProcess;
+using ::testing::HasSubstr;
 using testing::waitUntil;
 
 sim::State notebookState(const AppProcess& app) {
@@ -318,6 +320,65 @@ TEST(Settings, AChangeThatCannotBeSavedLandsLaterAndTheWakeEventOutlivesAnOlderC
     app.send(R"({"key":"q"})");
     ASSERT_TRUE(app.waitForKey("terminated"));
     EXPECT_FALSE(notebookState(app).wakeSlot.has_value());
+}
+
+// Gone, or a zombie nobody reaps yet.
+bool ended(pid_t process) {
+    const auto stat = readWholeFile("/proc/" + std::to_string(process) + "/stat").value_or("");
+    return stat.empty() || stat.find(") Z ") != std::string::npos;
+}
+
+// Whatever ends the app, the switch it set does not outlive it: a kill -9 leaves it to the
+// guardian, a kill of both (as a power loss does) to the check run by hand. The check changes
+// nothing while an app runs or on a switch nobody recorded, and after a SIGTERM that restored,
+// the guardian only ends.
+TEST(CrashSafety, TheSwitchTheAppSetDoesNotOutliveIt) {
+    AppProcess app;
+    app.control({"privilege", "grant"});
+    const std::string record = app.notebook.folder() + "/sleep-switch.record";
+    const auto failSafe = [] { return TRBRunCommand(DORVANE_APP_BIN, {"--fail-safe"}).output; };
+    // Answers the guardian of an app that has set the switch and recorded it.
+    const auto startAwake = [&] {
+        app.start();
+        EXPECT_TRUE(app.waitForKey("title", "Awake") && notebookState(app).sleepDisabled &&
+                    std::filesystem::exists(record));
+        return app.guardian();
+    };
+
+    const pid_t killedAlone = startAwake();
+    ASSERT_GT(killedAlone, 0);
+    for (const int logout : {SIGTERM, SIGINT, SIGHUP})
+        ::kill(killedAlone, logout);
+    app.signal(SIGKILL);
+    app.wait();
+    EXPECT_TRUE(waitUntil([&] { return !notebookState(app).sleepDisabled; }, 2s));
+    EXPECT_TRUE(waitUntil([&] { return ended(killedAlone) && !std::filesystem::exists(record); }));
+
+    const pid_t killedWithTheApp = startAwake();
+    ASSERT_GT(killedWithTheApp, 0);
+    ::kill(killedWithTheApp, SIGKILL);
+    app.signal(SIGKILL);
+    app.wait();
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(notebookState(app).sleepDisabled);
+    EXPECT_THAT(failSafe(), HasSubstr("is not running; normal sleep restored.\n"));
+    EXPECT_FALSE(notebookState(app).sleepDisabled);
+
+    const pid_t guardian = startAwake();
+    EXPECT_THAT(failSafe(), HasSubstr("Dorvane is running and watches the sleep switch;"));
+    ASSERT_TRUE(notebookState(app).sleepDisabled);
+    app.signal(SIGTERM);
+    ASSERT_TRUE(app.waitForKey("terminated"));
+    app.wait();
+    EXPECT_TRUE(waitUntil([&] { return ended(guardian); }));
+    EXPECT_FALSE(notebookState(app).sleepDisabled || std::filesystem::exists(record));
+
+    // Someone else's switch: nothing recorded it.
+    const std::string tools =
+        std::filesystem::path(DORVANE_APP_BIN).parent_path().parent_path() / "libexec/dorvane/";
+    TRBRunCommand(tools + "sudo", {"-n", tools + "pmset", "-a", "disablesleep", "1"});
+    EXPECT_THAT(failSafe(), HasSubstr("has not left the sleep switch set; nothing changed.\n"));
+    EXPECT_TRUE(notebookState(app).sleepDisabled);
 }
 
 TEST(CrashSafety, AKillInTheMiddleOfAWriteLeavesWholeFilesAndNothingAfterTheNextStart) {

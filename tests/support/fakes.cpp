@@ -129,9 +129,11 @@ void FakeClock::setLocalTime(int hour, int minute, int second) {
 }
 
 Platform TestPlatform::platform() {
-    return Platform{application, statusBar,       alerts,        pasteboard, workspace, defaults,
-                    mainQueue,   powerManagement, urlSession,    bundle,     locale,    clock,
-                    processInfo, commands,        propertyLists, toolPaths};
+    return Platform{application,        statusBar,       alerts,        pasteboard,
+                    workspace,          defaults,        mainQueue,     powerManagement,
+                    urlSession,         bundle,          locale,        clock,
+                    processInfo,        commands,        propertyLists, toolPaths,
+                    TRBVersionCheckURL, switchRecordPath};
 }
 
 }  // namespace dorvane::testing

@@ -336,6 +336,7 @@ struct TestPlatform {
     FakeCommandRunner commands;
     NativePropertyLists propertyLists;
     ToolPaths toolPaths;
+    std::string switchRecordPath;
 
     Platform platform();
     std::shared_ptr<TRBController> makeController() {

@@ -56,5 +56,42 @@ TEST(PermissionCommand, TheDropInPassesVisudo) {
     EXPECT_EQ(checked.status, 0) << checked.output << checked.error;
 }
 
+// The record is written before the switch is set and removed once normal sleep is back, so the
+// guardian knows what is ours; a switch without its record is not set. The first set also leaves
+// the login check's agent.
+TEST(SleepSwitch, KeepsTheRecordTheGuardianReads) {
+    struct Case {
+        const char* what;
+        bool privileged, recordWritable, disable, recordedBefore, applied, recordedAfter, setAfter;
+    } const cases[] = {
+        {"set", true, true, true, false, true, true, true},
+        {"restored", true, true, false, true, true, false, false},
+        {"restore refused", false, true, false, true, false, true, true},
+        {"record unwritable", true, false, true, false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const testing::TempFolder folder;
+        testing::NotebookPlatform p;
+        p.test.processInfo.home = folder.path + "/home";
+        p.test.switchRecordPath = (c.recordWritable ? folder.path : "/proc/none") + "/record";
+        p.controller = p.test.makeController();
+        p.notebook.state.privilegeInstalled = c.privileged;
+        p.notebook.state.sleepDisabled = !c.disable;
+        ASSERT_TRUE(!c.recordedBefore || writeFileAtomically(p.test.switchRecordPath, "set\n"));
+        EXPECT_EQ(p.controller->applySleepDisabled(c.disable), c.applied);
+        EXPECT_EQ(std::filesystem::exists(p.test.switchRecordPath), c.recordedAfter);
+        EXPECT_EQ(p.notebook.state.sleepDisabled, c.setAfter);
+        EXPECT_EQ(p.test.commands.runs.empty(), !c.recordWritable);
+        const auto agent = readWholeFile(p.controller->failSafeLaunchAgentPath());
+        ASSERT_EQ(agent.has_value(), c.disable && c.recordWritable);
+        if (agent) {
+            EXPECT_EQ(readWholeFile(p.test.switchRecordPath),
+                      "sleep disabled by Dorvane at 2026-12-06T12:00:00Z\n");
+            EXPECT_NE(agent->find("<string>--fail-safe</string>"), std::string::npos);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace dorvane
