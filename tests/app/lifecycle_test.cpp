@@ -13,8 +13,22 @@ using testing::Run;
 using namespace testing::runs;
 
 struct App : testing::NotebookPlatform {
+    bool terminated = false;
     App() { notebook.state.sleepSwitchEverSet = true; }
     void start() { controller->applicationDidFinishLaunching(); }
+    // The answers to the alerts in turn, and termination running the controller's handler.
+    void quitWith(const std::vector<int>& answers) {
+        for (const int answer : answers) {
+            test.alerts.script.push_back({answer, {}});
+        }
+        test.application.onTerminate = [this] {
+            terminated = true;
+            controller->applicationWillTerminate();
+        };
+    }
+    long runsOf(const Run& run) const {
+        return std::count(test.commands.runs.begin(), test.commands.runs.end(), run);
+    }
 };
 
 TEST(StartUp, ReadsTheRunModeAndLeavesOddValuesStored) {
@@ -37,33 +51,58 @@ TEST(StartUp, ReadsTheRunModeAndLeavesOddValuesStored) {
     }
 }
 
-TEST(StartUp, QuietHoursThatCannotGetTheirWakeEventAreSwitchedOffWithOneAlert) {
-    App app;
-    app.notebook.state.privilegeInstalled = false;
-    app.test.defaults.values[keys::kQuietHoursEnabled] = true;
-    app.start();
-    EXPECT_FALSE(app.controller->quietHoursEnabled());
-    EXPECT_FALSE(boolForKey(app.test.defaults, keys::kQuietHoursEnabled)) << "saved so";
-    EXPECT_EQ(app.controller->lastMessage(), "error.need_pmset_permission")
-        << "the first refresh ran";
-    app.test.alerts.script.resize(1);  // only now: an alert during start-up fails the test
-    app.test.mainQueue.drain();
-    EXPECT_EQ(app.test.application.activations, 1);
-    ASSERT_EQ(app.test.alerts.shown.size(), 1u);
-    EXPECT_EQ(app.test.alerts.shown[0].messageText, "dialog.quiet_hours_auto_disabled.title");
-    EXPECT_EQ(app.test.alerts.shown[0].informativeText,
-              "off: error.need_pmset_permission_with_wake");
-}
-
-TEST(StartUp, InRunMode1QuietHoursStayOnWhenTheWakeEventCannotBeCancelled) {
-    App app;
-    app.test.defaults.values[keys::kRunMode] = std::int64_t{1};
-    app.test.defaults.values[keys::kQuietHoursEnabled] = true;
-    app.test.defaults.values[keys::kWakeScheduleClaimed] = true;  // so the event must be cancelled
-    app.notebook.fail({"/usr/bin/pmset", {"-g", "sched"}}, testing::failed(1));
-    app.start();
-    app.test.mainQueue.drain();
-    EXPECT_TRUE(boolForKey(app.test.defaults, keys::kQuietHoursEnabled));
+TEST(StartUp, QuietHoursAreSwitchedOffWithOneAlertOnlyWhenTheirWakeEventIsRefused) {
+    const TRBCommandResult givenUp{128 + 9, "", "stopped", true};
+    using Stored = std::optional<DefaultsValue>;
+    // Each row: run mode 1 with our event claimed and unreadable, the privilege, the write given up
+    // (for a termination), switched on from the menu; then quiet hours stored and the alert's text.
+    // clang-format off
+    const std::tuple<const char*, bool, bool, bool, bool, Stored, const char*> cases[] = {
+        {"no privilege", false, false, false, false, Stored(false), "off: error.need_pmset_permission_with_wake"},
+        {"run mode 1, the claimed event cannot be cancelled", true, true, false, false, Stored(true), nullptr},
+        {"the write given up at start-up", false, true, true, false, Stored(true), nullptr},
+        {"the write given up when switched on from the menu", false, true, true, true, std::nullopt, nullptr},
+    };
+    // clang-format on
+    for (const auto& [what, mode1, privilege, abandoned, fromMenu, stored, alert] : cases) {
+        SCOPED_TRACE(what);
+        App app;
+        app.notebook.state.privilegeInstalled = privilege;
+        if (mode1) {
+            app.test.defaults.values[keys::kRunMode] = std::int64_t{1};
+            app.test.defaults.values[keys::kWakeScheduleClaimed] = true;
+            app.notebook.fail(SCHED, testing::failed(1));
+        }
+        if (abandoned) {
+            app.notebook.fail(
+                {kPaths.sudo,
+                 {"-n", kPaths.pmset, "repeat", "wakeorpoweron", "MTWRFSU", "07:00:00"}},
+                givenUp);
+        }
+        if (!fromMenu) {
+            app.test.defaults.values[keys::kQuietHoursEnabled] = true;
+        }
+        app.start();
+        if (fromMenu) {
+            app.controller->setQuietHoursOn();
+        }
+        EXPECT_TRUE(app.test.alerts.shown.empty()) << "an alert waits until start-up has returned";
+        if (alert) {
+            EXPECT_EQ(app.controller->lastMessage(), "error.need_pmset_permission")
+                << "the first refresh ran";
+        }
+        app.test.alerts.script.resize(alert ? 1 : 0);
+        app.test.mainQueue.drain();
+        EXPECT_EQ(app.test.defaults.objectForKey(keys::kQuietHoursEnabled), stored);
+        EXPECT_EQ(app.test.application.activations, alert ? 1 : 0);
+        ASSERT_EQ(app.test.alerts.shown.size(), alert ? 1u : 0u);
+        if (alert) {
+            EXPECT_FALSE(app.controller->quietHoursEnabled());
+            EXPECT_EQ(app.test.alerts.shown[0].messageText,
+                      "dialog.quiet_hours_auto_disabled.title");
+            EXPECT_EQ(app.test.alerts.shown[0].informativeText, alert);
+        }
+    }
 }
 
 TEST(PowerEvents, SleepIsAllowedAtOnceAndBothWakeSignalsGiveTwoRefreshesWithTheEarlySwitch) {
@@ -189,18 +228,11 @@ TEST(RestoreAndQuit, EveryBranch) {
         app.start();
         app.notebook.state.sleepDisabled = true;
         app.notebook.state.privilegeInstalled = privilege;
-        for (const int answer : answers) {
-            app.test.alerts.script.push_back({answer, {}});
-        }
+        app.quitWith(answers);
         app.test.alerts.script.resize(alerts.size());  // the messages' one button
         if (retryWorks) {
             app.test.alerts.whileOpen = [&] { app.notebook.state.privilegeInstalled = true; };
         }
-        bool terminatedRan = false;
-        app.test.application.onTerminate = [&] {
-            terminatedRan = true;
-            app.controller->applicationWillTerminate();
-        };
         app.controller->restoreAndQuit();
 
         std::vector<std::string> titles;
@@ -208,14 +240,13 @@ TEST(RestoreAndQuit, EveryBranch) {
             titles.push_back(alert.messageText);
         }
         EXPECT_EQ(titles, alerts);
-        EXPECT_EQ(terminatedRan, terminated);
+        EXPECT_EQ(app.terminated, terminated);
         EXPECT_EQ(std::count(alerts.begin(), alerts.end(), "dialog.permission_copied.title"),
                   static_cast<std::ptrdiff_t>(app.test.pasteboard.contents.size()));
         EXPECT_EQ(!app.notebook.state.sleepDisabled, switchRestored);
         if (terminated) {
             EXPECT_EQ(app.controller->quietHoursTimer(), nullptr);
-            const auto& runs = app.test.commands.runs;
-            EXPECT_EQ(std::count(runs.begin(), runs.end(), OFF), retryWorks ? 2 : 1)
+            EXPECT_EQ(app.runsOf(OFF), retryWorks ? 2 : 1)
                 << "the termination handler does not restore a second time";
         }
     }
@@ -246,9 +277,7 @@ TEST(RestoreAndQuit, NothingSetsTheSwitchAgainOnceQuitIsChosen) {
         } else {
             app.notebook.state.privilegeInstalled = false;
         }
-        for (const int answer : answers) {
-            app.test.alerts.script.push_back({answer, {}});
-        }
+        app.quitWith(answers);
         app.test.alerts.whileOpen = [&, arrives = arrives] {
             app.notebook.state.privilegeInstalled = true;
             app.test.mainQueue.alertOpen = true;
@@ -262,17 +291,11 @@ TEST(RestoreAndQuit, NothingSetsTheSwitchAgainOnceQuitIsChosen) {
             app.test.mainQueue.drain();
             app.test.mainQueue.alertOpen = false;
         };
-        bool terminated = false;
-        app.test.application.onTerminate = [&] {
-            terminated = true;
-            app.controller->applicationWillTerminate();
-        };
         app.test.commands.runs.clear();
         app.controller->restoreAndQuit();
-        EXPECT_EQ(terminated, ended);
+        EXPECT_EQ(app.terminated, ended);
         if (ended) {
-            EXPECT_EQ(std::count(app.test.commands.runs.begin(), app.test.commands.runs.end(), ON),
-                      0);
+            EXPECT_EQ(app.runsOf(ON), 0);
         } else {
             app.test.alerts.whileOpen = nullptr;
             app.controller->refreshWithApplyChange(true);
@@ -287,9 +310,7 @@ TEST(RestoreAndQuit, AToolThatReportsSuccessButLeavesTheSwitchSetHasNotRestored)
         App app;
         app.start();
         app.notebook.fail(OFF, testing::succeeded());
-        app.test.alerts.script = {{1001, {}}, {1000, {}}};
-        bool terminated = false;
-        app.test.application.onTerminate = [&] { terminated = true; };
+        app.quitWith({1001, 1000});
         app.test.commands.runs.clear();
         if (fromTheMenu) {
             app.controller->restoreAndQuit();
@@ -303,32 +324,9 @@ TEST(RestoreAndQuit, AToolThatReportsSuccessButLeavesTheSwitchSetHasNotRestored)
                       std::vector<std::string>{"Dorvane could not restore normal sleep at "
                                                "termination: error.sleep_switch_unchanged"});
         }
-        EXPECT_FALSE(terminated);
-        EXPECT_EQ(std::count(app.test.commands.runs.begin(), app.test.commands.runs.end(), OFF), 2)
-            << "one more try, each read back";
+        EXPECT_FALSE(app.terminated);
+        EXPECT_EQ(app.runsOf(OFF), 2) << "one more try, each read back";
         EXPECT_TRUE(app.notebook.state.sleepDisabled);
-    }
-}
-
-TEST(QuietHours, AWakeEventWriteGivenUpForATerminationChangesNoSetting) {
-    const TRBCommandResult givenUp{128 + 9, "", "stopped", true};
-    const testing::Run wakeAt7{kPaths.sudo,
-                      {"-n", kPaths.pmset, "repeat", "wakeorpoweron", "MTWRFSU", "07:00:00"}};
-    for (const bool atStartUp : {true, false}) {
-        SCOPED_TRACE(atStartUp ? "at start-up" : "switched on from the menu");
-        App app;
-        app.notebook.fail(wakeAt7, givenUp);
-        if (atStartUp) {
-            app.test.defaults.values[keys::kQuietHoursEnabled] = true;
-        }
-        app.start();
-        if (!atStartUp) {
-            app.controller->setQuietHoursOn();
-        }
-        app.test.mainQueue.drain();
-        EXPECT_EQ(app.test.defaults.objectForKey(keys::kQuietHoursEnabled),
-                  atStartUp ? std::optional<DefaultsValue>(true) : std::nullopt);
-        EXPECT_TRUE(app.test.alerts.shown.empty());
     }
 }
 

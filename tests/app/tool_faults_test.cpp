@@ -47,15 +47,14 @@ struct Machine : testing::NotebookPlatform {
         controller->setQuietHoursStart("22:00");
         controller->setQuietHoursEnd("06:00");
         notebook.state.sleepSwitchEverSet = true;
-        notebook.state.offSlot = sim::RepeatEvent{"shutdown", "MTWRFSU", "23:30:00"};
         if (scenario == Scenario::LidClosed) {
             notebook.state.sleepDisabled = true;
             notebook.state.power = sim::Power::Battery;
             notebook.state.lid = sim::Lid::Closed;
         }
-        // Somebody else's event is left out here: replacing one is a question for the user.
-        if (scenario == Scenario::QuietOn || scenario == Scenario::QuietOff) {
-            notebook.state.offSlot.reset();
+        // Not for quiet hours: replacing somebody else's event is a question for the user.
+        if (scenario == Scenario::Adapter || scenario == Scenario::LidClosed) {
+            notebook.state.offSlot = sim::RepeatEvent{"shutdown", "MTWRFSU", "23:30:00"};
         }
         if (scenario == Scenario::QuietOff) {
             controller->setQuietHoursOn();

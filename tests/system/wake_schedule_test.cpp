@@ -20,40 +20,31 @@ const sim::RepeatEvent kAppAt7{"wakeorpoweron", "MTWRFSU", "07:00:00"};
 const sim::RepeatEvent kForeign{"wake", "MTWRF", "08:15:00"};
 const std::string kAppAt7Text = "wakepoweron at 7:00AM every day";
 
-TEST(ScheduleReader, CollectsTheRepeatingSection) {
+// Each row: the listing; then the repeating events read from it and whether they wake the machine.
+TEST(ScheduleReader, CollectsTheRepeatingSectionAndTellsAWayBack) {
+    const std::string heading = "Repeating power events:\n  ";
     // clang-format off
-    const std::tuple<const char*, std::string, std::string> cases[] = {
-        {"one event", "Repeating power events:\n  wakepoweron at 7:00AM every day\n", kAppAt7Text},
-        {"two events joined", "Repeating power events:\n  wake at 8:00AM weekdays only\n  sleep at 11:00PM every day\n", "wake at 8:00AM weekdays only; sleep at 11:00PM every day"},
+    const std::tuple<const char*, std::string, std::string, bool> cases[] = {
+        {"one event", heading + "wakepoweron at 7:00AM every day\n", kAppAt7Text, true},
+        {"two events joined", heading + "wake at 8:00AM weekdays only\n  sleep at 11:00PM every day\n", "wake at 8:00AM weekdays only; sleep at 11:00PM every day", true},
         // The layout of Apple's open-source pmset.m: midnight is 0:00AM, and the one-off events
         // follow at once, with four-digit years.
-        {"ends at the scheduled heading without an empty line", "Repeating power events:\n  wakepoweron at 0:00AM every day\n  shutdown at 11:30PM weekdays only\nScheduled power events:\n [0]  wake at 12/08/2026 06:59:00 by 'com.apple.alarm.user-visible-Weekday' User visible: true\n", "wakepoweron at 0:00AM every day; shutdown at 11:30PM weekdays only"},
-        {"nothing scheduled", "No scheduled events.\n", ""},
-        {"ends at an empty line", "Repeating power events:\n  a\n\n  b\n", "a"},
-        {"heading in other capitals and words", "  REPEATING POWER EVENTS (2):\n\ta\t\n", "a"},
-        {"CR LF line ends", "Repeating power events:\r\n  a\r\n  b\r\n\r\nScheduled power events:\r\n", "a; b"},
-        {"only one-off events", "Scheduled power events:\n [0]  wake at 12/07/26 07:00:00\n", ""},
+        {"ends at the scheduled heading without an empty line", heading + "wakepoweron at 0:00AM every day\n  shutdown at 11:30PM weekdays only\nScheduled power events:\n [0]  wake at 12/08/2026 06:59:00 by 'com.apple.alarm.user-visible-Weekday' User visible: true\n", "wakepoweron at 0:00AM every day; shutdown at 11:30PM weekdays only", true},
+        {"nothing scheduled", "No scheduled events.\n", "", false},
+        {"ends at an empty line", heading + "a\n\n  b\n", "a", false},
+        {"heading in other capitals and words", "  REPEATING POWER EVENTS (2):\n\ta\t\n", "a", false},
+        {"CR LF line ends", "Repeating power events:\r\n  a\r\n  b\r\n\r\nScheduled power events:\r\n", "a; b", false},
+        {"only one-off events", "Scheduled power events:\n [0]  wake at 12/07/26 07:00:00\n", "", false},
+        {"power on", heading + "poweron at 6:30AM every day\n", "poweron at 6:30AM every day", true},
+        {"in other capitals, after a sleep", heading + "sleep at 11:00PM every day\n  WAKEORPOWERON at 7:00AM\n", "sleep at 11:00PM every day; WAKEORPOWERON at 7:00AM", true},
+        {"only sleep", heading + "sleep at 11:00PM every day\n", "sleep at 11:00PM every day", false},
+        {"shut down and restart", heading + "shutdown at 11:00PM every day\n  restart at 3:00AM weekdays only\n", "shutdown at 11:00PM every day; restart at 3:00AM weekdays only", false},
+        {"a word that only begins like one", heading + "wakeful at 8:00AM\n", "wakeful at 8:00AM", false},
     };
     // clang-format on
-    for (const auto& [what, listing, want] : cases) {
+    for (const auto& [what, listing, description, wakes] : cases) {
         SCOPED_TRACE(what);
-        EXPECT_EQ(describeRepeatingEvents(listing), want);
-    }
-}
-
-TEST(ScheduleReader, OnlyAnEventThatWakesOrPowersOnIsAWayBack) {
-    const std::tuple<const char*, std::string, bool> cases[] = {
-        {"wake and power on, as pmset prints it", kAppAt7Text, true},
-        {"wake", "wake at 8:00AM weekdays only", true},
-        {"power on", "poweron at 6:30AM every day", true},
-        {"in other capitals, after a sleep", "sleep at 11:00PM every day; WAKEORPOWERON at 7:00AM", true},
-        {"only sleep", "sleep at 11:00PM every day", false},
-        {"shut down and restart", "shutdown at 11:00PM every day; restart at 3:00AM weekdays only", false},
-        {"a word that only begins like one", "wakeful at 8:00AM", false},
-        {"nothing", "", false},
-    };
-    for (const auto& [what, description, wakes] : cases) {
-        SCOPED_TRACE(what);
+        EXPECT_EQ(describeRepeatingEvents(listing), description);
         EXPECT_EQ(repeatingEventsWakeTheMachine(description), wakes);
     }
 }
@@ -111,14 +102,6 @@ const std::tuple<const char*, Claim, std::optional<sim::RepeatEvent>, Operation,
     };
 // clang-format on
 
-std::optional<std::string> canonicalOf(const UserDefaults& defaults) {
-    const auto record = dictionaryForKey(defaults, keys::kAppOwnedWakeSchedule);
-    if (!record || !record->contains("canonical")) {
-        return std::nullopt;
-    }
-    return std::get<std::string>(record->at("canonical"));
-}
-
 TEST(WakeSchedule, EveryRowOfTheStateTable) {
     for (const auto& [what, claim, machine, operation, fault, answer, runs, result, ownedAfter,
                       canonicalAfter, machineAfter, text, asked] : kStateCases) {
@@ -164,7 +147,11 @@ TEST(WakeSchedule, EveryRowOfTheStateTable) {
         EXPECT_EQ(succeeded, result);
         EXPECT_EQ(test.commands.runs, runs);
         EXPECT_EQ(boolForKey(test.defaults, keys::kWakeScheduleClaimed), ownedAfter);
-        EXPECT_EQ(canonicalOf(test.defaults), canonicalAfter) << "the record goes with the claim";
+        const auto record = dictionaryForKey(test.defaults, keys::kAppOwnedWakeSchedule);
+        EXPECT_EQ(
+            record ? std::optional(std::get<std::string>(record->at("canonical"))) : std::nullopt,
+            canonicalAfter)
+            << "the record goes with the claim";
         EXPECT_EQ(notebook.state.wakeSlot, machineAfter);
         if (operation == Operation::Cancel) {
             // A cancel that changed nothing in its own keeps the earlier text.
