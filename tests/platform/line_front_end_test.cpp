@@ -169,7 +169,7 @@ TEST(OutputQueue, NothingWaitsForTheReaderAndOnlyStatesAreReplaced) {
         });
         const auto limit =
             loop.startTimer({5s, {}, {}, WorkKind::RunsDuringAlerts}, [&] { loop.stop(); });
-        loop.runModal([&] { return read.size() >= want.size(); });
+        loop.runModal([&, size = want.size()] { return read.size() >= size; });
         EXPECT_EQ(read, want);
     }
 }
