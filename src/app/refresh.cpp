@@ -89,8 +89,12 @@ bool TRBController::applySleepDisabledAndReadBack(bool disabled) {
         return false;
     }
     setSleepDisabled(readSleepDisabled());
-    // A tool that reports success without changing the switch has failed all the same.
+    // A tool that reports success without changing the switch has failed all the same. A switch
+    // still set after a restore keeps its record, so the guardian still clears it if we end.
     if (sleepDisabled() && *sleepDisabled() != disabled) {
+        if (!disabled) {
+            recordSleepSwitchSet();
+        }
         failCommand("error.sleep_switch_unchanged");
         return false;
     }

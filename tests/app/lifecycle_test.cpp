@@ -307,7 +307,11 @@ TEST(RestoreAndQuit, NothingSetsTheSwitchAgainOnceQuitIsChosen) {
 TEST(RestoreAndQuit, AToolThatReportsSuccessButLeavesTheSwitchSetHasNotRestored) {
     for (const bool fromTheMenu : {true, false}) {
         SCOPED_TRACE(fromTheMenu ? "Quit, Retry" : "termination by the system");
+        const testing::TempFolder folder;
         App app;
+        app.test.processInfo.home = folder.path;
+        app.test.switchRecordPath = folder.path + "/record";
+        app.controller = app.test.makeController();
         app.start();
         app.notebook.fail(OFF, testing::succeeded());
         app.quitWith({1001, 1000});
@@ -327,6 +331,7 @@ TEST(RestoreAndQuit, AToolThatReportsSuccessButLeavesTheSwitchSetHasNotRestored)
         EXPECT_FALSE(app.terminated);
         EXPECT_EQ(app.runsOf(OFF), 2) << "one more try, each read back";
         EXPECT_TRUE(app.notebook.state.sleepDisabled);
+        EXPECT_TRUE(std::filesystem::exists(app.test.switchRecordPath)) << "left to the guardian";
     }
 }
 
