@@ -80,7 +80,8 @@ std::optional<std::int64_t> storedWholeNumberForKey(const UserDefaults& defaults
     }
     const std::string trimmed = text->substr(first, last - first + 1);
     const std::size_t digits = trimmed.front() == '-' || trimmed.front() == '+' ? 1 : 0;
-    if (digits == trimmed.size() || trimmed.find_first_not_of("0123456789", digits) != std::string::npos) {
+    if (digits == trimmed.size() ||
+        trimmed.find_first_not_of("0123456789", digits) != std::string::npos) {
         return std::nullopt;
     }
     return leadingInteger(trimmed);

@@ -4,8 +4,7 @@
 namespace dorvane {
 
 PowerSource TRBController::readPowerSource() {
-    const TRBCommandResult result =
-        runTool(platform_.toolPaths.pmset, tool_args::kPowerSource);
+    const TRBCommandResult result = runTool(platform_.toolPaths.pmset, tool_args::kPowerSource);
     // The battery's charge comes from the same listing, so it is as fresh as the power source.
     if (result.status != 0) {
         setBatteryCharge(std::nullopt);
@@ -17,8 +16,7 @@ PowerSource TRBController::readPowerSource() {
 }
 
 std::optional<bool> TRBController::readSleepDisabled() {
-    const TRBCommandResult result =
-        runTool(platform_.toolPaths.pmset, tool_args::kSettings);
+    const TRBCommandResult result = runTool(platform_.toolPaths.pmset, tool_args::kSettings);
     if (result.status != 0) {
         setLastError(localized("error.read_sleep_switch_failed"));
         return std::nullopt;
@@ -28,8 +26,7 @@ std::optional<bool> TRBController::readSleepDisabled() {
 
 std::optional<bool> TRBController::readClamshellClosed() {
     // A failed lid reading sets no error: the lid is simply unknown.
-    const TRBCommandResult result =
-        runTool(platform_.toolPaths.ioreg, tool_args::kClamshell);
+    const TRBCommandResult result = runTool(platform_.toolPaths.ioreg, tool_args::kClamshell);
     if (result.status != 0) {
         return std::nullopt;
     }

@@ -40,7 +40,8 @@ bool repeatingEventsWakeTheMachine(std::string_view description) {
         const std::size_t end = description.find(kScheduleSeparator);
         const std::string event = asciiLower(trimBlanks(description.substr(0, end)));
         const std::string type = event.substr(0, event.find_first_of(" \t"));
-        if (type == "wake" || type == "poweron" || type == "wakeorpoweron" || type == "wakepoweron") {
+        if (type == "wake" || type == "poweron" || type == "wakeorpoweron" ||
+            type == "wakepoweron") {
             return true;
         }
         if (end == std::string_view::npos) {

@@ -47,8 +47,7 @@ bool TRBController::applySleepDisabled(bool disabled) {
 }
 
 void TRBController::requestSystemSleep() {
-    const TRBCommandResult result =
-        runTool(platform_.toolPaths.pmset, tool_args::kSleepNow);
+    const TRBCommandResult result = runTool(platform_.toolPaths.pmset, tool_args::kSleepNow);
     if (result.status == 0) {
         setLastMessage(localized("status.unplugged_lid_closed"));
     } else {

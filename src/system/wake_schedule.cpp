@@ -47,8 +47,7 @@ void TRBController::failCommand(const std::string& key) {
 }
 
 bool TRBController::readRepeatScheduleDescription(std::optional<std::string>* description) {
-    const TRBCommandResult result =
-        runTool(platform_.toolPaths.pmset, tool_args::kSchedule);
+    const TRBCommandResult result = runTool(platform_.toolPaths.pmset, tool_args::kSchedule);
     if (result.status != 0) {
         if (description != nullptr) {
             description->reset();
@@ -94,9 +93,9 @@ bool TRBController::cancelRepeatWake() {
         return true;
     }
     if (currentScheduleMatchesAppOwned(description, appOwnedWakeSchedule())) {
-        const TRBCommandResult result = runTool(
-            platform_.toolPaths.sudo,
-            tool_args::throughSudo(platform_.toolPaths.pmset, tool_args::kRepeatCancel));
+        const TRBCommandResult result =
+            runTool(platform_.toolPaths.sudo,
+                    tool_args::throughSudo(platform_.toolPaths.pmset, tool_args::kRepeatCancel));
         if (result.status == 0) {
             dropWakeScheduleClaim();
             return true;
@@ -148,7 +147,7 @@ bool TRBController::applyRepeatWakeAtHour(std::int64_t hour, std::int64_t minute
                                                formatString("%02ld:%02ld:00", {hour, minute})};
     const TRBCommandResult result =
         runTool(platform_.toolPaths.sudo,
-                               tool_args::throughSudo(platform_.toolPaths.pmset, pmsetArguments));
+                tool_args::throughSudo(platform_.toolPaths.pmset, pmsetArguments));
     if (result.status != 0) {
         failCommand(failedForWantOfPermission(result) ? "error.need_pmset_permission_with_wake"
                                                       : "error.set_wake_failed");

@@ -213,7 +213,8 @@ TEST(LineProtocol, TheMachineStaysSafeUnderAlertsOddToolsAndOddSettings) {
         app.control({"clock", "set", "01:00"});
         app.control({"power", "ac", "99"});
         ASSERT_TRUE(app.waitFor([](const json& m) {
-            return m.contains("menu") && m["menu"].dump().find("does not wake") != std::string::npos;
+            return m.contains("menu") &&
+                   m["menu"].dump().find("does not wake") != std::string::npos;
         }));
         EXPECT_FALSE(notebookState(app).asleep);
         EXPECT_TRUE(notebookState(app).sleepDisabled);
@@ -221,8 +222,9 @@ TEST(LineProtocol, TheMachineStaysSafeUnderAlertsOddToolsAndOddSettings) {
     }
     {
         SCOPED_TRACE("the floor holds through unreadable power readings and reads a boolean as 10");
-        AppProcess app("<key>runMode</key><integer>1</integer>"
-                       "<key>batteryFloorPercent</key><false/>");
+        AppProcess app(
+            "<key>runMode</key><integer>1</integer>"
+            "<key>batteryFloorPercent</key><false/>");
         app.control({"privilege", "grant"});
         app.control({"power", "battery", "10"});
         app.start();
@@ -244,9 +246,9 @@ TEST(LineProtocol, TheMachineStaysSafeUnderAlertsOddToolsAndOddSettings) {
         app.control({"fail", "pmset", "repeat", "wakeorpoweron", "MTWRFSU", "07:00:00",
                      "--misbehave", "hang"});
         app.start();
-        ASSERT_TRUE(waitUntil(
-            [&] { return app.childRunning("/pmset repeat wakeorpoweron MTWRFSU 07:00:00"); }))
-            << "the start-up waits for the hung tool";
+        ASSERT_TRUE(waitUntil([&] {
+            return app.childRunning("/pmset repeat wakeorpoweron MTWRFSU 07:00:00");
+        })) << "the start-up waits for the hung tool";
         app.signal(SIGTERM);
         ASSERT_TRUE(app.waitForKey("terminated"));
         EXPECT_EQ(app.wait(), 0);
