@@ -26,7 +26,8 @@ namespace dorvane::testing {
 // The real application in line mode, on a simulated notebook, with a home and XDG folders of its
 // own (so nothing of the user running the tests is read or touched), talking over one socket that
 // is both its standard input and output. The settings say an update check was just made, so no
-// silent check reaches for the network; more entries may be given.
+// silent check reaches for the network; more entries may be given. The privilege set-up is made,
+// as a user does once.
 class AppProcess {
 public:
     explicit AppProcess(const std::string& moreSettings = "") {
@@ -45,6 +46,7 @@ public:
         for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) {
             ::unsetenv(name);
         }
+        control({"privilege", "grant"});
     }
     ~AppProcess() {
         if (pid_ > 0) {
@@ -79,6 +81,14 @@ public:
         posix_spawn_file_actions_destroy(&actions);
         ASSERT_EQ(spawned, 0);
         buffered_.clear();
+    }
+    // Starts at this time of day on the notebook (when given); true once the app keeps it awake.
+    bool startAwake(const std::string& clock = "") {
+        if (!clock.empty()) {
+            control({"clock", "set", clock});
+        }
+        start();
+        return waitForKey("title", "Awake");
     }
     void send(const std::string& line) {
         const std::string text = line + "\n";

@@ -54,7 +54,6 @@ TEST(TerminalFrontEnd, SetsQuietHoursInTheDialogAndQuitsLeavingTheTerminalSane) 
         GTEST_SKIP() << "tmux is not installed";
     }
     testing::AppProcess app;  // only for its notebook and folders
-    app.control({"privilege", "grant"});
     Tmux tmux(app);
     tmux.keys({std::string(DORVANE_APP_BIN) + "; echo EXITED:$?", "Enter"});
     ASSERT_TRUE(tmux.waitForScreen("Awake")) << tmux.screen();
