@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
         if (const auto refused = refusedStart(instance, lockPath, "Dorvane", ::getuid())) {
             std::fprintf(stderr, "%s.\n", refused->message.c_str());
             if (instance.state() == InstanceLock::State::HeldElsewhere) {
-                bringRunningInstanceForward();
+                askRunningInstanceToReopen();
             }
             return refused->status;
         }
@@ -145,7 +145,9 @@ int main(int argc, char** argv) {
                              runner.limitRunsTo(std::chrono::steady_clock::now() +
                                                 kShutDownRunBudget);
                              delegate->applicationWillTerminate();
-                         }});
+                         },
+                         // A windowless app shows what it has: its menu.
+                         [&statusBar] { statusBar.openMenu(); }});
     }
     return 0;
 }

@@ -15,6 +15,8 @@ public:
     struct Delegate {
         std::function<void()> didFinishLaunching;
         std::function<void()> willTerminate;  // the silent restore of the shut-down
+        // A reopen: a double-click on the running app in the Finder, or a second start asking.
+        std::function<void()> reopen;
     };
 
     MacApplication();
@@ -38,13 +40,23 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// Brings forward the other running copy of this application, the one a second start leaves be.
-void bringRunningInstanceForward();
+// Asks the other running copy of this application, the one a second start leaves be, to reopen
+// as a double-click in the Finder does, and waits a moment for the request to be delivered. A
+// windowless app that is only activated shows nothing.
+void askRunningInstanceToReopen();
+
+class MacStatusItem;
 
 // The system status bar; each item it hands out stays in the menu bar until it is destroyed.
 class MacStatusBar : public StatusBar {
 public:
     std::unique_ptr<StatusItem> createStatusItem() override;
+    // Opens the menu of the item in the menu bar, as a click on it does; nothing without one.
+    void openMenu();
+
+private:
+    friend class MacStatusItem;
+    MacStatusItem* current_ = nullptr;  // the item handed out last, while it lives
 };
 
 }  // namespace dorvane

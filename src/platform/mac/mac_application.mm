@@ -21,6 +21,12 @@
 - (NSApplicationTerminateReply)applicationShouldTerminate:(NSApplication*)sender {
     return NSTerminateNow;
 }
+- (BOOL)applicationShouldHandleReopen:(NSApplication*)sender hasVisibleWindows:(BOOL)visible {
+    if (delegate.reopen) {
+        delegate.reopen();
+    }
+    return NO;
+}
 - (void)applicationWillTerminate:(NSNotification*)notification {
     if (delegate.willTerminate) {
         delegate.willTerminate();
@@ -79,7 +85,7 @@ void MacApplication::run(Delegate delegate) {
     [NSApp run];
 }
 
-void bringRunningInstanceForward() {
+void askRunningInstanceToReopen() {
     NSString* identifier = NSBundle.mainBundle.bundleIdentifier;
     if (identifier == nil) {
         return;
@@ -87,19 +93,41 @@ void bringRunningInstanceForward() {
     const pid_t own = NSProcessInfo.processInfo.processIdentifier;
     for (NSRunningApplication* running in
          [NSRunningApplication runningApplicationsWithBundleIdentifier:identifier]) {
-        if (running.processIdentifier != own) {
-            [running activateWithOptions:NSApplicationActivateIgnoringOtherApps];
+        if (running.processIdentifier == own || running.bundleURL == nil) {
+            continue;
         }
+        NSWorkspaceOpenConfiguration* configuration = [NSWorkspaceOpenConfiguration configuration];
+        configuration.appleEvent =
+            [NSAppleEventDescriptor appleEventWithEventClass:kCoreEventClass
+                                                     eventID:kAEReopenApplication
+                                            targetDescriptor:nil
+                                                    returnID:kAutoGenerateReturnID
+                                               transactionID:kAnyTransactionID];
+        dispatch_semaphore_t delivered = dispatch_semaphore_create(0);
+        [NSWorkspace.sharedWorkspace openApplicationAtURL:running.bundleURL
+                                            configuration:configuration
+                                        completionHandler:^(NSRunningApplication*, NSError*) {
+                                          dispatch_semaphore_signal(delivered);
+                                        }];
+        // The completion comes on a queue of its own; a second start never waits long for it.
+        dispatch_semaphore_wait(delivered, dispatch_time(DISPATCH_TIME_NOW, 3 * NSEC_PER_SEC));
+        return;
     }
 }
 
-namespace {
-
 class MacStatusItem : public StatusItem {
 public:
-    MacStatusItem()
-        : item_([[NSStatusBar systemStatusBar] statusItemWithLength:NSVariableStatusItemLength]) {}
-    ~MacStatusItem() override { [[NSStatusBar systemStatusBar] removeStatusItem:item_]; }
+    explicit MacStatusItem(MacStatusBar& bar)
+        : bar_(bar),
+          item_([[NSStatusBar systemStatusBar] statusItemWithLength:NSVariableStatusItemLength]) {
+        bar_.current_ = this;
+    }
+    ~MacStatusItem() override {
+        if (bar_.current_ == this) {
+            bar_.current_ = nullptr;
+        }
+        [[NSStatusBar systemStatusBar] removeStatusItem:item_];
+    }
 
     void setTitle(const std::string& title) override { item_.button.title = toNSString(title); }
     void setToolTip(const std::string& toolTip) override {
@@ -109,17 +137,23 @@ public:
         item_.menu = buildMenu(*menu);
         menu_ = std::move(menu);
     }
+    void openMenu() { [item_.button performClick:nil]; }
 
 private:
+    MacStatusBar& bar_;
     // The status bar does not keep its items: this strong reference does.
     NSStatusItem* item_;
     std::shared_ptr<const Menu> menu_;
 };
 
-}  // namespace
-
 std::unique_ptr<StatusItem> MacStatusBar::createStatusItem() {
-    return std::make_unique<MacStatusItem>();
+    return std::make_unique<MacStatusItem>(*this);
+}
+
+void MacStatusBar::openMenu() {
+    if (current_ != nullptr) {
+        current_->openMenu();
+    }
 }
 
 }  // namespace dorvane
