@@ -64,35 +64,39 @@ public:
     SpawnSetup(const SpawnSetup&) = delete;
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
-    // The child gets the two pipes as its standard output and error and nothing else beyond its
-    // inherited standard input; it starts in a process group of its own with default signal
-    // handling, whatever the application ignores or blocks.
-    int prepare(int outputFd, int errorFd) {
-        int failure = posix_spawn_file_actions_adddup2(&actions_, outputFd, STDOUT_FILENO);
-        if (failure == 0) {
-            failure = posix_spawn_file_actions_adddup2(&actions_, errorFd, STDERR_FILENO);
+    int prepare(const SpawnPlan& plan) {
+        int failure = 0;
+        for (int target = STDIN_FILENO; target <= STDERR_FILENO && failure == 0; ++target) {
+            const int source = plan.standard[target];
+            if (source >= 0) {
+                failure = posix_spawn_file_actions_adddup2(&actions_, source, target);
+            } else if (source == SpawnPlan::kNullDevice) {
+                failure = posix_spawn_file_actions_addopen(
+                    &actions_, target, "/dev/null", target == STDIN_FILENO ? O_RDONLY : O_WRONLY,
+                    0);
+            } else {
+                failure = keepInherited(target);
+            }
         }
+        short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
 #ifdef DORVANE_HAVE_ADDCLOSEFROM
         if (failure == 0) {
             failure = posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
         }
 #endif
-        short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
 #ifdef DORVANE_HAVE_CLOEXEC_DEFAULT
-        // Every descriptor the file actions do not name is closed, standard input included, so
-        // the child is given one.
-        if (failure == 0) {
-            failure =
-                posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        }
+        // Every descriptor the file actions do not name is closed.
         flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
 #endif
-        sigset_t noSignals;
+        sigset_t blocked;
         sigset_t allSignals;
-        sigemptyset(&noSignals);
+        sigemptyset(&blocked);
         sigfillset(&allSignals);
+        for (const int signalNumber : plan.blockedSignals) {
+            sigaddset(&blocked, signalNumber);
+        }
         if (failure == 0) {
-            failure = posix_spawnattr_setsigmask(&attributes_, &noSignals);
+            failure = posix_spawnattr_setsigmask(&attributes_, &blocked);
         }
         if (failure == 0) {
             failure = posix_spawnattr_setsigdefault(&attributes_, &allSignals);
@@ -114,9 +118,39 @@ public:
     }
 
 private:
+    // Where every descriptor is closed unless named, one that stays must be named.
+    int keepInherited([[maybe_unused]] int fd) {
+#ifdef DORVANE_HAVE_CLOEXEC_DEFAULT
+        return posix_spawn_file_actions_addinherit_np(&actions_, fd);
+#else
+        return 0;
+#endif
+    }
+
     posix_spawn_file_actions_t actions_;
     posix_spawnattr_t attributes_;
 };
+
+}  // namespace
+
+int spawnProcess(const std::string& executablePath, const std::vector<std::string>& arguments,
+                 const SpawnPlan& plan, pid_t& child) {
+    SpawnSetup setup;
+    if (const int failure = setup.prepare(plan); failure != 0) {
+        return failure;
+    }
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 2);
+    argv.push_back(const_cast<char*>(executablePath.c_str()));
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    return ::posix_spawn(&child, executablePath.c_str(), setup.actions(), setup.attributes(),
+                         argv.data(), environ);
+}
+
+namespace {
 
 // True when a run must be abandoned now.
 bool abandoned(int abandonFd) {
@@ -254,25 +288,14 @@ TRBCommandResult TRBRunCommand(const std::string& executablePath,
     if (!makePipe(outputPipe) || !makePipe(errorPipe)) {
         return failLaunch(errno);
     }
-    SpawnSetup setup;
-    if (const int failure = setup.prepare(outputPipe.writeEnd.get(), errorPipe.writeEnd.get());
-        failure != 0) {
-        return failLaunch(failure);
-    }
-
-    std::vector<char*> argv;
-    argv.reserve(arguments.size() + 2);
-    argv.push_back(const_cast<char*>(executablePath.c_str()));
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-
+    // The child gets the two pipes as its standard output and error, and no input: a tool never
+    // reads what was meant for the application.
+    SpawnPlan plan;
+    plan.standard[STDOUT_FILENO] = outputPipe.writeEnd.get();
+    plan.standard[STDERR_FILENO] = errorPipe.writeEnd.get();
     pid_t child = -1;
-    const int spawnFailure = ::posix_spawn(&child, executablePath.c_str(), setup.actions(),
-                                           setup.attributes(), argv.data(), environ);
-    if (spawnFailure != 0) {
-        return failLaunch(spawnFailure);
+    if (const int failure = spawnProcess(executablePath, arguments, plan, child); failure != 0) {
+        return failLaunch(failure);
     }
     // The child holds its own copies of the write ends; ours must go, or the reads never end.
     outputPipe.writeEnd.reset();

@@ -35,6 +35,21 @@ struct RunOptions {
     };
 };
 
+// Where a child's standard input, output and error come from, and which signals stay blocked for
+// it (so that it can set them aside before one arrives). Nothing else is inherited, and the child
+// starts in a process group of its own with every signal at its default handling.
+struct SpawnPlan {
+    static constexpr int kNullDevice = -1;
+    static constexpr int kInherited = -2;
+    int standard[3] = {kNullDevice, kNullDevice, kInherited};
+    std::vector<int> blockedSignals;
+};
+
+// Starts the program at this path with these arguments (argv[0] is the path) and the
+// environment as it is; 0 and the child's process id, or the error number.
+int spawnProcess(const std::string& executablePath, const std::vector<std::string>& arguments,
+                 const SpawnPlan& plan, pid_t& child);
+
 // The exit status reported for a child that had to be killed: as a shell reports SIGKILL.
 inline constexpr int kTimedOutStatus = 128 + 9;
 // The status of a run whose exit status could not be had: a failure, since nothing says it

@@ -1,8 +1,6 @@
 #include "system/fail_safe.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,8 +13,6 @@
 #include "base/run_command.h"
 #include "system/probe_parsers.h"
 #include "system/tools.h"
-
-extern char** environ;
 
 namespace dorvane {
 namespace {
@@ -97,62 +93,17 @@ std::optional<UniqueFd> startGuardian(const std::string& executablePath) {
     if (!makePipe(pipe)) {
         return std::nullopt;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
     // Standard input is the pipe, standard output goes nowhere, standard error stays the
     // application's, and nothing else is inherited: a guardian that held another descriptor could
-    // keep a socket, a terminal or a lock alive for as long as it waits.
-    int failure = posix_spawn_file_actions_adddup2(&actions, pipe.readEnd.get(), STDIN_FILENO);
-    if (failure == 0) {
-        failure =
-            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    }
-    short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-#ifdef DORVANE_HAVE_ADDCLOSEFROM
-    if (failure == 0) {
-        failure = posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-    }
-#endif
-#ifdef DORVANE_HAVE_CLOEXEC_DEFAULT
-    if (failure == 0) {
-        failure = posix_spawn_file_actions_addinherit_np(&actions, STDERR_FILENO);
-    }
-    flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
-#endif
-    // The ending signals stay blocked until the guardian has set them aside, so one that comes
-    // while it starts cannot end it; every other signal is back to its default.
-    sigset_t blocked;
-    sigset_t defaults;
-    sigemptyset(&blocked);
-    sigfillset(&defaults);
-    for (const int signalNumber : kEndingSignals) {
-        sigaddset(&blocked, signalNumber);
-    }
-    if (failure == 0) {
-        failure = posix_spawnattr_setsigmask(&attributes, &blocked);
-    }
-    if (failure == 0) {
-        failure = posix_spawnattr_setsigdefault(&attributes, &defaults);
-    }
-    // A group of its own: a Ctrl+C at the terminal or a group kill of the application's tools
-    // never reaches it.
-    if (failure == 0) {
-        failure = posix_spawnattr_setpgroup(&attributes, 0);
-    }
-    if (failure == 0) {
-        failure = posix_spawnattr_setflags(&attributes, flags);
-    }
+    // keep a socket, a terminal or a lock alive for as long as it waits. The ending signals stay
+    // blocked until the guardian has set them aside, so one that comes while it starts cannot end
+    // it; its group of its own keeps a Ctrl+C at the terminal or a group kill of the
+    // application's tools from reaching it.
+    SpawnPlan plan;
+    plan.standard[STDIN_FILENO] = pipe.readEnd.get();
+    plan.blockedSignals.assign(std::begin(kEndingSignals), std::end(kEndingSignals));
     pid_t guardian = -1;
-    char* argv[] = {const_cast<char*>(executablePath.c_str()), const_cast<char*>(kGuardianFlag),
-                    nullptr};
-    if (failure == 0) {
-        failure =
-            ::posix_spawn(&guardian, executablePath.c_str(), &actions, &attributes, argv, environ);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    const int failure = spawnProcess(executablePath, {kGuardianFlag}, plan, guardian);
     if (failure != 0) {
         errno = failure;
         return std::nullopt;
