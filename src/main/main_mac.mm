@@ -36,9 +36,12 @@ int main(int argc, char** argv) {
         std::signal(SIGCHLD, SIG_DFL);
         const std::string support = MacProcessInfo().homeDirectory() +
                                     "/Library/Application Support/" + TRBLaunchAgentLabel;
-        // The lock is in a folder every user reaches, so that one Dorvane runs per machine; the
-        // guardian and the login check take the same lock before they clear anything.
-        const FailSafePlaces places{"/Users/Shared/Dorvane/dorvane.lock",
+        // The lock is in the folder every user reaches, so that one Dorvane runs per machine; the
+        // guardian and the login check take the same lock before they clear anything. It sits in
+        // /Users/Shared itself, whose sticky bit keeps each user's files theirs: a folder of our
+        // own there could be made first, owner-only, by another user, and no Dorvane could start.
+        // A lock file made first by someone else is locked read-only.
+        const FailSafePlaces places{"/Users/Shared/.com.dorvane.Dorvane.lock",
                                     support + "/sleep-switch.record"};
         // The real /usr/bin/pmset and /usr/bin/sudo, as the application runs them.
         const std::string_view flag = argc > 1 ? argv[1] : "";
