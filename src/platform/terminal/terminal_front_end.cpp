@@ -320,7 +320,8 @@ void TerminalFrontEnd::onInput() {
 
 void TerminalFrontEnd::onKey(wint_t key, bool functionKey) {
     if (functionKey && key == KEY_RESIZE) {
-        onResize();
+        // The library's note of a size already taken: taking it again would note it again.
+        redraw();
         return;
     }
     notice_.clear();
