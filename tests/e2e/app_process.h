@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 
@@ -55,14 +56,30 @@ public:
         }
     }
 
-    // With outputUnread, standard output is a pipe of one page that nobody reads.
-    void start(bool outputUnread = false) {
+    // UnreadPipe: standard output is a pipe of one page that nobody reads. UnreadTerminal: input
+    // and output are a terminal whose output nobody reads; send() types there, and
+    // fillTerminal() fills its output until a write would block.
+    enum class Output { Socket, UnreadPipe, UnreadTerminal };
+    void start(Output output = Output::Socket) {
         int ends[2];
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
-        socket_.reset(ends[0]);
-        const UniqueFd appEnd(ends[1]);
+        UniqueFd appEnd;
         UniqueFd appOutput;
-        if (outputUnread) {
+        if (output == Output::UnreadTerminal) {
+            socket_.reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+            ASSERT_TRUE(socket_.valid() && ::grantpt(socket_.get()) == 0 &&
+                        ::unlockpt(socket_.get()) == 0);
+            const winsize size{32, 110, 0, 0};
+            ASSERT_EQ(::ioctl(socket_.get(), TIOCSWINSZ, &size), 0);
+            appEnd.reset(::open(::ptsname(socket_.get()), O_RDWR | O_NOCTTY | O_CLOEXEC));
+            unreadOutput_.reset(
+                ::open(::ptsname(socket_.get()), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+            ::setenv("TERM", "xterm", 1);
+        } else {
+            ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+            socket_.reset(ends[0]);
+            appEnd.reset(ends[1]);
+        }
+        if (output == Output::UnreadPipe) {
             ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
             unreadOutput_.reset(ends[0]);
             appOutput.reset(ends[1]);
@@ -96,6 +113,16 @@ public:
                   static_cast<ssize_t>(text.size()));
     }
     void closeInput() { ::shutdown(socket_.get(), SHUT_WR); }
+    void fillTerminal() {
+        const std::string filler(4096, ' ');
+        // The terminal passes on what it holds in steps: it is full once a pause frees no room.
+        for (bool wrote = true; wrote; ::usleep(100'000)) {
+            wrote = false;
+            while (::write(unreadOutput_.get(), filler.data(), filler.size()) > 0) {
+                wrote = true;
+            }
+        }
+    }
 
     // Reads messages until one satisfies the predicate; false when the time is up or the output
     // ends.

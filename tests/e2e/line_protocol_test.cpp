@@ -243,25 +243,33 @@ TEST(LineProtocol, TheMachineStaysSafeUnderAlertsOddToolsAndOddSettings) {
     }
 }
 
-// Output nobody reads holds up neither the sleep policy nor a termination.
-TEST(LineProtocol, OutputNobodyReadsHoldsUpNeitherThePolicyNorSigterm) {
-    AppProcess app;
-    app.start(true);
-    ASSERT_TRUE(waitUntil([&] { return notebookState(app).sleepDisabled; }));
-    for (int line = 0; line < 300; ++line) {
-        app.send("{}");  // each answered with an error line: far more than the pipe takes
+// Output nobody reads holds up neither the sleep policy nor a termination, on either front end.
+TEST(FrontEnds, OutputNobodyReadsHoldsUpNeitherThePolicyNorSigterm) {
+    for (const auto output : {AppProcess::Output::UnreadPipe, AppProcess::Output::UnreadTerminal}) {
+        SCOPED_TRACE(output == AppProcess::Output::UnreadPipe ? "lines" : "full screen");
+        AppProcess app;
+        app.start(output);
+        ASSERT_TRUE(waitUntil([&] { return notebookState(app).sleepDisabled; }));
+        if (output == AppProcess::Output::UnreadTerminal) {
+            app.fillTerminal();
+            app.send("");  // Enter: the menu opens on a terminal that takes nothing more
+        } else {
+            for (int line = 0; line < 300; ++line) {
+                app.send("{}");  // each answered with an error line: more than the pipe takes
+            }
+        }
+        app.control({"lid", "closed"});
+        app.control({"power", "battery"});
+        ASSERT_TRUE(waitUntil([&] { return notebookState(app).asleep; }, 2s));
+        app.control({"wake"});
+        app.control({"power", "ac"});
+        ASSERT_TRUE(waitUntil([&] { return notebookState(app).sleepDisabled; }, 2s));
+        const auto asked = std::chrono::steady_clock::now();
+        app.signal(SIGTERM);
+        ASSERT_TRUE(waitUntil([&] { return !notebookState(app).sleepDisabled; }, 3s));
+        EXPECT_EQ(app.wait(), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s);
     }
-    app.control({"lid", "closed"});
-    app.control({"power", "battery"});
-    ASSERT_TRUE(waitUntil([&] { return notebookState(app).asleep; }, 2s));
-    app.control({"wake"});
-    app.control({"power", "ac"});
-    ASSERT_TRUE(waitUntil([&] { return notebookState(app).sleepDisabled; }, 2s));
-    const auto asked = std::chrono::steady_clock::now();
-    app.signal(SIGTERM);
-    ASSERT_TRUE(waitUntil([&] { return !notebookState(app).sleepDisabled; }, 3s));
-    EXPECT_EQ(app.wait(), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s);
 }
 
 // Quiet hours switched on while the settings folder refuses new files (a full disk, a read-only

@@ -58,7 +58,8 @@ TEST(TerminalFrontEnd, SetsQuietHoursInTheDialogAndQuitsLeavingTheTerminalSane) 
     tmux.keys({std::string(DORVANE_APP_BIN) + "; echo EXITED:$?", "Enter"});
     ASSERT_TRUE(tmux.waitForScreen("Awake")) << tmux.screen();
 
-    tmux.keys({"Enter"});  // opens the menu
+    tmux.run({"resize-window", "-t", "main", "-x", "100", "-y", "30"});
+    tmux.keys({"Enter"});  // opens the menu, on the screen as the new size has it
     ASSERT_TRUE(tmux.waitForScreen("Quit and Restore Sleep")) << tmux.screen();
     tmux.keys(std::vector<std::string>(9, "Down"));  // to Quiet Hours, separators skipped
     tmux.keys({"Enter"});

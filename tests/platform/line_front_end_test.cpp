@@ -158,6 +158,8 @@ TEST(OutputQueue, NothingWaitsForTheReaderAndOnlyStatesAreReplaced) {
         ASSERT_TRUE(makePipe(pipe));
         ASSERT_EQ(::fcntl(pipe.writeEnd.get(), F_SETPIPE_SZ, 4096), 4096);
         OutputQueue queue(loop, pipe.writeEnd.get());
+        int drained = 0;  // told once, when the reader has taken all that waited
+        queue.setDrained([&] { ++drained; });
         for (const auto& [waiting, kind, text] : sends) {
             queue.send(text, waiting, kind);
         }
@@ -171,6 +173,7 @@ TEST(OutputQueue, NothingWaitsForTheReaderAndOnlyStatesAreReplaced) {
             loop.startTimer({5s, {}, {}, WorkKind::RunsDuringAlerts}, [&] { loop.stop(); });
         loop.runModal([&, size = want.size()] { return read.size() >= size; });
         EXPECT_EQ(read, want);
+        EXPECT_EQ(drained, 1);
     }
 }
 

@@ -74,6 +74,9 @@ void OutputQueue::writeWhatItCan() {
     }
     if (writable_ != 0) {
         loop_.unwatch(std::exchange(writable_, 0));
+        if (!broken_ && drained_) {
+            drained_();
+        }
     }
 }
 

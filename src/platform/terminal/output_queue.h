@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,6 +35,10 @@ public:
     // Writes what waits, giving the reader up to patience, and gives the descriptor its blocking
     // mode back; what is still unwritten then, and anything sent later, is dropped.
     void finish(std::chrono::milliseconds patience);
+    // Nothing waits to be written.
+    bool idle() const { return entries_.empty(); }
+    // Called once the reader has taken all that had to wait for it.
+    void setDrained(std::function<void()> drained) { drained_ = std::move(drained); }
 
 private:
     struct Entry {
@@ -52,6 +57,7 @@ private:
     // written.
     bool broken_ = false;
     EventLoop::WatchId writable_ = 0;
+    std::function<void()> drained_;
 };
 
 }  // namespace dorvane

@@ -1,18 +1,26 @@
 #include "platform/terminal/terminal_front_end.h"
 
 #include <curses.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <clocale>
+#include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <filesystem>
 #include <optional>
 
 #include "base/run_command.h"
+#include "base/unique_fd.h"
 #include "platform/linux/signal_watch.h"
+#include "platform/terminal/output_queue.h"
 #include "sim_state.h"
 
 namespace dorvane {
@@ -20,6 +28,68 @@ namespace {
 
 constexpr wint_t kEscape = 27;
 constexpr wint_t kTab = 9;
+// How long the last screen output may wait for the terminal at the end.
+constexpr std::chrono::milliseconds kExitPatience{500};
+
+// The terminal's own modes, given back however the front end ends, the termination signals
+// included (they arrive on the main loop and end through the exit steps, which restore).
+class HeldModes {
+public:
+    HeldModes(int fd, const termios& modes) : fd_(fd) {
+        termios saved{};
+        if (::tcgetattr(fd, &saved) == 0) {
+            saved_ = saved;
+            // Applied at once: waiting for the output to drain would wait on a terminal that
+            // stopped reading.
+            ::tcsetattr(fd, TCSANOW, &modes);
+        }
+    }
+    ~HeldModes() {
+        if (saved_) {
+            ::tcsetattr(fd_, TCSANOW, &*saved_);
+        }
+    }
+    HeldModes(const HeldModes&) = delete;
+    HeldModes& operator=(const HeldModes&) = delete;
+
+private:
+    int fd_;
+    std::optional<termios> saved_;
+};
+
+// A pseudo-terminal of the front end's own, the screen library's output, with the real
+// terminal's modes and size: the library writes to it with blocking writes it retries, and only
+// the main loop moves that on to the real terminal, without blocking.
+struct PrivateTerminal {
+    UniqueFd controller;  // the reading end, non-blocking
+    UniqueFd terminal;    // the screen library's end
+};
+
+std::optional<PrivateTerminal> openPrivateTerminal(const termios& modes, const winsize& size) {
+    PrivateTerminal opened{UniqueFd(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)), {}};
+    char name[128];
+    if (!opened.controller.valid() || ::grantpt(opened.controller.get()) != 0 ||
+        ::unlockpt(opened.controller.get()) != 0 ||
+        ::ptsname_r(opened.controller.get(), name, sizeof name) != 0) {
+        return std::nullopt;
+    }
+    opened.terminal.reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const int flags = ::fcntl(opened.controller.get(), F_GETFL);
+    if (!opened.terminal.valid() || flags < 0 ||
+        ::fcntl(opened.controller.get(), F_SETFL, flags | O_NONBLOCK) != 0 ||
+        ::tcsetattr(opened.terminal.get(), TCSANOW, &modes) != 0) {
+        return std::nullopt;
+    }
+    ::ioctl(opened.controller.get(), TIOCSWINSZ, &size);
+    return opened;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+struct ScreenDeleter {
+    void operator()(SCREEN* screen) const { delscreen(screen); }
+};
 
 std::wstring widen(const std::string& text) {
     std::wstring wide;
@@ -181,12 +251,26 @@ private:
     void drawMenus();
     void drawAlert(OpenAlert& open);
     void onResize();
+    std::string openScreen();
+    void relay(bool keep);
+    void onTerminalDrained();
 
     EventLoop& loop_;
     std::string simControl_;
     std::string statePath_;
     bool started_ = false;
     std::function<void()> endOfInput_;
+    // In the order they are made; restore() gives them back in reverse.
+    UniqueFd controller_;
+    std::unique_ptr<std::FILE, FileCloser> screenOutput_;
+    std::unique_ptr<SCREEN, ScreenDeleter> screen_;
+    std::optional<HeldModes> modes_;
+    std::unique_ptr<OutputQueue> output_;
+    // Screen output was dropped while the terminal was not reading: it is drawn whole once the
+    // terminal has taken what waits.
+    bool redrawOwed_ = false;
+    EventLoop::WatchId inputWatch_ = 0;
+    EventLoop::WatchId screenWatch_ = 0;
     std::unique_ptr<SignalWatch> resizeWatch_;
     std::wstring title_;
     std::wstring toolTip_;
@@ -210,8 +294,16 @@ void TerminalStatusItem::setMenu(std::shared_ptr<const Menu> menu) {
 
 void TerminalFrontEnd::start(std::function<void()> endOfInput) {
     endOfInput_ = std::move(endOfInput);
-    std::setlocale(LC_CTYPE, "");
-    initscr();
+    if (const std::string failure = openScreen(); !failure.empty()) {
+        // Without a screen there is no way to run the application: it ends as on a termination.
+        std::fprintf(stderr, "Dorvane: cannot draw on this terminal: %s.\n", failure.c_str());
+        loop_.post([this] {
+            if (endOfInput_) {
+                endOfInput_();
+            }
+        });
+        return;
+    }
     raw();  // Ctrl+C, Ctrl+Q and the rest arrive as keys
     noecho();
     nonl();
@@ -224,24 +316,97 @@ void TerminalFrontEnd::start(std::function<void()> endOfInput) {
         start_color();
         use_default_colors();
     }
+    // The real terminal takes the modes the library gave its own, output modes included: the
+    // library moves the cursor counting on them.
+    if (termios drawing{}; ::tcgetattr(fileno(screenOutput_.get()), &drawing) == 0) {
+        modes_.emplace(STDOUT_FILENO, drawing);
+    }
+    output_ = std::make_unique<OutputQueue>(loop_, STDOUT_FILENO);
+    output_->setDrained([this] { onTerminalDrained(); });
     started_ = true;
-    loop_.watch(STDIN_FILENO, [this] { onInput(); });
+    screenWatch_ = loop_.watch(controller_.get(), [this] { relay(false); });
+    inputWatch_ = loop_.watch(STDIN_FILENO, [this] { onInput(); });
     resizeWatch_ = std::make_unique<SignalWatch>(loop_, std::initializer_list<int>{SIGWINCH},
                                                  [this](int) { onResize(); });
     redraw();
 }
 
-void TerminalFrontEnd::restore() {
-    if (started_) {
-        started_ = false;
-        curs_set(1);
-        endwin();
+// Empty once the screen is open, else why it is not.
+std::string TerminalFrontEnd::openScreen() {
+    termios modes{};
+    winsize size{};
+    std::optional<PrivateTerminal> terminal;
+    if (::tcgetattr(STDOUT_FILENO, &modes) != 0 || ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 ||
+        !(terminal = openPrivateTerminal(modes, size))) {
+        return std::strerror(errno);
     }
+    controller_ = std::move(terminal->controller);
+    screenOutput_.reset(::fdopen(terminal->terminal.get(), "w"));
+    if (!screenOutput_) {
+        return std::strerror(errno);
+    }
+    terminal->terminal.release();  // the stream owns it now
+    std::setlocale(LC_CTYPE, "");
+    screen_.reset(newterm(nullptr, screenOutput_.get(), stdin));
+    return screen_ ? "" : "its type, in TERM, has no description here";
+}
+
+// Moves what the library wrote on to the terminal. While earlier output still waits for the
+// terminal, an update is dropped, since it changes a screen the terminal has not shown yet, and
+// the whole screen is drawn once the terminal has taken what waits; so what waits stays within
+// one screen and the end's output.
+void TerminalFrontEnd::relay(bool keep) {
+    std::string bytes;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t count = ::read(controller_.get(), chunk, sizeof chunk);
+        if (count > 0) {
+            bytes.append(chunk, static_cast<std::size_t>(count));
+        } else if (count == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    if (bytes.empty()) {
+        return;
+    }
+    if (keep || (output_->idle() && !redrawOwed_)) {
+        output_->send(std::move(bytes), OutputQueue::Waiting::Kept);
+    } else {
+        redrawOwed_ = true;
+    }
+}
+
+void TerminalFrontEnd::onTerminalDrained() {
+    if (redrawOwed_ && started_) {
+        redrawOwed_ = false;
+        clearok(curscr, TRUE);
+        redraw();
+    }
+}
+
+void TerminalFrontEnd::restore() {
+    if (!started_) {
+        return;
+    }
+    started_ = false;
+    resizeWatch_.reset();
+    loop_.unwatch(inputWatch_);
+    loop_.unwatch(screenWatch_);
+    curs_set(1);
+    endwin();
+    relay(true);  // the terminal's own modes and screen come back whatever waits before them
+    output_->finish(kExitPatience);
+    output_.reset();
+    modes_.reset();
+    screen_.reset();
+    screenOutput_.reset();
+    controller_.reset();
 }
 
 void TerminalFrontEnd::onResize() {
     winsize size{};
     if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) {
+        ::ioctl(controller_.get(), TIOCSWINSZ, &size);
         resizeterm(size.ws_row, size.ws_col);
     }
     redraw();
@@ -281,9 +446,9 @@ AlertResponse TerminalFrontEnd::runModal(const Alert& alert) {
 void TerminalFrontEnd::setString(const std::string& text) {
     pasteboard_ = text;
     // The terminal's own clipboard, through OSC 52; terminals that do not know it ignore it.
-    const std::string sequence = "\033]52;c;" + base64(text) + "\a";
-    [[maybe_unused]] const ssize_t written =
-        ::write(STDOUT_FILENO, sequence.data(), sequence.size());
+    if (output_) {
+        output_->send("\033]52;c;" + base64(text) + "\a", OutputQueue::Waiting::Droppable);
+    }
     notice_ = L"Copied to the clipboard.";
     redraw();
 }
@@ -320,7 +485,8 @@ void TerminalFrontEnd::onInput() {
 
 void TerminalFrontEnd::onKey(wint_t key, bool functionKey) {
     if (functionKey && key == KEY_RESIZE) {
-        onResize();
+        // The library's note of a size already taken: taking it again would note it again.
+        redraw();
         return;
     }
     notice_.clear();
@@ -602,6 +768,7 @@ void TerminalFrontEnd::redraw() {
                                   : L" Tab: next   Enter: choose   ^A ^X ^C ^V: edit   ^Q: quit ";
     put(LINES - 1, 0, notice_.empty() ? help : L" " + notice_, A_DIM);
     refresh();
+    relay(false);
 }
 
 void TerminalFrontEnd::drawBar() {
