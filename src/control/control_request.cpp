@@ -270,4 +270,8 @@ std::optional<ControlRequest> parseControlUrl(std::string_view url) {
     return std::nullopt;
 }
 
+bool addressMayAsk(const ControlRequest& request, bool quietHoursEnabled) {
+    return request.verb != Verb::Mode || !quietHoursEnabled;
+}
+
 }  // namespace dorvane

@@ -48,5 +48,8 @@ std::string requestLine(const ControlRequest& request);
 // The request a dorvane:// address asks for: only what a harmless menu row does (mode, hold,
 // refresh); absent for anything else or anything malformed.
 std::optional<ControlRequest> parseControlUrl(std::string_view url);
+// Whether an address may make this request now: with quiet hours on, a change of run mode sets or
+// removes their wake event, which no web page may cause.
+bool addressMayAsk(const ControlRequest& request, bool quietHoursEnabled);
 
 }  // namespace dorvane

@@ -117,6 +117,10 @@ TEST(ControlRequest, ReadsDurationsArgumentsAndAddresses) {
     for (const auto& [url, want] : addresses) {
         EXPECT_EQ(parseControlUrl(url), want) << url;
     }
+    // With quiet hours on, a run mode from an address would move their wake event.
+    EXPECT_FALSE(addressMayAsk(request(Verb::Mode, mode(1)), true));
+    EXPECT_TRUE(addressMayAsk(request(Verb::Mode, mode(1)), false));
+    EXPECT_TRUE(addressMayAsk(request(Verb::HoldOff), true));
 }
 
 std::optional<std::string> exchange(const std::string& path, EventLoop& loop) {
