@@ -146,6 +146,12 @@ TEST(ControlSocket, ServesEveryClientAndKeepsAHoldOnTheNotebooksClock) {
         EXPECT_THAT(answer.value("error", ""), HasSubstr(error));
     }
     EXPECT_EQ(client.ask(R"({"verb":"status"})")["ok"], true) << "still serving";
+    // While the person at the screen is asked something, only status is answered.
+    app.send(R"({"choose":["Quiet Hours","Set Quiet Hours…"]})");
+    ASSERT_TRUE(app.waitForKey("alert"));
+    EXPECT_THAT(client.ask(R"({"verb":"mode","value":1})").value("error", ""), HasSubstr("alert"));
+    EXPECT_EQ(client.ask(R"({"verb":"status"})")["runMode"], 0);
+    app.send(R"({"answer":1001})");
 
     // The silent client holds up neither a power change's refresh nor the other client.
     app.control({"power", "ac"});
