@@ -21,6 +21,7 @@ namespace dorvane {
 std::chrono::nanoseconds quietHoursTimerPeriod(std::int64_t intervalMinutes);
 
 class TRBController;
+struct ControlRequest;
 
 // The launch agent's label: the application's bundle identifier.
 inline constexpr const char* TRBLaunchAgentLabel = "com.dorvane.Dorvane";
@@ -235,6 +236,23 @@ public:
     void showUpdateAlertWithVersion(const std::string& version, const std::string& changelog,
                                     const std::string& url);
 
+    // ---- Control from outside ----
+    // Performs a request of the control socket, command line or URL scheme as the menu's command
+    // would, without ever opening an alert, and answers with one JSON line (no line end). While
+    // an alert is open only status is answered: the person at the screen is asked something.
+    std::string answerControlRequest(const ControlRequest& request, bool alertOpen);
+    // A timed hold keeps the machine awake as run mode 1 does until a wall-clock deadline, then
+    // leaves the run mode as it was. It is policy only and not stored: the switch record and the
+    // guardian cover a process that dies while it lasts.
+    void startHold(Date deadline);
+    void endHold();
+    bool holdInForce() const;
+    const std::optional<Date>& holdDeadline() const { return holdDeadline_; }
+    // Whether the policy keeps the machine awake on battery too: run mode 1, or a hold.
+    bool keepsAwakeOnBattery() const;
+    // What the menu's status row says.
+    std::string statusRowText() const;
+
     // ---- Alerts ----
     // A modal alert with a title, a body and one confirming button.
     void showMessage(const std::string& title, const std::optional<std::string>& text);
@@ -332,6 +350,18 @@ private:
     bool terminationPending_ = false;
     // The record of the wake event this run installed, until its claim is dropped.
     std::optional<DefaultsDictionary> installedWakeSchedule_;
+    // The hold's deadline and the timer that ends it on time; a refresh or wake past the deadline
+    // ends it too, since the monotonic timer does not see the wall clock move.
+    std::optional<Date> holdDeadline_;
+    std::unique_ptr<TimerSource> holdTimer_;
+    void armHoldTimer();
+    // Says until when the hold keeps the machine awake.
+    std::string holdMessage() const;
+    // While a request from outside runs, what would have opened an alert is kept here instead.
+    bool answeringRequest_ = false;
+    std::optional<std::string> requestRefusal_;
+    // The status as a JSON text, with this error or none.
+    std::string controlAnswer(const std::optional<std::string>& error) const;
 };
 
 }  // namespace dorvane

@@ -37,7 +37,7 @@ std::optional<bool> TRBController::desiredSleepDisabled() const {
     }
     // Run mode 1 keeps the machine awake except on a battery about to run flat: a notebook that
     // cannot sleep would otherwise switch off hard and lose whatever was open.
-    if (runMode() == RunMode::AlwaysAwake) {
+    if (keepsAwakeOnBattery()) {
         return !batteryFloorReached();
     }
     if (isInQuietHours() && !quietHoursWithoutWakeEvent_) {
@@ -64,22 +64,22 @@ std::string TRBController::batteryFloorMessage() const {
 }
 
 std::string TRBController::currentModeMessage() const {
-    if (runMode() == RunMode::AlwaysAwake) {
+    if (keepsAwakeOnBattery()) {
         if (batteryFloorReached()) {
             return batteryFloorMessage();
         }
-        return localized("status.always_awake_active");
+        return holdInForce() ? holdMessage() : localized("status.always_awake_active");
     }
     return localized(powerSource() == PowerSource::AC ? "status.power_adapter_active"
                                                       : "status.battery_normal_sleep");
 }
 
 std::string TRBController::appliedMessageForDesiredSleepDisabled(bool disabled) const {
-    if (runMode() == RunMode::AlwaysAwake) {
+    if (keepsAwakeOnBattery()) {
         if (!disabled) {
             return batteryFloorMessage();
         }
-        return localized("status.applied_always_awake");
+        return holdInForce() ? holdMessage() : localized("status.applied_always_awake");
     }
     return localized(disabled ? "status.applied_power_adapter" : "status.applied_battery_sleep");
 }
@@ -127,7 +127,7 @@ void TRBController::refreshWithApplyChange(bool apply) {
     // Quiet hours sleep only with a way back: as they begin, the wake event is checked before
     // the switch is cleared for them, and while the check has failed the switch stays as it
     // would outside quiet hours. A quit under way sets no new wake event and sleeps nothing.
-    const bool quietHoursInForce = runMode() == RunMode::PowerAdapter && isInQuietHours();
+    const bool quietHoursInForce = !keepsAwakeOnBattery() && isInQuietHours();
     const bool quietHoursBegin =
         quietHoursInForce && apply && !wasEffectiveQuietHours() && !quitUnderWay();
     if (!quietHoursInForce) {
@@ -150,7 +150,7 @@ void TRBController::refreshWithApplyChange(bool apply) {
 
     // The lid closed on battery puts the machine to sleep at once, at every refresh while it
     // stays so: in run mode 0 always, in run mode 1 once the battery is down to its floor.
-    const bool sleepsOnBattery = runMode() == RunMode::PowerAdapter || batteryFloorReached();
+    const bool sleepsOnBattery = !keepsAwakeOnBattery() || batteryFloorReached();
     if (sleepsOnBattery && apply && powerSource() == PowerSource::Battery &&
         clamshellClosed().value_or(false)) {
         if (turnSleepSwitchOffBeforeSleeping()) {

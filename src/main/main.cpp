@@ -10,11 +10,15 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/controller.h"
 #include "base/atomic_file.h"
 #include "base/instance_lock.h"
+#include "control/control_client.h"
+#include "control/control_server.h"
 #include "platform/curl/curl_url_session.h"
 #include "platform/linux/defaults_file.h"
 #include "platform/linux/event_loop.h"
@@ -28,8 +32,68 @@
 #include "system/command_runner.h"
 #include "system/fail_safe.h"
 
+namespace {
+
+using namespace dorvane;
+
+// The control socket lives beside the notebook's state, in a folder only this user may enter.
+std::string controlSocketPath(const std::filesystem::path& stateFolder) {
+    return (stateFolder / "control" / "dorvane.sock").string();
+}
+
+// `dorvane <verb> ...`: asks the running Dorvane, or gathers the diagnosis without it.
+int runCommandLine(const std::vector<std::string>& arguments,
+                   const std::filesystem::path& stateFolder, const FailSafePlaces& places,
+                   const InstallLayout& layout) {
+    CommandLineOutcome outcome;
+    if (arguments == std::vector<std::string>{kDiagnoseVerb}) {
+        LibplistPropertyLists propertyLists;
+        LinuxBundle bundle(layout, preferredLanguagesFromEnvironment(), propertyLists);
+        const ToolPaths tools = layout.standInToolPaths();
+        DiagnoseInputs inputs;
+        inputs.facts = {{"Dorvane", bundle.shortVersion().value_or("unknown")},
+                        {"Executable", layout.executablePath}};
+        for (const auto& query : {"", "ps", "sched", "assertions", "therm"}) {
+            inputs.runs.push_back({tools.pmset, *query ? std::vector<std::string>{"-g", query}
+                                                       : std::vector<std::string>{"-g"}});
+        }
+        inputs.files = {
+            {"Settings", defaultsPathFor(bundle.identifier().value_or(TRBLaunchAgentLabel))},
+            {"Guardian record", places.switchRecord}};
+        outcome = runDiagnose(inputs);
+    } else {
+        outcome = runControlCommand(arguments, controlSocketPath(stateFolder));
+    }
+    std::fputs(outcome.output.c_str(), stdout);
+    std::fputs(outcome.error.c_str(), stderr);
+    return outcome.status;
+}
+
+// Serves the control socket on the main loop for as long as the application runs; absent, with
+// the reason on standard error, when the socket cannot be made.
+std::unique_ptr<ControlServer> startControlServer(
+    EventLoop& loop, const std::filesystem::path& stateFolder,
+    const std::shared_ptr<TRBController>& controller) {
+    const std::string path = controlSocketPath(stateFolder);
+    auto opened = openControlSocket(path);
+    if (const auto* failure = std::get_if<std::string>(&opened)) {
+        std::fprintf(stderr, "Dorvane: no control socket: %s.\n", failure->c_str());
+        return nullptr;
+    }
+    return std::make_unique<ControlServer>(
+        loop, loop, std::move(std::get<UniqueFd>(opened)), path,
+        [&loop, weak = std::weak_ptr(controller)](std::string_view line) {
+            return answerControlLine(line, [&](const ControlRequest& request) {
+                const auto self = weak.lock();
+                return self ? self->answerControlRequest(request, loop.isModal())
+                            : controlErrorLine("Dorvane is quitting");
+            });
+        });
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    using namespace dorvane;
     // A parent may hand SIGCHLD over ignored; then no tool's exit status could be had.
     std::signal(SIGCHLD, SIG_DFL);
     // The lock and the switch record live beside the notebook's state the app already keeps.
@@ -44,6 +108,10 @@ int main(int argc, char** argv) {
     }
     if (flag == kFailSafeFlag) {
         return runFailSafeCommand(places, layout.standInToolPaths());
+    }
+    if (isControlVerb(std::string(flag)) || flag == kDiagnoseVerb) {
+        return runCommandLine(std::vector<std::string>(argv + 1, argv + argc), stateFolder, places,
+                              layout);
     }
     EventLoop loop;
     std::function<void()> terminate;
@@ -113,6 +181,14 @@ int main(int argc, char** argv) {
     });
     application.addExitStep([&] { defaults.flushIfChanged(); });
     application.addExitStep([&] { frontEnd->restore(); });
+    // Made once the instance lock is ours, so a socket left at its name by a crash is stale.
+    std::unique_ptr<ControlServer> controlServer =
+        startControlServer(loop, stateFolder, controller);
+    application.addExitStep([&] {
+        if (controlServer) {
+            controlServer->close();
+        }
+    });
     terminate = [&] { application.terminate(); };
 
     frontEnd->start(terminate);

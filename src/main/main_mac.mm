@@ -3,18 +3,22 @@
 #include "app/controller.h"
 #include "base/instance_lock.h"
 #include "base/unique_fd.h"
+#include "control/control_client.h"
+#include "control/control_server.h"
 #include "platform/mac/cf_defaults.h"
 #include "platform/mac/cf_property_lists.h"
 #include "platform/mac/iokit_power_management.h"
 #include "platform/mac/mac_alerts.h"
 #include "platform/mac/mac_application.h"
 #include "platform/mac/mac_bundle.h"
+#include "platform/mac/mac_descriptor_watch.h"
 #include "platform/mac/mac_main_queue.h"
 #include "platform/mac/mac_url_session.h"
 #include "platform/mac/mac_workspace.h"
 #include "system/command_runner.h"
 #include "system/fail_safe.h"
 
+#import <AppKit/AppKit.h>
 #import <Foundation/Foundation.h>
 
 #include <dispatch/dispatch.h>
@@ -22,15 +26,59 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
+namespace {
+
+using namespace dorvane;
+
+// The control socket lives in this user's own temporary folder, which no other user may enter;
+// its path stays well inside the 104 bytes a socket address holds.
+std::string controlSocketPath() {
+    char folder[PATH_MAX] = {};
+    const std::size_t size = ::confstr(_CS_DARWIN_USER_TEMP_DIR, folder, sizeof folder);
+    std::string path = size > 0 && size <= sizeof folder ? folder : "/tmp/";
+    if (path.back() != '/') {
+        path += '/';
+    }
+    return path + TRBLaunchAgentLabel + "/dorvane.sock";
+}
+
+// `Dorvane <verb> ...`: asks the running Dorvane, or gathers the diagnosis without it. Nothing of
+// AppKit starts for it.
+int runCommandLine(const std::vector<std::string>& arguments, const FailSafePlaces& places) {
+    CommandLineOutcome outcome;
+    if (arguments == std::vector<std::string>{kDiagnoseVerb}) {
+        const ToolPaths tools;
+        DiagnoseInputs inputs;
+        inputs.facts = {{"Dorvane", MacBundle().shortVersion().value_or("unknown")}};
+        for (const auto& query : {"", "ps", "sched", "assertions", "therm"}) {
+            inputs.runs.push_back({tools.pmset, *query ? std::vector<std::string>{"-g", query}
+                                                       : std::vector<std::string>{"-g"}});
+        }
+        inputs.runs.push_back({"/usr/bin/sw_vers", {}});
+        inputs.runs.push_back({"/usr/bin/defaults", {"read", TRBLaunchAgentLabel}});
+        inputs.files = {{"Guardian record", places.switchRecord}};
+        outcome = runDiagnose(inputs);
+    } else {
+        outcome = runControlCommand(arguments, controlSocketPath());
+    }
+    std::fputs(outcome.output.c_str(), stdout);
+    std::fputs(outcome.error.c_str(), stderr);
+    return outcome.status;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    using namespace dorvane;
     @autoreleasepool {
         // A parent may hand SIGCHLD over ignored; then no tool's exit status could be had.
         std::signal(SIGCHLD, SIG_DFL);
@@ -50,6 +98,9 @@ int main(int argc, char** argv) {
         }
         if (flag == kFailSafeFlag) {
             return runFailSafeCommand(places, ToolPaths{});
+        }
+        if (isControlVerb(std::string(flag)) || flag == kDiagnoseVerb) {
+            return runCommandLine(std::vector<std::string>(argv + 1, argv + argc), places);
         }
 
         // One Dorvane per machine, claimed before the settings are read or anything is cleaned
@@ -142,15 +193,50 @@ int main(int argc, char** argv) {
             signalSources.push_back(source);
         }
 
+        // A client that goes away must not end the app through SIGPIPE: the write reports it.
+        std::signal(SIGPIPE, SIG_IGN);
+        // Made once the instance lock is ours, so a socket left at its name by a crash is stale.
+        MacDescriptorWatch descriptorWatch;
+        std::unique_ptr<ControlServer> controlServer;
+        const std::string socketPath = controlSocketPath();
+        auto opened = openControlSocket(socketPath);
+        if (const auto* failure = std::get_if<std::string>(&opened)) {
+            std::fprintf(stderr, "Dorvane: no control socket: %s.\n", failure->c_str());
+        } else {
+            controlServer = std::make_unique<ControlServer>(
+                descriptorWatch, mainQueue, std::move(std::get<UniqueFd>(opened)), socketPath,
+                [weak = std::weak_ptr(controller)](std::string_view line) {
+                    return answerControlLine(line, [&](const ControlRequest& request) {
+                        const auto self = weak.lock();
+                        return self ? self->answerControlRequest(request, NSApp.modalWindow != nil)
+                                    : controlErrorLine("Dorvane is quitting");
+                    });
+                });
+        }
+        ControlServer* server = controlServer.get();
+
         TRBController* delegate = controller.get();
-        application.run({[delegate] { delegate->applicationDidFinishLaunching(); },
-                         [delegate, &runner] {
-                             runner.limitRunsTo(std::chrono::steady_clock::now() +
-                                                kShutDownRunBudget);
-                             delegate->applicationWillTerminate();
-                         },
-                         // A windowless app shows what it has: its menu.
-                         [&statusBar] { statusBar.openMenu(); }});
+        application.run(
+            {[delegate] { delegate->applicationDidFinishLaunching(); },
+             [delegate, &runner, server] {
+                 runner.limitRunsTo(std::chrono::steady_clock::now() + kShutDownRunBudget);
+                 delegate->applicationWillTerminate();
+                 if (server != nullptr) {
+                     server->close();
+                 }
+             },
+             [delegate](const std::string& address) {
+                 // Any web page can open an address: it does only what a harmless
+                 // menu row does, and anything else is ignored with one line.
+                 const auto request = parseControlUrl(address);
+                 if (!request || !addressMayAsk(*request, delegate->quietHoursEnabled())) {
+                     std::fprintf(stderr, "Dorvane: ignored an address: %.200s\n", address.c_str());
+                     return;
+                 }
+                 delegate->answerControlRequest(*request, NSApp.modalWindow != nil);
+             },
+             // A windowless app shows what it has: its menu.
+             [&statusBar] { statusBar.openMenu(); }});
     }
     return 0;
 }

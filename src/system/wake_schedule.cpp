@@ -130,6 +130,12 @@ bool TRBController::applyRepeatWakeAtHour(std::int64_t hour, std::int64_t minute
             failCommand("error.read_wake_schedule_failed");
             return false;
         }
+        if (!description->empty() && answeringRequest_) {
+            requestRefusal_ = localized("dialog.existing_schedule.title") +
+                              " Answer it from the menu; the existing schedule was kept.";
+            failCommand("status.user_canceled_overwrite");
+            return false;
+        }
         if (!description->empty()) {
             Alert question;
             question.messageText = localized("dialog.existing_schedule.title");

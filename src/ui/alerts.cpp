@@ -3,6 +3,14 @@
 namespace dorvane {
 
 void TRBController::showMessage(const std::string& title, const std::optional<std::string>& text) {
+    // A request from outside never opens an alert: the first thing it would have said is its
+    // answer.
+    if (answeringRequest_) {
+        if (!requestRefusal_) {
+            requestRefusal_ = text ? title + " " + *text : title;
+        }
+        return;
+    }
     Alert message;
     message.messageText = title;
     message.informativeText = text.value_or("");

@@ -41,6 +41,15 @@ void TRBController::addActionItem(const std::string& title, void (TRBController:
     menu.items.push_back(std::move(item));
 }
 
+std::string TRBController::statusRowText() const {
+    // Presence decides, not emptiness: an empty error still wins over a wake-schedule error. A
+    // change that cannot reach the disk is lost at the next crash, so that is said until it can.
+    return lastError()                      ? *lastError()
+           : platform_.defaults.savesFail() ? localized("error.settings_not_saved")
+           : wakeScheduleError()            ? *wakeScheduleError()
+                                            : lastMessage().value_or("");
+}
+
 void TRBController::rebuildMenu() {
     auto menu = std::make_shared<Menu>();
     // Every row carries its own enabled flag; automatic enabling would enable the quiet-hours row
@@ -61,13 +70,7 @@ void TRBController::rebuildMenu() {
     information("label.power", powerSourceLabel());
     information("label.lid", clamshellLabel());
     information("label.system_switch", sleepLabel());
-    // Presence decides, not emptiness: an empty error still wins over a wake-schedule error. A
-    // change that cannot reach the disk is lost at the next crash, so that is said until it can.
-    information("label.status", lastError() ? *lastError()
-                                : platform_.defaults.savesFail()
-                                    ? localized("error.settings_not_saved")
-                                : wakeScheduleError() ? *wakeScheduleError()
-                                                      : lastMessage().value_or(""));
+    information("label.status", statusRowText());
     information("label.updated", dateFormatter() && lastUpdated()
                                      ? dateFormatter()->stringFromDate(*lastUpdated())
                                      : std::string());

@@ -10,7 +10,7 @@ void TRBController::updateStatusItem() {
     if (lastError() && !lastError()->empty()) {
         key = "status.error";
     } else if (sleepDisabled().value_or(false) &&
-               (runMode() == RunMode::AlwaysAwake || powerSource() == PowerSource::AC)) {
+               (keepsAwakeOnBattery() || powerSource() == PowerSource::AC)) {
         key = "status.awake";
     } else if (powerSource() == PowerSource::AC) {
         key = "status.ac_power";

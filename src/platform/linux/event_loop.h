@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/unique_fd.h"
+#include "platform/descriptor_watch.h"
 #include "platform/main_queue.h"
 
 namespace dorvane {
@@ -22,10 +23,9 @@ namespace dorvane {
 // the latest moment a timer may fire. While a modal alert is open, watched descriptors are still
 // served and work that runs during alerts runs; other queued work and timer firings wait until the
 // last alert closes, in order, a timer that came due several times meanwhile only once.
-class EventLoop : public MainQueue {
+class EventLoop : public MainQueue, public DescriptorWatch {
 public:
     using Clock = std::chrono::steady_clock;
-    using WatchId = int;
 
     EventLoop();
     ~EventLoop() override;
@@ -40,8 +40,11 @@ public:
     WatchId watch(int fd, std::function<void()> onReady);
     // The same for a descriptor that can be written without blocking; a descriptor the kernel
     // cannot watch counts as always writable.
-    WatchId watchWritable(int fd, std::function<void()> onReady);
-    void unwatch(WatchId id);
+    WatchId watchWritable(int fd, std::function<void()> onReady) override;
+    void unwatch(WatchId id) override;
+    WatchId watchReadable(int fd, std::function<void()> onReady) override {
+        return watch(fd, std::move(onReady));
+    }
 
     // Runs until stop(); it may be run again afterwards.
     void run();

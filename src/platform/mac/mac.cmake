@@ -11,6 +11,7 @@ add_library(dorvane_mac STATIC
   platform/mac/mac_alerts.mm
   platform/mac/mac_application.mm
   platform/mac/mac_bundle.mm
+  platform/mac/mac_descriptor_watch.mm
   platform/mac/mac_main_queue.mm
   platform/mac/mac_url_session.mm
   platform/mac/mac_workspace.mm

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/application.h"
 #include "platform/status_item.h"
@@ -14,7 +15,8 @@ class MacApplication : public Application {
 public:
     struct Delegate {
         std::function<void()> didFinishLaunching;
-        std::function<void()> willTerminate;  // the silent restore of the shut-down
+        std::function<void()> willTerminate;              // the silent restore of the shut-down
+        std::function<void(const std::string&)> openURL;  // a dorvane:// address was opened
         // A reopen: a double-click on the running app in the Finder, or a second start asking.
         std::function<void()> reopen;
     };

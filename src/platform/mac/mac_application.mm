@@ -13,6 +13,22 @@
 @end
 
 @implementation TRBApplicationDelegate
+// The address handler is installed before launching finishes, so an address that started the
+// application reaches it too.
+- (void)applicationWillFinishLaunching:(NSNotification*)notification {
+    [[NSAppleEventManager sharedAppleEventManager] setEventHandler:self
+                                                       andSelector:@selector(handleGetURLEvent:
+                                                                                withReplyEvent:)
+                                                     forEventClass:kInternetEventClass
+                                                        andEventID:kAEGetURL];
+}
+- (void)handleGetURLEvent:(NSAppleEventDescriptor*)event
+           withReplyEvent:(NSAppleEventDescriptor*)reply {
+    NSString* address = [[event paramDescriptorForKeyword:keyDirectObject] stringValue];
+    if (address != nil && delegate.openURL) {
+        delegate.openURL(address.UTF8String);
+    }
+}
 - (void)applicationDidFinishLaunching:(NSNotification*)notification {
     if (delegate.didFinishLaunching) {
         delegate.didFinishLaunching();
