@@ -36,6 +36,9 @@ void TRBController::applicationDidFinishLaunching() {
         power.addRunLoopSource(powerSourceRunLoopSource());
     }
     platform_.workspace.addWakeObserver(this, [this] { workspaceDidWake(); });
+    // A hotter machine or a display attached or detached is read again like a power change: the
+    // system may have reset the switch meanwhile.
+    platform_.workspace.addMachineChangeObserver(this, [this] { TRBPowerSourceChanged(this); });
     NotificationPort* port = nullptr;
     std::uint32_t notifier = 0;
     setPowerNotificationRootPort(
@@ -82,6 +85,7 @@ void TRBController::applicationWillTerminate() {
         setPowerSourceRunLoopSource(nullptr);
     }
     platform_.workspace.removeWakeObserver(this);
+    platform_.workspace.removeMachineChangeObserver(this);
     if (powerNotificationRootPort() != 0) {
         power.removeRunLoopSource(power.notificationPortRunLoopSource(powerNotificationPort()));
         std::uint32_t notifier = powerNotifier();
