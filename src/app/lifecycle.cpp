@@ -131,8 +131,11 @@ void TRBController::handleWakeEvent(const std::string&) {
     // every refresh it opens no alert, so it runs while one is open.
     platform_.mainQueue.post(
         [self = shared_from_this()] {
-            if (!self->quitUnderWay() && self->runMode() == RunMode::PowerAdapter &&
-                !self->isInQuietHours() && self->readPowerSource() == PowerSource::AC) {
+            // A machine the thermal guard let sleep is not kept awake before a reading says it
+            // has cooled.
+            if (!self->quitUnderWay() && !self->thermalGuardHeld() &&
+                self->runMode() == RunMode::PowerAdapter && !self->isInQuietHours() &&
+                self->readPowerSource() == PowerSource::AC) {
                 self->applySleepDisabled(true);
             }
             self->refreshWithApplyChange(true);
