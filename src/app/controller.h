@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/date_formatter.h"
-#include "base/format.h"
 #include "app/types.h"
+#include "base/format.h"
 #include "platform/menu.h"
 #include "platform/platform.h"
 #include "system/tools.h"
@@ -22,6 +22,13 @@ std::chrono::nanoseconds quietHoursTimerPeriod(std::int64_t intervalMinutes);
 
 class TRBController;
 struct ControlRequest;
+
+// Whether the thermal guard holds after a reading of the thermal state, the power source and the
+// lid, given whether it held before: it starts at critical, or at serious with the lid closed on
+// battery, and ends only at nominal or fair; any other reading (serious elsewhere, unknown, a
+// power source or lid that cannot be read) leaves it as it was.
+bool thermalGuardHolds(ThermalState thermal, PowerSource power, std::optional<bool> lidClosed,
+                       bool held);
 
 // The launch agent's label: the application's bundle identifier.
 inline constexpr const char* TRBLaunchAgentLabel = "com.dorvane.Dorvane";
@@ -62,6 +69,11 @@ public:
     // Whether the battery floor was reached and has not been left since (see batteryFloorReached).
     bool batteryFloorHeld() const { return batteryFloorHeld_; }
     void setBatteryFloorHeld(bool held) { batteryFloorHeld_ = held; }
+    ThermalState thermalState() const { return thermalState_; }
+    void setThermalState(ThermalState state) { thermalState_ = state; }
+    // Whether the thermal guard lets the machine sleep (see thermalGuardHolds).
+    bool thermalGuardHeld() const { return thermalGuardHeld_; }
+    void setThermalGuardHeld(bool held) { thermalGuardHeld_ = held; }
     const std::optional<std::string>& lastMessage() const { return lastMessage_; }
     void setLastMessage(std::optional<std::string> message) { lastMessage_ = std::move(message); }
     const std::optional<std::string>& lastError() const { return lastError_; }
@@ -144,7 +156,8 @@ public:
     bool recordSleepSwitchSet();
     // Removes the record once normal sleep is restored.
     void forgetSleepSwitchSet();
-    void requestSystemSleep();
+    // True when the sleep request was made.
+    bool requestSystemSleep();
     void copyPermissionCommand();
 
     // ---- Quiet hours settings and window ----
@@ -197,6 +210,8 @@ public:
     // charge is read the release margin above the floor or the adapter is read back: a power
     // reading that failed, or that shows no charge, keeps the hold.
     bool batteryFloorReached() const;
+    // Off only when the setting is a deliberate false or 0: anything else keeps the guard.
+    bool thermalGuardEnabled() const;
 
     // ---- Status item and labels ----
     void updateStatusItem();
@@ -276,6 +291,13 @@ private:
     bool applySleepDisabledAndReadBack(bool disabled);
     // Turns the switch off ahead of a sleep request; true when it now reads off.
     bool turnSleepSwitchOffBeforeSleeping();
+    // Reads the thermal state and carries the guard's hold over to it.
+    void readThermalState();
+    // Puts the machine to sleep at once when the lid is closed and it must not stay awake: on
+    // battery in run mode 0 or at the battery floor, or while the thermal guard holds.
+    void sleepWithLidClosedWhenDue();
+    // Turns the panel off once per lid closing while the machine is kept awake on battery.
+    void turnDisplayOffBehindClosedLid();
     // The reason shown when the wake event for switched-on quiet hours could not be set.
     std::string wakeFailureReason() const;
     // Switches quiet hours on with this window once its wake event is set, or off with the
@@ -320,6 +342,8 @@ private:
     std::optional<std::int64_t> batteryCharge_;
     std::optional<bool> clamshellClosed_;
     bool batteryFloorHeld_ = false;
+    ThermalState thermalState_ = ThermalState::Unknown;
+    bool thermalGuardHeld_ = false;
     std::optional<std::string> lastMessage_;
     std::optional<std::string> lastError_;
     std::optional<std::string> wakeScheduleError_;
@@ -348,6 +372,11 @@ private:
     // A tool run was abandoned because a termination waits: what failed then is no failure of the
     // machine's, so no setting is changed and no alert opened for it.
     bool terminationPending_ = false;
+    // The switch as this application last set it or read it back at the end of a refresh: a
+    // reading that differs was changed by someone else.
+    std::optional<bool> sleepSwitchLastKnown_;
+    // The panel was turned off since the lid was last read open.
+    bool displayOffForThisLidClosing_ = false;
     // The record of the wake event this run installed, until its claim is dropped.
     std::optional<DefaultsDictionary> installedWakeSchedule_;
     // The hold's deadline and the timer that ends it on time; a refresh or wake past the deadline

@@ -13,6 +13,7 @@ inline constexpr const char* kAppOwnedWakeSchedule = "appOwnedWakeSchedule";
 inline constexpr const char* kLastUpdateCheckAt = "lastUpdateCheckAt";
 inline constexpr const char* kLaunchAtLoginEnabled = "launchAtLoginEnabled";
 inline constexpr const char* kBatteryFloorPercent = "batteryFloorPercent";
+inline constexpr const char* kThermalGuardEnabled = "thermalGuardEnabled";
 
 // The entries of the "appOwnedWakeSchedule" record.
 namespace wake_record {

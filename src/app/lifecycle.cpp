@@ -36,6 +36,9 @@ void TRBController::applicationDidFinishLaunching() {
         power.addRunLoopSource(powerSourceRunLoopSource());
     }
     platform_.workspace.addWakeObserver(this, [this] { workspaceDidWake(); });
+    // A hotter machine or a display attached or detached is read again like a power change: the
+    // system may have reset the switch meanwhile.
+    platform_.workspace.addMachineChangeObserver(this, [this] { TRBPowerSourceChanged(this); });
     NotificationPort* port = nullptr;
     std::uint32_t notifier = 0;
     setPowerNotificationRootPort(
@@ -82,6 +85,7 @@ void TRBController::applicationWillTerminate() {
         setPowerSourceRunLoopSource(nullptr);
     }
     platform_.workspace.removeWakeObserver(this);
+    platform_.workspace.removeMachineChangeObserver(this);
     if (powerNotificationRootPort() != 0) {
         power.removeRunLoopSource(power.notificationPortRunLoopSource(powerNotificationPort()));
         std::uint32_t notifier = powerNotifier();
@@ -127,8 +131,11 @@ void TRBController::handleWakeEvent(const std::string&) {
     // every refresh it opens no alert, so it runs while one is open.
     platform_.mainQueue.post(
         [self = shared_from_this()] {
-            if (!self->quitUnderWay() && self->runMode() == RunMode::PowerAdapter &&
-                !self->isInQuietHours() && self->readPowerSource() == PowerSource::AC) {
+            // A machine the thermal guard let sleep is not kept awake before a reading says it
+            // has cooled.
+            if (!self->quitUnderWay() && !self->thermalGuardHeld() &&
+                self->runMode() == RunMode::PowerAdapter && !self->isInQuietHours() &&
+                self->readPowerSource() == PowerSource::AC) {
                 self->applySleepDisabled(true);
             }
             self->refreshWithApplyChange(true);

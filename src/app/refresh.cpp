@@ -29,10 +29,51 @@ bool TRBController::batteryFloorReached() const {
     return charge <= floor || (batteryFloorHeld() && charge < floor + kBatteryFloorReleaseMargin);
 }
 
+bool thermalGuardHolds(ThermalState thermal, PowerSource power, std::optional<bool> lidClosed,
+                       bool held) {
+    switch (thermal) {
+        case ThermalState::Nominal:
+        case ThermalState::Fair:
+            return false;
+        case ThermalState::Critical:
+            return true;
+        case ThermalState::Serious:
+            // A notebook closed in a bag on battery cannot shed its heat; open or on the adapter
+            // it may run on at serious.
+            return held || (power == PowerSource::Battery && lidClosed.value_or(false));
+        case ThermalState::Unknown:
+            break;
+    }
+    return held;
+}
+
+bool TRBController::thermalGuardEnabled() const {
+    const auto value = platform_.defaults.objectForKey(defaults_keys::kThermalGuardEnabled);
+    if (const auto* flag = value ? std::get_if<bool>(&*value) : nullptr) {
+        return *flag;
+    }
+    if (const auto* number = value ? std::get_if<std::int64_t>(&*value) : nullptr) {
+        return *number != 0;
+    }
+    return true;
+}
+
+void TRBController::readThermalState() {
+    setThermalState(platform_.processInfo.thermalState());
+    setThermalGuardHeld(
+        thermalGuardEnabled() &&
+        thermalGuardHolds(thermalState(), powerSource(), clamshellClosed(), thermalGuardHeld()));
+}
+
 std::optional<bool> TRBController::desiredSleepDisabled() const {
     // From the moment Quit is chosen the machine sleeps normally, so a refresh while a quit
     // alert is open never sets the switch again.
     if (quitUnderWay()) {
+        return false;
+    }
+    // With the switch set the system would not sleep even to save itself from heat: a machine
+    // this hot sleeps normally in either run mode.
+    if (thermalGuardHeld()) {
         return false;
     }
     // Run mode 1 keeps the machine awake except on a battery about to run flat: a notebook that
@@ -64,6 +105,9 @@ std::string TRBController::batteryFloorMessage() const {
 }
 
 std::string TRBController::currentModeMessage() const {
+    if (thermalGuardHeld()) {
+        return localized("status.thermal_guard");
+    }
     if (keepsAwakeOnBattery()) {
         if (batteryFloorReached()) {
             return batteryFloorMessage();
@@ -75,6 +119,9 @@ std::string TRBController::currentModeMessage() const {
 }
 
 std::string TRBController::appliedMessageForDesiredSleepDisabled(bool disabled) const {
+    if (!disabled && thermalGuardHeld()) {
+        return localized("status.thermal_guard");
+    }
     if (keepsAwakeOnBattery()) {
         if (!disabled) {
             return batteryFloorMessage();
@@ -110,12 +157,50 @@ bool TRBController::turnSleepSwitchOffBeforeSleeping() {
     return sleepDisabled().has_value() && !*sleepDisabled();
 }
 
+void TRBController::sleepWithLidClosedWhenDue() {
+    if (!clamshellClosed().value_or(false)) {
+        return;
+    }
+    const bool sleepsOnBattery = !keepsAwakeOnBattery() || batteryFloorReached();
+    if (!thermalGuardHeld() && !(sleepsOnBattery && powerSource() == PowerSource::Battery)) {
+        return;
+    }
+    if (turnSleepSwitchOffBeforeSleeping() && requestSystemSleep() && thermalGuardHeld()) {
+        setLastMessage(localized("status.thermal_guard"));
+    }
+}
+
+void TRBController::turnDisplayOffBehindClosedLid() {
+    // Once per lid closing: a lid read open starts afresh; one that cannot be read changes nothing.
+    if (clamshellClosed() == false) {
+        displayOffForThisLidClosing_ = false;
+        return;
+    }
+    // A panel left lit behind a closed lid heats a notebook kept awake in a bag; on the adapter,
+    // or driving a monitor, the display is wanted.
+    const bool keptAwakeOnBattery =
+        keepsAwakeOnBattery() && powerSource() == PowerSource::Battery &&
+        clamshellClosed().value_or(false) && sleepDisabled().value_or(false) &&
+        desiredSleepDisabled().value_or(false);
+    if (!keptAwakeOnBattery || displayOffForThisLidClosing_ ||
+        platform_.workspace.externalDisplayAttached().value_or(false)) {
+        return;
+    }
+    displayOffForThisLidClosing_ = true;
+    runTool(platform_.toolPaths.pmset, tool_args::kDisplaySleepNow);
+}
+
 void TRBController::refreshWithApplyChange(bool apply) {
     setLastError(std::nullopt);
 
     setPowerSource(readPowerSource());
     setSleepDisabled(readSleepDisabled());
     setClamshellClosed(readClamshellClosed());
+    readThermalState();
+    // The switch read otherwise than we left it was changed by someone else (the system resets it
+    // after some power and display changes): the policy below sets it again and says so.
+    const bool switchChangedOutside =
+        sleepSwitchLastKnown_ && sleepDisabled() && *sleepSwitchLastKnown_ != *sleepDisabled();
     // The floor's hold ends only on a reading that shows it over: the adapter back, or a charge
     // clear of the floor. A source or charge that could not be read changes nothing.
     if (powerSource() == PowerSource::AC) {
@@ -142,20 +227,18 @@ void TRBController::refreshWithApplyChange(bool apply) {
         if (*desired == *sleepDisabled()) {
             setLastMessage(currentModeMessage());
         } else if (applySleepDisabledAndReadBack(*desired)) {
-            setLastMessage(appliedMessageForDesiredSleepDisabled(*desired));
+            setLastMessage(switchChangedOutside ? localized("status.switch_changed_outside")
+                                                : appliedMessageForDesiredSleepDisabled(*desired));
         }
     } else if (!desired) {
         setLastMessage(localized("status.waiting_power"));
     }
 
-    // The lid closed on battery puts the machine to sleep at once, at every refresh while it
-    // stays so: in run mode 0 always, in run mode 1 once the battery is down to its floor.
-    const bool sleepsOnBattery = !keepsAwakeOnBattery() || batteryFloorReached();
-    if (sleepsOnBattery && apply && powerSource() == PowerSource::Battery &&
-        clamshellClosed().value_or(false)) {
-        if (turnSleepSwitchOffBeforeSleeping()) {
-            requestSystemSleep();
-        }
+    // A closed lid puts the machine to sleep at once, at every refresh while it stays so, where
+    // it must not stay awake; where it stays awake on battery, its panel goes dark.
+    if (apply) {
+        sleepWithLidClosedWhenDue();
+        turnDisplayOffBehindClosedLid();
     }
 
     // The beginning of quiet hours puts the machine to sleep once; later refreshes inside the
@@ -173,6 +256,9 @@ void TRBController::refreshWithApplyChange(bool apply) {
         }
     }
     setWasEffectiveQuietHours(quietHoursInForce);
+    if (sleepDisabled()) {
+        sleepSwitchLastKnown_ = sleepDisabled();
+    }
     keepWakeClaimOnFile();
 
     setLastUpdated(platform_.clock.now());

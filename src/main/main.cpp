@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
     SimClock clock(power);
     DefaultsFile defaults(defaultsPathFor(bundle.identifier().value_or(TRBLaunchAgentLabel)), loop,
                           propertyLists);
-    PosixProcessInfo processInfo;
+    SimProcessInfo processInfo(power);
     SpawnCommandRunner runner(bundle, signals.pendingDescriptor());
     CurlUrlSession urlSession;
 

@@ -30,6 +30,7 @@ bool TRBController::applySleepDisabled(bool disabled) {
         tool_args::throughSudo(platform_.toolPaths.pmset, disabled ? tool_args::kDisableSleepOn
                                                                    : tool_args::kDisableSleepOff));
     if (result.status == 0) {
+        sleepSwitchLastKnown_ = disabled;
         if (disabled) {
             ensureFailSafeLaunchAgent();
         } else {
@@ -46,13 +47,14 @@ bool TRBController::applySleepDisabled(bool disabled) {
     return false;
 }
 
-void TRBController::requestSystemSleep() {
+bool TRBController::requestSystemSleep() {
     const TRBCommandResult result = runTool(platform_.toolPaths.pmset, tool_args::kSleepNow);
-    if (result.status == 0) {
-        setLastMessage(localized("status.unplugged_lid_closed"));
-    } else {
+    if (result.status != 0) {
         failCommand("error.sleep_now_failed");
+        return false;
     }
+    setLastMessage(localized("status.unplugged_lid_closed"));
+    return true;
 }
 
 void TRBController::copyPermissionCommand() {

@@ -14,6 +14,7 @@ inline const std::vector<std::string> kPowerSource = {"-g", "ps"};
 inline const std::vector<std::string> kSettings = {"-g"};
 inline const std::vector<std::string> kClamshell = {"-r", "-k", "AppleClamshellState", "-d", "4"};
 inline const std::vector<std::string> kSleepNow = {"sleepnow"};
+inline const std::vector<std::string> kDisplaySleepNow = {"displaysleepnow"};
 inline const std::vector<std::string> kSchedule = {"-g", "sched"};
 inline const std::vector<std::string> kDisableSleepOn = {"-a", "disablesleep", "1"};
 inline const std::vector<std::string> kDisableSleepOff = {"-a", "disablesleep", "0"};

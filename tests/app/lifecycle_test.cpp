@@ -112,14 +112,15 @@ TEST(PowerEvents, SleepIsAllowedAtOnceAndBothWakeSignalsGiveTwoRefreshesWithTheE
     const std::vector<testing::Run> early = {PS, ON, PS, G, IO, PS, ON, PS, G, IO};
     const std::vector<testing::Run> reading = {PS, PS, G, IO, PS, PS, G, IO};
     // clang-format off
-    const std::tuple<const char*, sim::Power, bool, RunMode, std::vector<testing::Run>> cases[] = {
-        {"on the adapter", sim::Power::AC, false, RunMode::PowerAdapter, early},
-        {"on battery", sim::Power::Battery, false, RunMode::PowerAdapter, reading},
-        {"inside quiet hours", sim::Power::AC, true, RunMode::PowerAdapter, refresh},
-        {"always awake", sim::Power::AC, false, RunMode::AlwaysAwake, refresh},
+    const std::tuple<const char*, sim::Power, bool, RunMode, std::vector<testing::Run>, bool> cases[] = {
+        {"on the adapter", sim::Power::AC, false, RunMode::PowerAdapter, early, false},
+        {"on battery", sim::Power::Battery, false, RunMode::PowerAdapter, reading, false},
+        {"inside quiet hours", sim::Power::AC, true, RunMode::PowerAdapter, refresh, false},
+        {"always awake", sim::Power::AC, false, RunMode::AlwaysAwake, refresh, false},
+        {"too hot: not kept awake before a reading", sim::Power::AC, false, RunMode::PowerAdapter, {PS, G, IO, OFF, G, PS, G, IO}, true},
     };
     // clang-format on
-    for (const auto& [what, source, insideQuietHours, mode, runs] : cases) {
+    for (const auto& [what, source, insideQuietHours, mode, runs, hot] : cases) {
         SCOPED_TRACE(what);
         App app;
         app.test.defaults.values[keys::kRunMode] = static_cast<std::int64_t>(mode);
@@ -129,6 +130,8 @@ TEST(PowerEvents, SleepIsAllowedAtOnceAndBothWakeSignalsGiveTwoRefreshesWithTheE
         app.controller->setQuietHoursStart("00:00");
         app.controller->setQuietHoursEnd("23:59");
         app.controller->setWasEffectiveQuietHours(insideQuietHours);
+        app.controller->setThermalGuardHeld(hot);
+        app.test.processInfo.thermal = hot ? ThermalState::Critical : ThermalState::Nominal;
         app.notebook.state.sleepDisabled = source == sim::Power::AC && !insideQuietHours;
 
         app.test.commands.runs.clear();

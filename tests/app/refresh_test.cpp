@@ -63,8 +63,8 @@ const Case kCases[] = {
     {"battery, lid closed, switch on: off, then sleep", M0, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G, SLEEP}, "status.unplugged_lid_closed", std::nullopt, false, "status.sleep"},
     {"battery, lid closed, switch off: straight to sleep", M0, BAT, Switch::Off, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, SLEEP}, "status.unplugged_lid_closed", std::nullopt, false, "status.sleep"},
     {"battery, lid closed, the switch stays on: no sleep", M0, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::SudoIgnored, {PS, G, IO, OFF, G, OFF, G}, "error.sleep_switch_unchanged", "error.sleep_switch_unchanged", false, "status.error"},
-    {"always awake on battery with the lid closed", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake"},
-    {"always awake, switch off: turned on", M1, BAT, Switch::Off, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, ON, G}, "status.applied_always_awake", std::nullopt, false, "status.awake"},
+    {"always awake on battery with the lid closed: the panel goes dark", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, DARK}, "status.always_awake_active", std::nullopt, false, "status.awake"},
+    {"always awake, switch off: turned on", M1, BAT, Switch::Off, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, ON, G, DARK}, "status.applied_always_awake", std::nullopt, false, "status.awake"},
     {"always awake, source unknown", M1, UNK, Switch::On, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake"},
     {"unknown source: waiting, no lid step", M0, UNK, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.waiting_power", std::nullopt, false, "status.sleep"},
     {"unknown source inside quiet hours decides off", M0, UNK, Switch::On, OPEN, Quiet::Beginning, Fault::None, {PS, G, IO, SCHED, OFF, G, SLEEP}, "status.entered_quiet_hours", std::nullopt, true, "status.sleep"},
@@ -86,7 +86,7 @@ const Case kCases[] = {
     {"without apply an undecidable state still says so", M0, UNK, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "status.waiting_power", std::nullopt, false, "status.sleep", false},
     {"floor: below it, lid open, switch off stays off", M1, BAT, Switch::Off, OPEN, Quiet::Outside, Fault::None, {PS, G, IO}, "floor 8/10", std::nullopt, false, "status.sleep", true, 8},
     {"floor: below it, lid closed: cleared, then sleep", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, OFF, G, SLEEP}, "status.unplugged_lid_closed", std::nullopt, false, "status.sleep", true, 8},
-    {"floor: no charge readable", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO}, "status.always_awake_active", std::nullopt, false, "status.awake", true, -1},
+    {"floor: no charge readable", M1, BAT, Switch::On, CLOSED, Quiet::Outside, Fault::None, {PS, G, IO, DARK}, "status.always_awake_active", std::nullopt, false, "status.awake", true, -1},
     // clang-format on
 };
 
@@ -150,29 +150,6 @@ TEST(Refresh, FollowsThePolicyStepByStep) {
         EXPECT_EQ(controller->wasEffectiveQuietHours(), c.effective);
         EXPECT_EQ(test.statusBar.lastCreated->title, c.title);
         EXPECT_TRUE(test.alerts.shown.empty()) << "a refresh opens no alert";
-    }
-}
-
-TEST(Refresh, TheLidStepRepeatsButQuietHoursBeginOncePerWindow) {
-    // Each row: the power source and the lid, the hours of the refreshes, the sleep requests.
-    const std::tuple<const char*, sim::Power, sim::Lid, std::vector<int>, int> cases[] = {
-        {"the lid stays closed on battery", BAT, CLOSED, {12, 12, 12}, 3},
-        {"quiet hours begin at 23:00 and again the next evening", AC, OPEN, {23, 23, 6, 22}, 2},
-    };
-    for (const auto& [what, power, lid, hours, sleeps] : cases) {
-        SCOPED_TRACE(what);
-        testing::NotebookPlatform f;
-        auto& [test, notebook, controller] = f;
-        notebook.state.power = power;
-        notebook.state.lid = lid;
-        controller->setQuietHoursEnabled(true);
-        controller->setQuietHoursStart("22:00");
-        controller->setQuietHoursEnd("06:00");
-        for (const int hour : hours) {
-            test.clock.setLocalTime(hour, 0);
-            controller->refreshWithApplyChange(true);
-        }
-        EXPECT_EQ(notebook.sleepRequests, sleeps);
     }
 }
 
@@ -242,6 +219,100 @@ TEST(Refresh, TheFloorHoldsUntilTheChargeClimbsClearOrTheAdapterReturns) {
             EXPECT_EQ(notebook.state.sleepDisabled, step.awake) << step.charge << "%";
         }
     }
+}
+
+TEST(Refresh, TheThermalGuardLetsAHotMachineSleepUntilItCools) {
+    using T = ThermalState;
+    const auto none = std::optional<DefaultsValue>();
+    // Each row: the thermal state at an earlier refresh and now, the run mode, the power source,
+    // the lid and the guard's setting; then whether the switch stays on and whether this refresh
+    // put the machine to sleep.
+    const std::tuple<const char*, T, T, RunMode, sim::Power, sim::Lid, std::optional<DefaultsValue>,
+                     bool, bool>
+        rows[] = {
+            // clang-format off
+            {"critical, lid closed on the adapter: cleared and asleep", T::Critical, T::Critical, M1, AC, CLOSED, none, false, true},
+            {"critical in run mode 0 on the adapter, lid open: cleared", T::Critical, T::Critical, M0, AC, OPEN, none, false, false},
+            {"serious, lid closed on battery: cleared and asleep", T::Serious, T::Serious, M1, BAT, CLOSED, none, false, true},
+            {"serious, lid open on battery: runs on", T::Serious, T::Serious, M1, BAT, OPEN, none, true, false},
+            {"serious, lid closed on the adapter: runs on", T::Serious, T::Serious, M1, AC, CLOSED, none, true, false},
+            {"serious, power source unreadable: runs on", T::Serious, T::Serious, M1, UNK, CLOSED, none, true, false},
+            {"serious after critical holds", T::Critical, T::Serious, M1, AC, OPEN, none, false, false},
+            {"unknown after critical holds", T::Critical, T::Unknown, M1, AC, CLOSED, none, false, true},
+            {"unknown never starts it", T::Unknown, T::Unknown, M1, AC, CLOSED, none, true, false},
+            {"fair ends the hold", T::Critical, T::Fair, M1, AC, CLOSED, none, true, false},
+            {"nominal ends the hold", T::Serious, T::Nominal, M1, BAT, CLOSED, none, true, false},
+            {"turned off with false", T::Critical, T::Critical, M1, AC, CLOSED, false, true, false},
+            {"turned off with 0", T::Critical, T::Critical, M1, AC, CLOSED, I{0}, true, false},
+            {"a text does not turn it off", T::Critical, T::Critical, M1, AC, CLOSED, std::string("NO"), false, true},
+            // clang-format on
+        };
+    for (const auto& [what, before, now, mode, power, lid, setting, awake, slept] : rows) {
+        SCOPED_TRACE(what);
+        testing::NotebookPlatform f;
+        auto& [test, notebook, controller] = f;
+        if (setting) {
+            test.defaults.values["thermalGuardEnabled"] = *setting;
+        }
+        controller->setRunMode(mode);
+        notebook.state.power = power;
+        notebook.state.lid = lid;
+        for (const T state : {before, now}) {
+            test.processInfo.thermal = state;
+            notebook.sleepRequests = 0;
+            controller->refreshWithApplyChange(true);
+        }
+        EXPECT_EQ(notebook.state.sleepDisabled, awake);
+        EXPECT_EQ(notebook.sleepRequests, slept ? 1 : 0);
+        EXPECT_EQ(controller->lastMessage() == "status.thermal_guard", !awake);
+    }
+}
+
+TEST(Refresh, TheLidStepRepeatsThePanelGoesDarkOncePerClosingAndQuietHoursBeginOncePerWindow) {
+    // Each row: the run mode, the power source, the charge, whether a monitor is attached, the lid
+    // and the hour at each refresh; then the sleep requests and how often the panel was turned off.
+    const std::tuple<const char*, RunMode, sim::Power, int, std::optional<bool>,
+                     std::vector<sim::Lid>, std::vector<int>, int, int>
+        rows[] = {
+            // clang-format off
+            {"kept awake in a bag: dark once per closing", M1, BAT, 100, false, {CLOSED, CLOSED, OPEN, CLOSED}, {12, 12, 12, 12}, 0, 2},
+            {"a lid that cannot be read is no new closing", M1, BAT, 100, {}, {CLOSED, sim::Lid::None, CLOSED}, {12, 12, 12}, 0, 1},
+            {"never dark on the adapter", M1, AC, 100, false, {CLOSED}, {12}, 0, 0},
+            {"never dark while driving a monitor", M1, BAT, 100, true, {CLOSED}, {12}, 0, 0},
+            {"at the floor it sleeps instead", M1, BAT, 5, false, {CLOSED}, {12}, 1, 0},
+            {"run mode 0: asleep at each refresh while the lid stays closed", M0, BAT, 100, false, {CLOSED, CLOSED, CLOSED}, {12, 12, 12}, 3, 0},
+            {"quiet hours begin at 23:00 and again the next evening", M0, AC, 100, false, {OPEN, OPEN, OPEN, OPEN}, {23, 23, 6, 22}, 2, 0},
+            // clang-format on
+        };
+    for (const auto& [what, mode, power, charge, monitor, lids, hours, sleeps, darkenings] : rows) {
+        SCOPED_TRACE(what);
+        testing::NotebookPlatform f;
+        auto& [test, notebook, controller] = f;
+        controller->setRunMode(mode);
+        controller->setQuietHoursEnabled(true);
+        controller->setQuietHoursStart("22:00");
+        controller->setQuietHoursEnd("06:00");
+        notebook.state.power = power;
+        notebook.state.batteryPercent = charge;
+        test.workspace.externalDisplay = monitor;
+        for (std::size_t i = 0; i < lids.size(); ++i) {
+            notebook.state.lid = lids[i];
+            test.clock.setLocalTime(hours[i], 0);
+            controller->refreshWithApplyChange(true);
+        }
+        EXPECT_EQ(notebook.sleepRequests, sleeps);
+        EXPECT_EQ(notebook.displaySleeps, darkenings);
+    }
+}
+
+TEST(Refresh, ASwitchChangedBehindItsBackIsSetAgainAndSaidSo) {
+    testing::NotebookPlatform f;
+    auto& [test, notebook, controller] = f;
+    controller->refreshWithApplyChange(true);
+    notebook.state.sleepDisabled = false;
+    controller->refreshWithApplyChange(true);
+    EXPECT_TRUE(notebook.state.sleepDisabled);
+    EXPECT_EQ(controller->lastMessage(), "status.switch_changed_outside");
 }
 
 }  // namespace

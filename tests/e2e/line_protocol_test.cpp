@@ -317,6 +317,36 @@ bool ended(pid_t process) {
     return stat.empty() || stat.find(") Z ") != std::string::npos;
 }
 
+// Hot, the notebook sleeps even on the adapter, and cool again it is kept awake; kept awake on
+// battery behind a closed lid, its panel goes dark once; a switch cleared behind the app's back
+// is set again at the next display change, and the status row says so.
+TEST(LineProtocol, AHotNotebookSleepsAClosedOneGoesDarkAndAChangedSwitchIsSetAgain) {
+    AppProcess app("<key>runMode</key><integer>1</integer>");
+    app.control({"privilege", "grant"});
+    app.control({"lid", "closed"});
+    app.start();
+    ASSERT_TRUE(app.waitForKey("title", "Awake"));
+    app.control({"thermal", "critical"});
+    EXPECT_TRUE(waitUntil([&] { return notebookState(app).asleep; }, 2s));
+    EXPECT_FALSE(notebookState(app).sleepDisabled);
+    app.control({"thermal", "fair"});
+    app.control({"wake"});
+    EXPECT_TRUE(waitUntil([&] { return notebookState(app).sleepDisabled; }, 2s));
+
+    app.control({"power", "battery"});
+    EXPECT_TRUE(
+        waitUntil([&] { return notebookState(app).events.back().kind == "display-sleep"; }, 2s));
+
+    const std::string tools =
+        std::filesystem::path(DORVANE_APP_BIN).parent_path().parent_path() / "libexec/dorvane/";
+    TRBRunCommand(tools + "sudo", {"-n", tools + "pmset", "-a", "disablesleep", "0"});
+    app.control({"display", "external"});
+    EXPECT_TRUE(app.waitFor([](const json& m) {
+        return m.dump().find("changed outside Dorvane") != std::string::npos;
+    }));
+    EXPECT_TRUE(notebookState(app).sleepDisabled);
+}
+
 // Whatever ends the app, the switch it set does not outlive it: a kill -9 leaves it to the
 // guardian, a kill of both (as a power loss does) to the check run by hand. The check changes
 // nothing while an app runs or on a switch nobody recorded, and after a SIGTERM that restored,

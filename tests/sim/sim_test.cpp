@@ -12,6 +12,8 @@ TEST(SimStateFile, RoundTripsEveryFieldAndRefusesWhatIsNotAState) {
     state.power = Power::Battery;
     state.batteryPercent = 12;
     state.lid = Lid::None;
+    state.thermal = Thermal::Critical;
+    state.externalDisplay = true;
     state.sleepDisabled = true;
     state.sleepSwitchEverSet = true;
     state.wakeSlot = RepeatEvent{"wakeorpoweron", "MTWRFSU", "06:00:00"};
@@ -35,6 +37,7 @@ TEST(SimStateFile, RoundTripsEveryFieldAndRefusesWhatIsNotAState) {
     const std::string valid = toJson(state);
     const std::pair<const char*, const char*> edits[] = {
         {"\"battery\"", "42"},
+        {"\"critical\"", "\"hot\""},
         {"\"06:00:00\"", "\"ab:cd:ef\""},
         {"\"MTWRFSU\"", "\"X\""},
         {"\"MTWRFSU\"", "\"UMTWRFS\""},

@@ -22,6 +22,7 @@ public:
 
     sim::State state;
     int sleepRequests = 0;
+    int displaySleeps = 0;
 
 private:
     std::optional<TRBCommandResult> answer(const Run& run);
@@ -45,6 +46,7 @@ inline const Run IO{kPaths.ioreg, {"-r", "-k", "AppleClamshellState", "-d", "4"}
 inline const Run ON{kPaths.sudo, {"-n", kPaths.pmset, "-a", "disablesleep", "1"}};
 inline const Run OFF{kPaths.sudo, {"-n", kPaths.pmset, "-a", "disablesleep", "0"}};
 inline const Run SLEEP{kPaths.pmset, {"sleepnow"}};
+inline const Run DARK{kPaths.pmset, {"displaysleepnow"}};
 inline const Run SCHED{kPaths.pmset, {"-g", "sched"}};
 inline const Run CANCEL{kPaths.sudo, {"-n", kPaths.pmset, "repeat", "cancel"}};
 }  // namespace runs

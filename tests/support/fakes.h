@@ -183,9 +183,13 @@ public:
         observers[observer] = std::move(onWake);
     }
     void removeWakeObserver(const void* observer) override { observers.erase(observer); }
+    std::optional<bool> externalDisplayAttached() const override { return externalDisplay; }
+    void addMachineChangeObserver(const void*, std::function<void()>) override {}
+    void removeMachineChangeObserver(const void*) override {}
 
     std::vector<std::string> opened;
     std::map<const void*, std::function<void()>> observers;
+    std::optional<bool> externalDisplay;
 };
 
 class FakeDefaults : public UserDefaults {
@@ -314,7 +318,9 @@ class FakeProcessInfo : public ProcessInfo {
 public:
     unsigned userId() const override { return 501; }
     std::string homeDirectory() const override { return home; }
+    ThermalState thermalState() const override { return thermal; }
     TempFolder folder;
+    ThermalState thermal = ThermalState::Nominal;
     std::string home = folder.path;
 };
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "sim_state.h"
 #include "base/text_lines.h"
+#include "sim_state.h"
 
 namespace dorvane::sim {
 namespace {
@@ -139,6 +139,10 @@ int runPmset(StateFile& file, const Args& args) {
                                                 .count()};
                 state.record("sleep-request", "request " + std::to_string(state.sleepRequest->id));
             }
+            return true;
+        }
+        if (args == Args{"displaysleepnow"}) {
+            state.record("display-sleep", "");
             return true;
         }
         const bool setting = (args.size() == 3 && args[0] == "-a" && args[1] == "disablesleep") ||
@@ -271,6 +275,8 @@ const char* const kUsage =
     "  reset                           a fresh notebook: adapter, lid open, nothing set\n"
     "  power ac|battery|unknown [PERCENT]\n"
     "  lid open|closed|none\n"
+    "  thermal nominal|fair|serious|critical\n"
+    "  display external|none           whether a monitor is attached\n"
     "  privilege grant|revoke          stands for pasting the privilege set-up command\n"
     "  repeat set TYPE DAYS HH:MM:SS   somebody else's repeating event\n"
     "  repeat clear\n"
@@ -291,6 +297,8 @@ const VerbHelp kVerbHelp[] = {
     {"reset", "usage: dorvane-sim reset\n"},
     {"power", "usage: dorvane-sim power ac|battery|unknown [PERCENT]\n"},
     {"lid", "usage: dorvane-sim lid open|closed|none\n"},
+    {"thermal", "usage: dorvane-sim thermal nominal|fair|serious|critical\n"},
+    {"display", "usage: dorvane-sim display external|none\n"},
     {"privilege", "usage: dorvane-sim privilege grant|revoke\n"},
     {"repeat", "usage: dorvane-sim repeat set TYPE DAYS HH:MM:SS | dorvane-sim repeat clear\n"},
     {"fail",
@@ -396,6 +404,30 @@ std::optional<Change> parseControl(const Args& args) {
             }
             state.lid = *lid;
             state.record("lid", rest[0]);
+            return true;
+        };
+    }
+    if (verb == "thermal" && rest.size() == 1) {
+        const auto thermal = thermalNamed(rest[0]);
+        if (!thermal) {
+            return std::nullopt;
+        }
+        return [=](State& state, std::string&) {
+            if (state.thermal == *thermal) {
+                return false;
+            }
+            state.thermal = *thermal;
+            state.record("thermal", rest[0]);
+            return true;
+        };
+    }
+    if (verb == "display" && rest.size() == 1 && (rest[0] == "external" || rest[0] == "none")) {
+        return [external = rest[0] == "external"](State& state, std::string&) {
+            if (state.externalDisplay == external) {
+                return false;
+            }
+            state.externalDisplay = external;
+            state.record("display", external ? "external" : "none");
             return true;
         };
     }

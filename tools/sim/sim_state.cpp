@@ -14,8 +14,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "base/format.h"
 #include "base/atomic_file.h"
+#include "base/format.h"
 #include "base/unique_fd.h"
 
 namespace dorvane::sim {
@@ -51,6 +51,8 @@ const char* lidName(Lid lid) {
     }
     return "none";
 }
+
+constexpr const char* kThermalNames[] = {"nominal", "fair", "serious", "critical"};
 
 json eventToJson(const RepeatEvent& event) {
     return {{"type", event.type}, {"days", event.days}, {"time", event.time}};
@@ -188,6 +190,19 @@ std::optional<Misbehaviour> misbehaviourNamed(const std::string& name) {
     return std::nullopt;
 }
 
+const char* thermalName(Thermal thermal) {
+    return kThermalNames[static_cast<int>(thermal)];
+}
+
+std::optional<Thermal> thermalNamed(const std::string& name) {
+    for (int level = 0; level < 4; ++level) {
+        if (name == kThermalNames[level]) {
+            return static_cast<Thermal>(level);
+        }
+    }
+    return std::nullopt;
+}
+
 const Fault* State::faultFor(const std::vector<std::string>& command) const {
     for (const Fault& fault : faults) {
         if (fault.command == command) {
@@ -216,6 +231,8 @@ std::string toJson(const State& state) {
         {"power", powerName(state.power)},
         {"battery_percent", state.batteryPercent},
         {"lid", lidName(state.lid)},
+        {"thermal", thermalName(state.thermal)},
+        {"external_display", state.externalDisplay},
         {"sleep_disabled", state.sleepDisabled},
         {"sleep_switch_ever_set", state.sleepSwitchEverSet},
         {"wake_slot", state.wakeSlot ? eventToJson(*state.wakeSlot) : json(nullptr)},
@@ -264,6 +281,13 @@ std::optional<State> fromJson(const std::string& text, std::string* error) {
             state.lid = Lid::None;
         else
             throw std::runtime_error("unknown lid state \"" + lid + "\"");
+        // Files written before these readings existed have a cool notebook without a monitor.
+        const auto thermal = thermalNamed(root.value("thermal", std::string("nominal")));
+        if (!thermal) {
+            throw std::runtime_error("unknown thermal state");
+        }
+        state.thermal = *thermal;
+        state.externalDisplay = root.value("external_display", false);
         state.sleepDisabled = root.at("sleep_disabled").get<bool>();
         state.sleepSwitchEverSet = root.at("sleep_switch_ever_set").get<bool>();
         if (!root.at("wake_slot").is_null())
@@ -523,6 +547,8 @@ std::string describe(const State& state) {
     out << "power:      " << powerName(state.power) << " (battery " << state.batteryPercent
         << "%)\n";
     out << "lid:        " << lidName(state.lid) << "\n";
+    out << "thermal:    " << thermalName(state.thermal) << "\n";
+    out << "display:    " << (state.externalDisplay ? "external" : "none") << "\n";
     out << "switch:     "
         << (!state.sleepSwitchEverSet ? "never set"
             : state.sleepDisabled     ? "sleep disabled (1)"

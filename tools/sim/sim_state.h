@@ -12,6 +12,12 @@ namespace dorvane::sim {
 
 enum class Power { AC, Battery, Unknown };
 enum class Lid { Open, Closed, None };
+// How hot the notebook runs, in the system's four levels.
+enum class Thermal { Nominal, Fair, Serious, Critical };
+
+// The names dorvane-sim takes and the state file keeps.
+const char* thermalName(Thermal thermal);
+std::optional<Thermal> thermalNamed(const std::string& name);
 
 // A repeating power event as pmset keeps it: a type, the weekday letters (of "MTWRFSU", in that
 // order) and a time written HH:MM:SS.
@@ -41,7 +47,9 @@ std::optional<Misbehaviour> misbehaviourNamed(const std::string& name);
 
 struct Event {
     std::uint64_t number = 0;
-    std::string kind;  // "power", "lid", "sleep-request", "acknowledged", "sleep", "wake"
+    // "power", "lid", "thermal", "display", "sleep-request", "display-sleep", "acknowledged",
+    // "sleep", "wake"
+    std::string kind;
     std::string detail;
 };
 
@@ -59,6 +67,8 @@ struct State {
     Power power = Power::AC;
     int batteryPercent = 100;
     Lid lid = Lid::Open;
+    Thermal thermal = Thermal::Nominal;
+    bool externalDisplay = false;
     bool sleepDisabled = false;
     bool sleepSwitchEverSet = false;
     // pmset keeps one repeating slot for waking or powering on and one for sleeping, shutting

@@ -114,6 +114,14 @@ void SimPowerManagement::reload() {
                 reinterpret_cast<void*>(static_cast<std::intptr_t>(fresh->sleepRequest->id)));
         }
     }
+    if (happenedSince(*fresh, previous->eventCounter, "thermal") ||
+        happenedSince(*fresh, previous->eventCounter, "display")) {
+        // Observers may remove themselves while being told.
+        const auto observers = machineChangeObservers_;
+        for (const auto& [observer, onChange] : observers) {
+            onChange();
+        }
+    }
     if ((previous->asleep && !fresh->asleep) ||
         happenedSince(*fresh, previous->eventCounter, "wake")) {
         if (systemPowerScheduled_) {
@@ -199,6 +207,39 @@ void SimPowerManagement::addWakeObserver(const void* observer, std::function<voi
 
 void SimPowerManagement::removeWakeObserver(const void* observer) {
     wakeObservers_.erase(observer);
+}
+
+void SimPowerManagement::addMachineChangeObserver(const void* observer,
+                                                  std::function<void()> onChange) {
+    machineChangeObservers_[observer] = std::move(onChange);
+}
+
+void SimPowerManagement::removeMachineChangeObserver(const void* observer) {
+    machineChangeObservers_.erase(observer);
+}
+
+std::optional<bool> SimWorkspace::externalDisplayAttached() const {
+    if (!power_.snapshot()) {
+        return std::nullopt;
+    }
+    return power_.snapshot()->externalDisplay;
+}
+
+ThermalState SimProcessInfo::thermalState() const {
+    if (!power_.snapshot()) {
+        return ThermalState::Unknown;
+    }
+    switch (power_.snapshot()->thermal) {
+        case sim::Thermal::Nominal:
+            return ThermalState::Nominal;
+        case sim::Thermal::Fair:
+            return ThermalState::Fair;
+        case sim::Thermal::Serious:
+            return ThermalState::Serious;
+        case sim::Thermal::Critical:
+            return ThermalState::Critical;
+    }
+    return ThermalState::Unknown;
 }
 
 std::int64_t SimPowerManagement::clockOffsetSeconds() const {

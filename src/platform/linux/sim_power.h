@@ -5,12 +5,13 @@
 #include <optional>
 #include <string>
 
+#include "base/unique_fd.h"
 #include "platform/clock.h"
 #include "platform/linux/event_loop.h"
+#include "platform/linux/linux_bundle.h"
 #include "platform/power_management.h"
 #include "platform/workspace.h"
 #include "sim_state.h"
-#include "base/unique_fd.h"
 
 namespace dorvane {
 
@@ -40,6 +41,11 @@ public:
     // The workspace's wake notification.
     void addWakeObserver(const void* observer, std::function<void()> onWake);
     void removeWakeObserver(const void* observer);
+    // Changes of the thermal state or of the attached display.
+    void addMachineChangeObserver(const void* observer, std::function<void()> onChange);
+    void removeMachineChangeObserver(const void* observer);
+    // The notebook as last read; absent before a valid read.
+    const std::optional<sim::State>& snapshot() const { return snapshot_; }
 
     // The notebook's clock offset, as last read.
     std::int64_t clockOffsetSeconds() const;
@@ -64,6 +70,7 @@ private:
     bool systemPowerScheduled_ = false;
     std::uint64_t lastSleepRequest_ = 0;
     std::map<const void*, std::function<void()>> wakeObservers_;
+    std::map<const void*, std::function<void()>> machineChangeObservers_;
 };
 
 // The workspace on the simulated notebook: the wake notification comes from its power manager;
@@ -77,10 +84,27 @@ public:
         power_.addWakeObserver(observer, std::move(onWake));
     }
     void removeWakeObserver(const void* observer) override { power_.removeWakeObserver(observer); }
+    std::optional<bool> externalDisplayAttached() const override;
+    void addMachineChangeObserver(const void* observer, std::function<void()> onChange) override {
+        power_.addMachineChangeObserver(observer, std::move(onChange));
+    }
+    void removeMachineChangeObserver(const void* observer) override {
+        power_.removeMachineChangeObserver(observer);
+    }
 
 private:
     SimPowerManagement& power_;
     std::function<void(const std::string&)> openUrl_;
+};
+
+// The user's facts, and the notebook's thermal state.
+class SimProcessInfo : public PosixProcessInfo {
+public:
+    explicit SimProcessInfo(const SimPowerManagement& power) : power_(power) {}
+    ThermalState thermalState() const override;
+
+private:
+    const SimPowerManagement& power_;
 };
 
 // The notebook's own time: the real time shifted by its clock offset, in the local time zone.

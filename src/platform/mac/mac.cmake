@@ -18,7 +18,8 @@ add_library(dorvane_mac STATIC
   platform/mac/menu_builder.mm
 )
 target_link_libraries(dorvane_mac PUBLIC dorvane_base
-  "-framework AppKit" "-framework Foundation" "-framework CoreFoundation" "-framework IOKit")
+  "-framework AppKit" "-framework Foundation" "-framework CoreFoundation" "-framework CoreGraphics"
+  "-framework IOKit")
 # ARC for the Objective-C++ sources only.
 target_compile_options(dorvane_mac PRIVATE $<$<COMPILE_LANGUAGE:OBJCXX>:-fobjc-arc>)
 dorvane_warnings(dorvane_mac)

@@ -24,6 +24,7 @@ class MacProcessInfo : public ProcessInfo {
 public:
     unsigned userId() const override;
     std::string homeDirectory() const override;
+    ThermalState thermalState() const override;
 };
 
 // The system clock and the user's time zone.

@@ -49,6 +49,20 @@ std::string MacProcessInfo::homeDirectory() const {
     return fromNSString(NSHomeDirectory());
 }
 
+ThermalState MacProcessInfo::thermalState() const {
+    switch (NSProcessInfo.processInfo.thermalState) {
+        case NSProcessInfoThermalStateNominal:
+            return ThermalState::Nominal;
+        case NSProcessInfoThermalStateFair:
+            return ThermalState::Fair;
+        case NSProcessInfoThermalStateSerious:
+            return ThermalState::Serious;
+        case NSProcessInfoThermalStateCritical:
+            return ThermalState::Critical;
+    }
+    return ThermalState::Unknown;
+}
+
 std::chrono::system_clock::time_point SystemClock::now() const {
     return std::chrono::system_clock::now();
 }
