@@ -105,6 +105,9 @@ std::string statusForPeople(const std::string& answerLine) {
                  : "off";
     lines += "\nBattery floor: " + text(floor.value("percent", json())) + "%" +
              (floor.value("held", false) ? " (reached)" : "");
+    const json& thermal = status.value("thermal", json::object());
+    lines += "\nThermal state: " + text(thermal.value("state", json())) +
+             (thermal.value("guardHeld", false) ? " (sleep allowed to cool down)" : "");
     lines +=
         "\nHold: " + (hold.is_object() ? "until " + text(hold.value("until", json())) : "none");
     lines += "\nVersion: " + text(status.value("version", json()));

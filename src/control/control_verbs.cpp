@@ -26,6 +26,9 @@ Date nextTimeOfDay(const Clock& clock, TimeOfDay time) {
            std::chrono::seconds(local.second) + std::chrono::minutes(ahead);
 }
 
+// In the order of ThermalState.
+constexpr const char* kThermalStateNames[] = {"nominal", "fair", "serious", "critical", "unknown"};
+
 }  // namespace
 
 std::string TRBController::controlAnswer(const std::optional<std::string>& error) const {
@@ -57,6 +60,10 @@ std::string TRBController::controlAnswer(const std::optional<std::string>& error
         {"wakeEvent",
          {{"claimed", wakeScheduleClaimed()}, {"error", optionalValue(wakeScheduleError())}}},
         {"floor", {{"percent", batteryFloorPercent()}, {"held", batteryFloorReached()}}},
+        {"thermal",
+         {{"state", kThermalStateNames[static_cast<std::size_t>(thermalState())]},
+          {"guardEnabled", thermalGuardEnabled()},
+          {"guardHeld", thermalGuardHeld()}}},
         {"hold", hold},
         {"version", optionalValue(platform_.bundle.shortVersion())},
         {"statusRow", statusRowText()},
