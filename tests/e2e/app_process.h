@@ -18,6 +18,7 @@
 
 #include "base/run_command.h"
 #include "base/unique_fd.h"
+#include "sim_state.h"
 #include "support/sim_notebook.h"
 
 extern char** environ;
@@ -152,6 +153,16 @@ public:
             return m.contains(key) && (value.is_null() || m[key] == value);
         });
     }
+    bool waitForAlert(const std::string& title) {
+        return waitFor([&](const nlohmann::json& m) {
+            return m.contains("alert") && m["alert"]["title"] == title;
+        });
+    }
+    bool waitForMenuRow(std::size_t row, const std::string& title) {
+        return waitFor([&](const nlohmann::json& m) {
+            return m.contains("menu") && m["menu"][row]["title"] == title;
+        });
+    }
     // The exit status, once the process has ended.
     int wait() {
         int status = 0;
@@ -183,6 +194,15 @@ public:
                 {"XDG_STATE_HOME", notebook.folder() + "/state"},
                 {"XDG_CACHE_HOME", notebook.folder() + "/cache"},
                 {"XDG_DATA_HOME", notebook.folder() + "/data"}};
+    }
+    // The simulated notebook as it is now.
+    sim::State state() const { return *sim::StateFile(notebook.statePath()).read(nullptr); }
+    // Sets the sleep switch as another program would, through the stand-in sudo and pmset.
+    void setSwitchBehindTheAppsBack(bool disabled) const {
+        const std::string tools =
+            std::filesystem::path(DORVANE_APP_BIN).parent_path().parent_path() / "libexec/dorvane/";
+        TRBRunCommand(tools + "sudo",
+                      {"-n", tools + "pmset", "-a", "disablesleep", disabled ? "1" : "0"});
     }
     void control(const std::vector<std::string>& arguments) {
         const auto result = notebook.control(arguments);

@@ -14,10 +14,6 @@ using testing::AppProcess;
 using ::testing::HasSubstr;
 using testing::waitUntil;
 
-sim::State notebookState(const AppProcess& app) {
-    return *sim::StateFile(app.notebook.statePath()).read(nullptr);
-}
-
 std::string socketPath(const AppProcess& app) {
     return app.notebook.folder() + "/control/dorvane.sock";
 }
@@ -72,9 +68,7 @@ TEST(ControlSocket, EveryVerbOfTheCommandLineActsAsTheMenuWould) {
     EXPECT_THAT(diagnosis.output, HasSubstr("-g ps (exit status 0)\nNow drawing from 'AC Power'"));
     EXPECT_THAT(diagnosis.output, HasSubstr("== Guardian record"));
 
-    app.control({"privilege", "grant"});
-    app.start();
-    ASSERT_TRUE(app.waitForKey("title", "Awake"));
+    ASSERT_TRUE(app.startAwake());
     struct Case {
         std::vector<std::string> before;  // a change to the notebook first
         std::vector<std::string> arguments;
@@ -123,7 +117,7 @@ TEST(ControlSocket, EveryVerbOfTheCommandLineActsAsTheMenuWould) {
         const auto result = commandLine(c.arguments);
         EXPECT_EQ(result.status, c.status) << result.error;
         EXPECT_THAT(c.status == 0 ? result.output : result.error, HasSubstr(c.printed));
-        EXPECT_TRUE(waitUntil([&] { return c.notebook(notebookState(app)); }, 2s));
+        EXPECT_TRUE(waitUntil([&] { return c.notebook(app.state()); }, 2s));
     }
 }
 
@@ -131,7 +125,6 @@ TEST(ControlSocket, EveryVerbOfTheCommandLineActsAsTheMenuWould) {
 // floor, through the real socket.
 TEST(ControlSocket, ServesEveryClientAndKeepsAHoldOnTheNotebooksClock) {
     AppProcess app;
-    app.control({"privilege", "grant"});
     app.control({"power", "battery"});
     app.control({"clock", "set", "10:00"});
     app.start();
@@ -162,21 +155,21 @@ TEST(ControlSocket, ServesEveryClientAndKeepsAHoldOnTheNotebooksClock) {
 
     // The silent client holds up neither a power change's refresh nor the other client.
     app.control({"power", "ac"});
-    EXPECT_TRUE(waitUntil([&] { return notebookState(app).sleepDisabled; }, 1s));
+    EXPECT_TRUE(waitUntil([&] { return app.state().sleepDisabled; }, 1s));
     app.control({"power", "battery"});
-    EXPECT_TRUE(waitUntil([&] { return !notebookState(app).sleepDisabled; }, 1s));
+    EXPECT_TRUE(waitUntil([&] { return !app.state().sleepDisabled; }, 1s));
 
     json answer = client.ask(R"({"verb":"hold","until":"10:30"})");
     EXPECT_EQ(answer["hold"]["until"], "10:30");
-    EXPECT_TRUE(notebookState(app).sleepDisabled);
+    EXPECT_TRUE(app.state().sleepDisabled);
     // The floor still applies: with the lid closed the notebook sleeps; woken and charged, the
     // hold keeps it awake again.
     app.control({"lid", "closed"});
     app.control({"power", "battery", "8"});
-    EXPECT_TRUE(waitUntil([&] { return notebookState(app).asleep; }, 2s));
+    EXPECT_TRUE(waitUntil([&] { return app.state().asleep; }, 2s));
     app.control({"wake"});
     app.control({"power", "battery", "60"});
-    EXPECT_TRUE(waitUntil([&] { return notebookState(app).sleepDisabled; }, 2s));
+    EXPECT_TRUE(waitUntil([&] { return app.state().sleepDisabled; }, 2s));
     app.control({"clock", "set", "10:29"});
     EXPECT_EQ(client.ask(R"({"verb":"refresh"})")["sleepDisabled"], true);
     // Past its deadline on the notebook's clock the hold is over at the next refresh.
@@ -184,7 +177,7 @@ TEST(ControlSocket, ServesEveryClientAndKeepsAHoldOnTheNotebooksClock) {
     answer = client.ask(R"({"verb":"refresh"})");
     EXPECT_EQ(answer["hold"], nullptr);
     EXPECT_EQ(answer["runMode"], 0);
-    EXPECT_TRUE(waitUntil([&] { return notebookState(app).asleep; }, 2s)) << "lid closed";
+    EXPECT_TRUE(waitUntil([&] { return app.state().asleep; }, 2s)) << "lid closed";
     app.signal(SIGTERM);
     app.wait();
     EXPECT_FALSE(std::filesystem::exists(socketPath(app))) << "removed at quit";

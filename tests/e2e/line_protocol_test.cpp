@@ -18,14 +18,6 @@ using testing::AppProcess;
 using ::testing::HasSubstr;
 using testing::waitUntil;
 
-sim::State notebookState(const AppProcess& app) {
-    return *sim::StateFile(app.notebook.statePath()).read(nullptr);
-}
-
-bool isAlert(const json& m, const std::string& title) {
-    return m.contains("alert") && m["alert"]["title"] == title;
-}
-
 // One working day of the app, through the line protocol, on the real program and notebook.
 TEST(LineProtocol, SleepsUnpluggedSetsQuietHoursAndQuitsRestoring) {
     // A home like the runner's own, holding what looks like the app's leftover: the app has a home
@@ -42,17 +34,17 @@ TEST(LineProtocol, SleepsUnpluggedSetsQuietHoursAndQuitsRestoring) {
     ASSERT_TRUE(app.waitForKey("main_menu"));
     ASSERT_TRUE(app.waitForKey("title", "Dorvane")) << "the placeholder first";
     ASSERT_TRUE(app.waitForKey("title", "Awake"));
-    EXPECT_TRUE(notebookState(app).sleepDisabled);
+    EXPECT_TRUE(app.state().sleepDisabled);
 
     // Unplugged with the lid closed while a dialog waits for an answer: within a second the
     // switch is cleared and the sleep request acknowledged, and the dialog stays open.
     app.send(R"({"choose":["Quiet Hours","Set Quiet Hours…"]})");
-    ASSERT_TRUE(app.waitFor([](const json& m) { return isAlert(m, "Quiet Hours"); }));
+    ASSERT_TRUE(app.waitForAlert("Quiet Hours"));
     EXPECT_EQ(app.messages.back()["alert"]["fields"][0]["text"], "00:00");
     app.control({"lid", "closed"});
     app.control({"power", "battery"});
-    EXPECT_TRUE(waitUntil([&] { return notebookState(app).asleep; }, 1s));
-    EXPECT_FALSE(notebookState(app).sleepDisabled);
+    EXPECT_TRUE(waitUntil([&] { return app.state().asleep; }, 1s));
+    EXPECT_FALSE(app.state().sleepDisabled);
     ASSERT_TRUE(app.waitForKey("title", "Normal"));
     app.control({"wake"});
     app.control({"lid", "open"});
@@ -62,33 +54,29 @@ TEST(LineProtocol, SleepsUnpluggedSetsQuietHoursAndQuitsRestoring) {
     ASSERT_TRUE(app.waitFor([](const json& m) {
         return m.contains("menu") && m["menu"][10]["submenu"][1]["checked"] == true;
     }));
-    EXPECT_EQ(notebookState(app).wakeSlot.value_or(sim::RepeatEvent{}).time, "06:00:00");
+    EXPECT_EQ(app.state().wakeSlot.value_or(sim::RepeatEvent{}).time, "06:00:00");
 
     // Always awake it stays awake unplugged, until a change of the charge alone reaches the floor.
-    const auto menuShows = [&](std::size_t row, const std::string& title) {
-        return app.waitFor(
-            [&](const json& m) { return m.contains("menu") && m["menu"][row]["title"] == title; });
-    };
     app.send(R"({"choose":["Always Awake"]})");
-    ASSERT_TRUE(menuShows(1, "Mode: Always Awake"));
+    ASSERT_TRUE(app.waitForMenuRow(1, "Mode: Always Awake"));
     app.control({"power", "battery"});
-    ASSERT_TRUE(menuShows(2, "Power: Battery (100%)"));
-    ASSERT_TRUE(notebookState(app).sleepDisabled);
+    ASSERT_TRUE(app.waitForMenuRow(2, "Power: Battery (100%)"));
+    ASSERT_TRUE(app.state().sleepDisabled);
     app.control({"power", "battery", "10"});
-    EXPECT_TRUE(waitUntil([&] { return !notebookState(app).sleepDisabled; }, 2s));
+    EXPECT_TRUE(waitUntil([&] { return !app.state().sleepDisabled; }, 2s));
 
     app.send(R"({"choose":["Copy Permission Command"]})");
     ASSERT_TRUE(app.waitForKey("clipboard"));
     const std::string command = app.messages.back()["clipboard"];
     EXPECT_TRUE(command.starts_with("printf '#" + std::to_string(::getuid()) + " ALL=(root) "));
-    ASSERT_TRUE(app.waitFor([](const json& m) { return isAlert(m, "Permission Command Copied"); }));
+    ASSERT_TRUE(app.waitForAlert("Permission Command Copied"));
     app.send(R"({"answer":1000})");
 
     app.send(R"({"key":"q"})");
     ASSERT_TRUE(app.waitForKey("terminated"));
     EXPECT_EQ(app.wait(), 0);
-    EXPECT_FALSE(notebookState(app).sleepDisabled);
-    EXPECT_FALSE(notebookState(app).wakeSlot.has_value());
+    EXPECT_FALSE(app.state().sleepDisabled);
+    EXPECT_FALSE(app.state().wakeSlot.has_value());
     EXPECT_EQ(readWholeFile(planted), "mine");
 }
 
@@ -101,9 +89,9 @@ TEST(LineProtocol, ASecondAppLeavesTheFirstAloneAndTheEndOfInputAndSigtermRestor
         // Noon on the notebook, outside quiet hours: the app disables sleep and owns a wake event.
         AppProcess app("<key>quietHoursEnabled</key><true/>");
         ASSERT_TRUE(app.startAwake("12:00"));
-        ASSERT_TRUE(notebookState(app).sleepDisabled);
+        ASSERT_TRUE(app.state().sleepDisabled);
         if (how == std::string("end of input")) {
-            ASSERT_TRUE(notebookState(app).wakeSlot.has_value());
+            ASSERT_TRUE(app.state().wakeSlot.has_value());
             std::string settings;
             ASSERT_TRUE(waitUntil([&] {
                 settings = readWholeFile(app.defaultsPath()).value_or("");
@@ -113,12 +101,12 @@ TEST(LineProtocol, ASecondAppLeavesTheFirstAloneAndTheEndOfInputAndSigtermRestor
             EXPECT_EQ(second.status, 0) << "a login item that fails is started again";
             EXPECT_EQ(second.error, "Dorvane is already running.\n");
             EXPECT_EQ(second.output, "{\"error\":\"Dorvane is already running\"}\n");
-            EXPECT_TRUE(notebookState(app).sleepDisabled);
-            EXPECT_TRUE(notebookState(app).wakeSlot.has_value());
+            EXPECT_TRUE(app.state().sleepDisabled);
+            EXPECT_TRUE(app.state().wakeSlot.has_value());
             EXPECT_EQ(readWholeFile(app.defaultsPath()), settings);
         } else {
             app.control({"fail", "pmset", "-g", "ps", "--misbehave", "hang"});
-            ASSERT_EQ(notebookState(app).faults.at(0).misbehaviour, sim::Misbehaviour::Hang);
+            ASSERT_EQ(app.state().faults.at(0).misbehaviour, sim::Misbehaviour::Hang);
             app.control({"power", "battery"});
             ASSERT_TRUE(waitUntil([&] { return app.childRunning("/pmset -g ps"); }))
                 << "the refresh waits for the hung tool";
@@ -128,7 +116,7 @@ TEST(LineProtocol, ASecondAppLeavesTheFirstAloneAndTheEndOfInputAndSigtermRestor
         ASSERT_TRUE(app.waitForKey("terminated"));
         EXPECT_EQ(app.wait(), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s);
-        EXPECT_FALSE(notebookState(app).sleepDisabled);
+        EXPECT_FALSE(app.state().sleepDisabled);
         for (const json& m : app.messages) {
             EXPECT_FALSE(m.contains("alert"));
         }
@@ -138,23 +126,20 @@ TEST(LineProtocol, ASecondAppLeavesTheFirstAloneAndTheEndOfInputAndSigtermRestor
 // What arrives under the quit's alerts, under an unanswered question, at the start of quiet hours
 // or at the floor never leaves the notebook awake unwatched, nor asleep with no way back.
 TEST(LineProtocol, TheMachineStaysSafeUnderAlertsOddToolsAndOddSettings) {
-    const auto alertShown = [](AppProcess& app, const std::string& title) {
-        return app.waitFor([&](const json& m) { return isAlert(m, title); });
-    };
     {
         SCOPED_TRACE("a charge change under the quit's partial alert sets nothing");
         AppProcess app("<key>quietHoursEnabled</key><true/>");
         ASSERT_TRUE(app.startAwake("12:00"));
         app.control({"repeat", "set", "wake", "MTWRF", "08:15:00"});
         app.send(R"({"key":"q"})");
-        ASSERT_TRUE(alertShown(app, "Wake Event Not Removed"));
+        ASSERT_TRUE(app.waitForAlert("Wake Event Not Removed"));
         app.control({"power", "ac", "99"});
         ASSERT_TRUE(app.waitForKey("menu"));
-        EXPECT_FALSE(notebookState(app).sleepDisabled);
+        EXPECT_FALSE(app.state().sleepDisabled);
         app.send(R"({"answer":1001})");
         ASSERT_TRUE(app.waitForKey("terminated"));
         EXPECT_EQ(app.wait(), 0);
-        EXPECT_FALSE(notebookState(app).sleepDisabled);
+        EXPECT_FALSE(app.state().sleepDisabled);
     }
     {
         SCOPED_TRACE("a restore that reports success and changes nothing is a failed one");
@@ -162,16 +147,16 @@ TEST(LineProtocol, TheMachineStaysSafeUnderAlertsOddToolsAndOddSettings) {
         ASSERT_TRUE(app.startAwake());
         app.control({"fail", "pmset", "-a", "disablesleep", "0", "--status", "0"});
         app.send(R"({"key":"q"})");
-        ASSERT_TRUE(alertShown(app, "Could not restore normal sleep."));
+        ASSERT_TRUE(app.waitForAlert("Could not restore normal sleep."));
         EXPECT_NE(app.messages.back()["alert"]["body"].get<std::string>().find("did not change"),
                   std::string::npos);
         app.send(R"({"answer":1000})");
-        ASSERT_TRUE(alertShown(app, "Permission Command Copied"));
+        ASSERT_TRUE(app.waitForAlert("Permission Command Copied"));
         app.send(R"({"answer":1000})");
         app.control({"unfail", "pmset", "-a", "disablesleep", "0"});
         app.send(R"({"key":"q"})");
         ASSERT_TRUE(app.waitForKey("terminated"));
-        EXPECT_FALSE(notebookState(app).sleepDisabled);
+        EXPECT_FALSE(app.state().sleepDisabled);
     }
     {
         SCOPED_TRACE("quiet hours the user has not confirmed sleep nothing");
@@ -179,15 +164,15 @@ TEST(LineProtocol, TheMachineStaysSafeUnderAlertsOddToolsAndOddSettings) {
         app.control({"repeat", "set", "wake", "MTWRF", "08:15:00"});
         ASSERT_TRUE(app.startAwake("23:00"));
         app.send(R"({"choose":["Quiet Hours","Set Quiet Hours…"]})");
-        ASSERT_TRUE(alertShown(app, "Quiet Hours"));
+        ASSERT_TRUE(app.waitForAlert("Quiet Hours"));
         app.send(R"({"answer":1000,"fields":["22:00","06:00"]})");
-        ASSERT_TRUE(alertShown(app, "Replace the Existing Wake Schedule?"));
+        ASSERT_TRUE(app.waitForAlert("Replace the Existing Wake Schedule?"));
         app.control({"power", "ac", "99"});
         ASSERT_TRUE(app.waitForKey("menu"));
         app.send(R"({"answer":1001})");
-        ASSERT_TRUE(alertShown(app, "Quiet Hours Switched Off"));
-        EXPECT_FALSE(notebookState(app).asleep);
-        EXPECT_TRUE(notebookState(app).sleepDisabled);
+        ASSERT_TRUE(app.waitForAlert("Quiet Hours Switched Off"));
+        EXPECT_FALSE(app.state().asleep);
+        EXPECT_TRUE(app.state().sleepDisabled);
     }
     {
         SCOPED_TRACE("quiet hours with only a sleep event keep the machine as outside them");
@@ -201,9 +186,9 @@ TEST(LineProtocol, TheMachineStaysSafeUnderAlertsOddToolsAndOddSettings) {
             return m.contains("menu") &&
                    m["menu"].dump().find("does not wake") != std::string::npos;
         }));
-        EXPECT_FALSE(notebookState(app).asleep);
-        EXPECT_TRUE(notebookState(app).sleepDisabled);
-        EXPECT_FALSE(notebookState(app).wakeSlot.has_value()) << "somebody else's is kept";
+        EXPECT_FALSE(app.state().asleep);
+        EXPECT_TRUE(app.state().sleepDisabled);
+        EXPECT_FALSE(app.state().wakeSlot.has_value()) << "somebody else's is kept";
     }
     {
         SCOPED_TRACE("the floor holds through unreadable power readings and reads a boolean as 10");
@@ -213,14 +198,14 @@ TEST(LineProtocol, TheMachineStaysSafeUnderAlertsOddToolsAndOddSettings) {
         app.control({"power", "battery", "10"});
         app.start();
         ASSERT_TRUE(app.waitForKey("title", "Normal"));
-        EXPECT_FALSE(notebookState(app).sleepDisabled);
+        EXPECT_FALSE(app.state().sleepDisabled);
         app.control({"fail", "pmset", "-g", "ps"});
         app.control({"power", "battery", "9"});
         ASSERT_TRUE(app.waitForKey("menu"));
         app.control({"garble", "pmset", "-g", "ps", "Now drawing from 'Battery Power'\n"});
         app.control({"power", "battery", "8"});
         ASSERT_TRUE(app.waitForKey("menu"));
-        EXPECT_FALSE(notebookState(app).sleepDisabled);
+        EXPECT_FALSE(app.state().sleepDisabled);
     }
     {
         SCOPED_TRACE("a wake event write given up for SIGTERM stores nothing");
@@ -249,7 +234,7 @@ TEST(FrontEnds, OutputNobodyReadsHoldsUpNeitherThePolicyNorSigterm) {
         SCOPED_TRACE(output == AppProcess::Output::UnreadPipe ? "lines" : "full screen");
         AppProcess app;
         app.start(output);
-        ASSERT_TRUE(waitUntil([&] { return notebookState(app).sleepDisabled; }));
+        ASSERT_TRUE(waitUntil([&] { return app.state().sleepDisabled; }));
         if (output == AppProcess::Output::UnreadTerminal) {
             app.fillTerminal();
             app.send("");  // Enter: the menu opens on a terminal that takes nothing more
@@ -260,13 +245,13 @@ TEST(FrontEnds, OutputNobodyReadsHoldsUpNeitherThePolicyNorSigterm) {
         }
         app.control({"lid", "closed"});
         app.control({"power", "battery"});
-        ASSERT_TRUE(waitUntil([&] { return notebookState(app).asleep; }, 2s));
+        ASSERT_TRUE(waitUntil([&] { return app.state().asleep; }, 2s));
         app.control({"wake"});
         app.control({"power", "ac"});
-        ASSERT_TRUE(waitUntil([&] { return notebookState(app).sleepDisabled; }, 2s));
+        ASSERT_TRUE(waitUntil([&] { return app.state().sleepDisabled; }, 2s));
         const auto asked = std::chrono::steady_clock::now();
         app.signal(SIGTERM);
-        ASSERT_TRUE(waitUntil([&] { return !notebookState(app).sleepDisabled; }, 3s));
+        ASSERT_TRUE(waitUntil([&] { return !app.state().sleepDisabled; }, 3s));
         EXPECT_EQ(app.wait(), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s);
     }
@@ -286,15 +271,11 @@ TEST(Settings, AChangeThatCannotBeSavedLandsLaterAndTheWakeEventOutlivesAnOlderC
     const std::string older = readWholeFile(app.defaultsPath()).value_or("");
     std::optional<testing::RefusingFolder> refusing(std::in_place, dotfiles);
     app.send(R"({"choose":["Quiet Hours",1]})");
-    const auto statusRowIs = [&](const std::string& status) {
-        return app.waitFor([&](const json& m) {
-            return m.contains("menu") && m["menu"][5]["title"] == "Status: " + status;
-        });
-    };
-    ASSERT_TRUE(statusRowIs("Settings cannot be saved; Dorvane keeps trying."));
-    EXPECT_TRUE(notebookState(app).wakeSlot.has_value());
+    ASSERT_TRUE(app.waitForMenuRow(5, "Status: Settings cannot be saved; Dorvane keeps trying."));
+    EXPECT_TRUE(app.state().wakeSlot.has_value());
     refusing.reset();
-    ASSERT_TRUE(statusRowIs("On the power adapter: staying awake, even with the lid closed."));
+    ASSERT_TRUE(app.waitForMenuRow(
+        5, "Status: On the power adapter: staying awake, even with the lid closed."));
     const auto saved = [&] { return readWholeFile(app.defaultsPath()).value_or(""); };
     EXPECT_NE(saved().find("<key>quietHoursEnabled</key>\n\t<true/>"), std::string::npos);
     EXPECT_NE(saved().find("<key>appOwnedWakeSchedule</key>"), std::string::npos);
@@ -308,7 +289,7 @@ TEST(Settings, AChangeThatCannotBeSavedLandsLaterAndTheWakeEventOutlivesAnOlderC
     ASSERT_TRUE(writeFileAtomically(dotfiles + "/dorvane.plist", older));
     app.send(R"({"key":"q"})");
     ASSERT_TRUE(app.waitForKey("terminated"));
-    EXPECT_FALSE(notebookState(app).wakeSlot.has_value());
+    EXPECT_FALSE(app.state().wakeSlot.has_value());
 }
 
 // Gone, or a zombie nobody reaps yet.
@@ -322,29 +303,24 @@ bool ended(pid_t process) {
 // is set again at the next display change, and the status row says so.
 TEST(LineProtocol, AHotNotebookSleepsAClosedOneGoesDarkAndAChangedSwitchIsSetAgain) {
     AppProcess app("<key>runMode</key><integer>1</integer>");
-    app.control({"privilege", "grant"});
     app.control({"lid", "closed"});
-    app.start();
-    ASSERT_TRUE(app.waitForKey("title", "Awake"));
+    ASSERT_TRUE(app.startAwake());
     app.control({"thermal", "critical"});
-    EXPECT_TRUE(waitUntil([&] { return notebookState(app).asleep; }, 2s));
-    EXPECT_FALSE(notebookState(app).sleepDisabled);
+    EXPECT_TRUE(waitUntil([&] { return app.state().asleep; }, 2s));
+    EXPECT_FALSE(app.state().sleepDisabled);
     app.control({"thermal", "fair"});
     app.control({"wake"});
-    EXPECT_TRUE(waitUntil([&] { return notebookState(app).sleepDisabled; }, 2s));
+    EXPECT_TRUE(waitUntil([&] { return app.state().sleepDisabled; }, 2s));
 
     app.control({"power", "battery"});
-    EXPECT_TRUE(
-        waitUntil([&] { return notebookState(app).events.back().kind == "display-sleep"; }, 2s));
+    EXPECT_TRUE(waitUntil([&] { return app.state().events.back().kind == "display-sleep"; }, 2s));
 
-    const std::string tools =
-        std::filesystem::path(DORVANE_APP_BIN).parent_path().parent_path() / "libexec/dorvane/";
-    TRBRunCommand(tools + "sudo", {"-n", tools + "pmset", "-a", "disablesleep", "0"});
+    app.setSwitchBehindTheAppsBack(false);
     app.control({"display", "external"});
     EXPECT_TRUE(app.waitFor([](const json& m) {
         return m.dump().find("changed outside Dorvane") != std::string::npos;
     }));
-    EXPECT_TRUE(notebookState(app).sleepDisabled);
+    EXPECT_TRUE(app.state().sleepDisabled);
 }
 
 // Whatever ends the app, the switch it set does not outlive it: a kill -9 leaves it to the
@@ -357,8 +333,7 @@ TEST(CrashSafety, TheSwitchTheAppSetDoesNotOutliveIt) {
     const auto failSafe = [] { return TRBRunCommand(DORVANE_APP_BIN, {"--fail-safe"}).output; };
     // Answers the guardian of an app that has set the switch and recorded it.
     const auto startAwake = [&] {
-        app.start();
-        EXPECT_TRUE(app.waitForKey("title", "Awake") && notebookState(app).sleepDisabled &&
+        EXPECT_TRUE(app.startAwake() && app.state().sleepDisabled &&
                     std::filesystem::exists(record));
         return app.guardian();
     };
@@ -369,7 +344,7 @@ TEST(CrashSafety, TheSwitchTheAppSetDoesNotOutliveIt) {
         ::kill(killedAlone, logout);
     app.signal(SIGKILL);
     app.wait();
-    EXPECT_TRUE(waitUntil([&] { return !notebookState(app).sleepDisabled; }, 2s));
+    EXPECT_TRUE(waitUntil([&] { return !app.state().sleepDisabled; }, 2s));
     EXPECT_TRUE(waitUntil([&] { return ended(killedAlone) && !std::filesystem::exists(record); }));
 
     const pid_t killedWithTheApp = startAwake();
@@ -378,25 +353,23 @@ TEST(CrashSafety, TheSwitchTheAppSetDoesNotOutliveIt) {
     app.signal(SIGKILL);
     app.wait();
     std::this_thread::sleep_for(300ms);
-    ASSERT_TRUE(notebookState(app).sleepDisabled);
+    ASSERT_TRUE(app.state().sleepDisabled);
     EXPECT_THAT(failSafe(), HasSubstr("is not running; normal sleep restored.\n"));
-    EXPECT_FALSE(notebookState(app).sleepDisabled);
+    EXPECT_FALSE(app.state().sleepDisabled);
 
     const pid_t guardian = startAwake();
     EXPECT_THAT(failSafe(), HasSubstr("Dorvane is running and watches the sleep switch;"));
-    ASSERT_TRUE(notebookState(app).sleepDisabled);
+    ASSERT_TRUE(app.state().sleepDisabled);
     app.signal(SIGTERM);
     ASSERT_TRUE(app.waitForKey("terminated"));
     app.wait();
     EXPECT_TRUE(waitUntil([&] { return ended(guardian); }));
-    EXPECT_FALSE(notebookState(app).sleepDisabled || std::filesystem::exists(record));
+    EXPECT_FALSE(app.state().sleepDisabled || std::filesystem::exists(record));
 
     // Someone else's switch: nothing recorded it.
-    const std::string tools =
-        std::filesystem::path(DORVANE_APP_BIN).parent_path().parent_path() / "libexec/dorvane/";
-    TRBRunCommand(tools + "sudo", {"-n", tools + "pmset", "-a", "disablesleep", "1"});
+    app.setSwitchBehindTheAppsBack(true);
     EXPECT_THAT(failSafe(), HasSubstr("has not left the sleep switch set; nothing changed.\n"));
-    EXPECT_TRUE(notebookState(app).sleepDisabled);
+    EXPECT_TRUE(app.state().sleepDisabled);
 }
 
 TEST(CrashSafety, AKillInTheMiddleOfAWriteLeavesWholeFilesAndNothingAfterTheNextStart) {

@@ -82,9 +82,8 @@ TEST(TerminalFrontEnd, SetsQuietHoursInTheDialogAndQuitsLeavingTheTerminalSane) 
 
     tmux.keys({"C-q"});  // quits through the restore path
     ASSERT_TRUE(tmux.waitForScreen("EXITED:0")) << tmux.screen();
-    const auto state = sim::StateFile(app.notebook.statePath()).read(nullptr);
-    EXPECT_FALSE(state->sleepDisabled);
-    EXPECT_FALSE(state->wakeSlot.has_value());
+    EXPECT_FALSE(app.state().sleepDisabled);
+    EXPECT_FALSE(app.state().wakeSlot.has_value());
     tmux.keys({"stty -a | grep -oE -- '-?(icanon|echo) ' | tr -d '\\n'; echo :SANE", "Enter"});
     // The output, not the line typed.
     EXPECT_TRUE(tmux.waitForScreen("icanon echo :SANE")) << tmux.screen();

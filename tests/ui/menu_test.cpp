@@ -17,22 +17,6 @@ struct MenuFixture : testing::NotebookPlatform {
     const Menu& menu() const { return *test.statusBar.lastCreated->menu; }
 };
 
-TEST(Menu, TheEditMenuSendsEachKeyToTheFieldBeingEdited) {
-    testing::TestPlatform test;
-    test.makeController()->installEditMenu();
-    const Menu& edit = *test.application.mainMenu->items.at(1).submenu;
-    EXPECT_TRUE(edit.autoenablesItems) << "the field enables what it can do";
-    const std::pair<const char*, ResponderAction> want[] = {{"x", ResponderAction::Cut},
-                                                            {"c", ResponderAction::Copy},
-                                                            {"v", ResponderAction::Paste},
-                                                            {"a", ResponderAction::SelectAll}};
-    ASSERT_EQ(edit.items.size(), std::size(want));
-    for (std::size_t i = 0; i < edit.items.size(); ++i) {
-        EXPECT_EQ(edit.items[i].keyEquivalent, want[i].first);
-        EXPECT_EQ(edit.items[i].responderAction, want[i].second) << want[i].first;
-    }
-}
-
 TEST(Menu, InformationRowsJoinLabelAndValueAndTheStatusRowShowsTheFirstPresentText) {
     MenuFixture f;
     f.test.bundle.texts["menu.label_format"] = "%@: %@";
