@@ -155,9 +155,9 @@ TEST(ControlSocket, ServesEveryClientAndKeepsAHoldOnTheNotebooksClock) {
 
     // The silent client holds up neither a power change's refresh nor the other client.
     app.control({"power", "ac"});
-    EXPECT_TRUE(waitUntil([&] { return app.state().sleepDisabled; }, 1s));
+    EXPECT_TRUE(waitUntil([&] { return app.state().sleepDisabled; }, 2s));
     app.control({"power", "battery"});
-    EXPECT_TRUE(waitUntil([&] { return !app.state().sleepDisabled; }, 1s));
+    EXPECT_TRUE(waitUntil([&] { return !app.state().sleepDisabled; }, 2s));
 
     json answer = client.ask(R"({"verb":"hold","until":"10:30"})");
     EXPECT_EQ(answer["hold"]["until"], "10:30");
