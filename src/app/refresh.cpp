@@ -202,12 +202,8 @@ void TRBController::refreshWithApplyChange(bool apply) {
     const bool switchChangedOutside =
         sleepSwitchLastKnown_ && sleepDisabled() && *sleepSwitchLastKnown_ != *sleepDisabled();
     // The floor's hold ends only on a reading that shows it over: the adapter back, or a charge
-    // clear of the floor. A source or charge that could not be read changes nothing.
-    if (powerSource() == PowerSource::AC) {
-        setBatteryFloorHeld(false);
-    } else if (powerSource() == PowerSource::Battery && batteryCharge()) {
-        setBatteryFloorHeld(batteryFloorReached());
-    }
+    // clear of the floor. A source or charge that could not be read leaves it as it was.
+    setBatteryFloorHeld(batteryFloorReached());
 
     // Quiet hours sleep only with a way back: as they begin, the wake event is checked before
     // the switch is cleared for them, and while the check has failed the switch stays as it
