@@ -79,6 +79,7 @@ TEST(ControlSocket, EveryVerbOfTheCommandLineActsAsTheMenuWould) {
     const auto switchSet = [](bool set) {
         return [set](const sim::State& s) { return s.sleepDisabled == set; };
     };
+    // clang-format off
     const Case cases[] = {
         {{}, {"status", "--json"}, 0, R"("runMode":0,"powerSource":"ac")", switchSet(true)},
         {{"power", "battery"}, {"mode", "1"}, 0, "stays awake", switchSet(true)},
@@ -87,28 +88,17 @@ TEST(ControlSocket, EveryVerbOfTheCommandLineActsAsTheMenuWould) {
         {{}, {"hold", "90m"}, 0, "Held awake until", switchSet(true)},
         {{}, {"hold", "off"}, 0, "normal sleep restored", switchSet(false)},
         {{"thermal", "critical"}, {"refresh"}, 0, "running hot", switchSet(false)},
-        {{},
-         {"status"},
-         0,
-         "Thermal state: critical (sleep allowed to cool down)",
-         switchSet(false)},
+        {{}, {"status"}, 0, "Thermal state: critical (sleep allowed to cool down)", switchSet(false)},
         {{"thermal", "fair"}, {"refresh"}, 0, "", switchSet(false)},
         {{"power", "ac"}, {"quiet", "25:00", "07:00"}, 1, "start time", switchSet(true)},
-        {{},
-         {"quiet", "22:00", "06:30"},
-         0,
-         "",
-         [](const sim::State& s) { return s.wakeSlot && s.wakeSlot->time == "06:30:00"; }},
+        {{}, {"quiet", "22:00", "06:30"}, 0, "", [](const sim::State& s) { return s.wakeSlot && s.wakeSlot->time == "06:30:00"; }},
         {{}, {"quiet", "off"}, 0, "", [](const sim::State& s) { return !s.wakeSlot; }},
-        {{"repeat", "set", "shutdown", "MTWRFSU", "05:00:00"},
-         {"quiet", "22:00", "06:30"},
-         1,
-         "Replace the Existing Wake Schedule? Answer it from the menu",
-         [](const sim::State& s) { return !s.wakeSlot && s.offSlot; }},
+        {{"repeat", "set", "shutdown", "MTWRFSU", "05:00:00"}, {"quiet", "22:00", "06:30"}, 1, "Replace the Existing Wake Schedule? Answer it from the menu", [](const sim::State& s) { return !s.wakeSlot && s.offSlot; }},
         {{"privilege", "revoke"}, {"refresh"}, 0, "", switchSet(true)},
         {{"power", "battery"}, {"refresh"}, 1, "needs permission", switchSet(true)},
         {{}, {"mode", "2"}, 1, "usage:", switchSet(true)},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments[0] + " " + (c.arguments.size() > 1 ? c.arguments[1] : ""));
         if (!c.before.empty()) {
