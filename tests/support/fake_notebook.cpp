@@ -18,57 +18,26 @@ std::optional<TRBCommandResult> FakeNotebook::answer(const Run& run) {
     if (run.program == paths_.ioreg) {
         return succeeded(sim::renderClamshellListing(state));
     }
-    if (run.program == paths_.pmset) {
-        if (args == Args{"-g", "ps"})
-            return succeeded(sim::renderPowerSourceListing(state));
-        if (args == Args{"-g"})
-            return succeeded(sim::renderSettingsListing(state));
-        if (args == Args{"-g", "sched"})
-            return succeeded(sim::renderScheduleListing(state));
-        if (args == Args{"sleepnow"}) {
-            if (!state.sleepDisabled) {
-                ++sleepRequests;
-            }
-            return succeeded("Sleeping now...\n");
-        }
-        if (args == Args{"displaysleepnow"}) {
-            ++displaySleeps;
-            return succeeded();
-        }
-        return failed(1, "pmset: Must be run as root to modify settings\n");
+    if (run.program == paths_.pmset && args == Args{"sleepnow"}) {
+        sleepRequests += state.sleepDisabled ? 0 : 1;
+        return succeeded("Sleeping now...\n");
     }
-    if (run.program == paths_.sudo && args.size() >= 2 && args[0] == "-n" &&
-        args[1] == paths_.pmset) {
-        if (!state.privilegeInstalled) {
-            return failed(1, "sudo: a password is required\n");
-        }
-        return asRoot(Args(args.begin() + 2, args.end()));
-    }
-    return std::nullopt;
-}
-
-TRBCommandResult FakeNotebook::asRoot(const Args& args) {
-    if (args.size() == 3 && args[0] == "-a" && args[1] == "disablesleep") {
-        state.sleepDisabled = args[2] == "1";
-        state.sleepSwitchEverSet = true;
+    if (run.program == paths_.pmset && args == Args{"displaysleepnow"}) {
+        ++displaySleeps;
         return succeeded();
     }
-    if (args == Args{"repeat", "cancel"}) {
-        state.wakeSlot.reset();
-        state.offSlot.reset();
-        return succeeded();
+    const bool asRoot = run.program == paths_.sudo && args.size() >= 2 && args[0] == "-n" &&
+                        args[1] == paths_.pmset;
+    if (asRoot && !state.privilegeInstalled) {
+        return failed(1, "sudo: a password is required\n");
     }
-    if (!args.empty() && args[0] == "repeat") {
-        const auto events = sim::parseRepeatEvents(Args(args.begin() + 1, args.end()));
-        if (!events) {
-            return failed(1, "Error: badly formatted repeating power event\n");
-        }
-        for (const auto& event : *events) {
-            sim::applyRepeatEvent(state, event);
-        }
-        return succeeded();
+    if (run.program != paths_.pmset && !asRoot) {
+        return std::nullopt;
     }
-    return failed(1, "sudo: a password is required\n");
+    const auto answer =
+        sim::answerPmset(state, asRoot ? Args(args.begin() + 2, args.end()) : args, asRoot);
+    return answer ? std::optional(TRBCommandResult{answer->status, answer->output, answer->error})
+                  : std::nullopt;
 }
 
 }  // namespace dorvane::testing

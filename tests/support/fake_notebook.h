@@ -26,7 +26,6 @@ public:
 
 private:
     std::optional<TRBCommandResult> answer(const Run& run);
-    TRBCommandResult asRoot(const std::vector<std::string>& pmsetArguments);
 
     struct Failure {
         int fromNth = 1;

@@ -115,18 +115,6 @@ bool runningAsRoot() {
 int runPmset(StateFile& file, const Args& args) {
     const bool root = runningAsRoot();
     return answerUnderLock(file, "pmset", args, [&](State& state, Answer& answer) {
-        if (args == Args{"-g"}) {
-            answer.output = renderSettingsListing(state);
-            return false;
-        }
-        if (args == Args{"-g", "ps"} || args == Args{"-g", "batt"}) {
-            answer.output = renderPowerSourceListing(state);
-            return false;
-        }
-        if (args == Args{"-g", "sched"}) {
-            answer.output = renderScheduleListing(state);
-            return false;
-        }
         if (args == Args{"sleepnow"}) {
             // pmset returns at once; a machine with sleep disabled simply does not sleep.
             answer.output = "Sleeping now...\n";
@@ -145,41 +133,9 @@ int runPmset(StateFile& file, const Args& args) {
             state.record("display-sleep", "");
             return true;
         }
-        const bool setting = (args.size() == 3 && args[0] == "-a" && args[1] == "disablesleep") ||
-                             (args.size() == 2 && args[0] == "disablesleep");
-        if (setting) {
-            if (!root) {
-                answer = {1, "'pmset' must be run as root...\n", ""};
-                return false;
-            }
-            const std::string& value = args.back();
-            if (value != "0" && value != "1") {
-                answer = {1, "", "pmset: bad value for disablesleep: " + value + "\n"};
-                return false;
-            }
-            state.sleepDisabled = value == "1";
-            state.sleepSwitchEverSet = true;
-            return true;
-        }
-        if (!args.empty() && args[0] == "repeat") {
-            if (!root) {
-                answer = {1, "", "pmset: Must be run as root to modify settings\n"};
-                return false;
-            }
-            if (args == Args{"repeat", "cancel"}) {
-                state.wakeSlot.reset();
-                state.offSlot.reset();
-                return true;
-            }
-            const auto events = parseRepeatEvents(Args(args.begin() + 1, args.end()));
-            if (!events) {
-                answer = {1, "", "Error: badly formatted repeating power event\n"};
-                return false;
-            }
-            for (const RepeatEvent& event : *events) {
-                applyRepeatEvent(state, event);
-            }
-            return true;
+        if (const auto settled = answerPmset(state, args, root)) {
+            answer = {settled->status, settled->output, settled->error};
+            return settled->changed;
         }
         answer = {1, "", "pmset: these arguments are not simulated\n"};
         return false;

@@ -447,6 +447,53 @@ void applyRepeatEvent(State& state, const RepeatEvent& event) {
     (isWakeType(event.type) ? state.wakeSlot : state.offSlot) = event;
 }
 
+std::optional<PmsetAnswer> answerPmset(State& state, const std::vector<std::string>& args,
+                                       bool root) {
+    using Args = std::vector<std::string>;
+    if (args == Args{"-g"}) {
+        return PmsetAnswer{0, renderSettingsListing(state), "", false};
+    }
+    if (args == Args{"-g", "ps"} || args == Args{"-g", "batt"}) {
+        return PmsetAnswer{0, renderPowerSourceListing(state), "", false};
+    }
+    if (args == Args{"-g", "sched"}) {
+        return PmsetAnswer{0, renderScheduleListing(state), "", false};
+    }
+    const bool setting = (args.size() == 3 && args[0] == "-a" && args[1] == "disablesleep") ||
+                         (args.size() == 2 && args[0] == "disablesleep");
+    if (setting) {
+        if (!root) {
+            return PmsetAnswer{1, "'pmset' must be run as root...\n", "", false};
+        }
+        const std::string& value = args.back();
+        if (value != "0" && value != "1") {
+            return PmsetAnswer{1, "", "pmset: bad value for disablesleep: " + value + "\n", false};
+        }
+        state.sleepDisabled = value == "1";
+        state.sleepSwitchEverSet = true;
+        return PmsetAnswer{0, "", "", true};
+    }
+    if (args.empty() || args[0] != "repeat") {
+        return std::nullopt;
+    }
+    if (!root) {
+        return PmsetAnswer{1, "", "pmset: Must be run as root to modify settings\n", false};
+    }
+    if (args == Args{"repeat", "cancel"}) {
+        state.wakeSlot.reset();
+        state.offSlot.reset();
+        return PmsetAnswer{0, "", "", true};
+    }
+    const auto events = parseRepeatEvents(Args(args.begin() + 1, args.end()));
+    if (!events) {
+        return PmsetAnswer{1, "", "Error: badly formatted repeating power event\n", false};
+    }
+    for (const RepeatEvent& event : *events) {
+        applyRepeatEvent(state, event);
+    }
+    return PmsetAnswer{0, "", "", true};
+}
+
 std::string repeatEventLine(const RepeatEvent& event) {
     const int hour = std::stoi(event.time.substr(0, 2));
     const std::string minutes = event.time.substr(3, 2);

@@ -140,6 +140,18 @@ std::string renderClamshellListing(const State& state);
 // One repeating event as pmset lists it: "wakepoweron at 7:00AM every day".
 std::string repeatEventLine(const RepeatEvent& event);
 
+// pmset's answer to a command line whose effect is the notebook's alone: a listing, the sleep
+// switch or the repeating events, run as root or not. Empty for any other command line; sleep
+// and display requests are the caller's to model.
+struct PmsetAnswer {
+    int status = 0;
+    std::string output;
+    std::string error;
+    bool changed = false;  // the state is to be saved
+};
+std::optional<PmsetAnswer> answerPmset(State& state, const std::vector<std::string>& args,
+                                       bool root);
+
 // The state for a person to read.
 std::string describe(const State& state);
 
