@@ -124,6 +124,7 @@ void ControlServer::close() {
     while (!clients_.empty()) {
         drop(clients_.begin()->first);
     }
+    acceptPause_.reset();
     watch_.unwatch(listenWatch_);
     listener_.reset();
     ::unlink(path_.c_str());
@@ -133,6 +134,9 @@ void ControlServer::acceptClients() {
     for (;;) {
         UniqueFd fd(::accept(listener_.get(), nullptr, nullptr));
         if (!fd.valid()) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                pauseAccepting();
+            }
             return;
         }
         if (!makeNonBlockingAndCloseOnExec(fd.get())) {
@@ -157,6 +161,17 @@ void ControlServer::acceptClients() {
         client.readWatch = watch_.watchReadable(client.fd.get(), [this, id] { readFrom(id); });
         restartIdleTimer(id);
     }
+}
+
+void ControlServer::pauseAccepting() {
+    // The connection that could not be taken stays queued and the listener stays readable, so
+    // trying again at once would spin; it is tried again after a pause instead.
+    watch_.unwatch(std::exchange(listenWatch_, 0));
+    acceptPause_ = queue_.startTimer(
+        TimerSpec{kAcceptPause, {}, std::chrono::milliseconds(100), WorkKind::RunsDuringAlerts},
+        [this] {
+            listenWatch_ = watch_.watchReadable(listener_.get(), [this] { acceptClients(); });
+        });
 }
 
 void ControlServer::restartIdleTimer(int id) {

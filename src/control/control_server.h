@@ -49,6 +49,8 @@ public:
     // Whether the peer of an accepted connection may talk to us: by default, the same user.
     using PeerCheck = std::function<bool(int socket)>;
     static bool samePeerUser(int socket);
+    // How long accepting rests when the process or the system is out of descriptors.
+    static constexpr std::chrono::seconds kAcceptPause{1};
 
     ControlServer(DescriptorWatch& watch, MainQueue& queue, UniqueFd listener, std::string path,
                   Handler handler, PeerCheck peerCheck = samePeerUser, Limits limits = {});
@@ -72,6 +74,7 @@ private:
     };
 
     void acceptClients();
+    void pauseAccepting();
     void readFrom(int id);
     void answer(int id, std::string_view line);
     void reply(int id, const std::string& text);
@@ -87,6 +90,7 @@ private:
     PeerCheck peerCheck_;
     Limits limits_;
     DescriptorWatch::WatchId listenWatch_ = 0;
+    std::unique_ptr<TimerSource> acceptPause_;
     std::map<int, Client> clients_;
     int nextClient_ = 1;
 };

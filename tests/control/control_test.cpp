@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -123,13 +125,22 @@ TEST(ControlRequest, ReadsDurationsArgumentsAndAddresses) {
     EXPECT_TRUE(addressMayAsk(request(Verb::HoldOff), true));
 }
 
-std::optional<std::string> exchange(const std::string& path, EventLoop& loop) {
-    const UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+// A client connected to path that has asked for the status.
+UniqueFd askForStatus(const std::string& path) {
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
     if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::write(fd.get(), "{\"verb\":\"status\"}\n", 18) != 18) {
+        return {};
+    }
+    return fd;
+}
+
+// The answer the client reads while the loop serves.
+std::optional<std::string> answerTo(const UniqueFd& fd, EventLoop& loop) {
+    if (!fd.valid()) {
         return std::nullopt;
     }
     std::string answer;
@@ -180,13 +191,38 @@ TEST(ControlServer, OpensSafelyAndRefusesStrangers) {
         loop, loop, std::move(std::get<UniqueFd>(opened)), path,
         [](std::string_view) { return std::string("{\"ok\":true}"); },
         [&](int socket) { return !refuse && ControlServer::samePeerUser(socket); });
-    EXPECT_EQ(exchange(path, loop),
+    EXPECT_EQ(answerTo(askForStatus(path), loop),
               "{\"ok\":false,\"error\":\"connections from another user are "
               "refused\"}\n");
     refuse = false;
-    EXPECT_EQ(exchange(path, loop), "{\"ok\":true}\n");
+    EXPECT_EQ(answerTo(askForStatus(path), loop), "{\"ok\":true}\n");
     server.close();
     EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// Out of descriptors, the server neither spins on the connection it cannot take nor loses it.
+TEST(ControlServer, OutOfDescriptorsItRestsAndThenServes) {
+    const testing::TempFolder folder;
+    const std::string path = folder.path + "/dorvane.sock";
+    EventLoop loop;
+    ControlServer server(loop, loop, std::move(std::get<UniqueFd>(openControlSocket(path))), path,
+                         [](std::string_view) { return std::string("{\"ok\":true}"); });
+    const UniqueFd client = askForStatus(path);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit scarce = saved;
+    scarce.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &scarce), 0);
+    std::vector<UniqueFd> taken;
+    while (taken.emplace_back(::fcntl(client.get(), F_DUPFD_CLOEXEC, 0)).valid()) {
+    }
+    const auto wakeUps = loop.wakeUps();
+    auto stop = loop.startTimer(TimerSpec{300ms, {}, {}}, [&] { loop.stop(); });
+    loop.run();
+    EXPECT_LE(loop.wakeUps() - wakeUps, 10u) << "spins on a connection it cannot take";
+    taken.clear();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(answerTo(client, loop), "{\"ok\":true}\n");
 }
 
 }  // namespace
