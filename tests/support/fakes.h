@@ -161,7 +161,7 @@ class FakeApplication : public Application {
 public:
     void setActivationPolicyAccessory() override {}
     void activateIgnoringOtherApps() override { ++activations; }
-    void setMainMenu(std::shared_ptr<const Menu> menu) override { mainMenu = std::move(menu); }
+    void setMainMenu(std::shared_ptr<const Menu>) override {}
     void terminate() override {
         if (onTerminate) {
             onTerminate();
@@ -173,7 +173,6 @@ public:
     int activations = 0;
     std::vector<std::string> diagnostics;
     std::function<void()> onTerminate;
-    std::shared_ptr<const Menu> mainMenu;
 };
 
 class FakeWorkspace : public Workspace {
