@@ -305,15 +305,5 @@ TEST(Refresh, TheLidStepRepeatsThePanelGoesDarkOncePerClosingAndQuietHoursBeginO
     }
 }
 
-TEST(Refresh, ASwitchChangedBehindItsBackIsSetAgainAndSaidSo) {
-    testing::NotebookPlatform f;
-    auto& [test, notebook, controller] = f;
-    controller->refreshWithApplyChange(true);
-    notebook.state.sleepDisabled = false;
-    controller->refreshWithApplyChange(true);
-    EXPECT_TRUE(notebook.state.sleepDisabled);
-    EXPECT_EQ(controller->lastMessage(), "status.switch_changed_outside");
-}
-
 }  // namespace
 }  // namespace dorvane
