@@ -206,7 +206,7 @@ TEST(QuietTimer, APeriodTooLargeForNanosecondsSaturates) {
 TEST(QuietCommands, SwitchingOnSetsTheWakeEventOrFallsBack) {
     using Text = std::optional<std::string>;
     // Each row: the window stored, the privilege, whether the schedule reads; then quiet hours,
-    // the window stored after, the wake event on the machine and the alert's text.
+    // the window stored after, the wake event on the machine and the alerts shown.
     // clang-format off
     const std::tuple<const char*, Text, Text, bool, bool, bool, std::string, std::string, bool, std::vector<std::string>> cases[] = {
         {"a window stored", "22:00", "06:00", true, false, true, "22:00", "06:00", true, {}},
