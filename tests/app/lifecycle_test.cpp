@@ -52,7 +52,6 @@ TEST(StartUp, ReadsTheRunModeAndLeavesOddValuesStored) {
 }
 
 TEST(StartUp, QuietHoursAreSwitchedOffWithOneAlertOnlyWhenTheirWakeEventIsRefused) {
-    const TRBCommandResult givenUp{128 + 9, "", "stopped", true};
     using Stored = std::optional<DefaultsValue>;
     // Each row: run mode 1 with our event claimed and unreadable, the privilege, the write given up
     // (for a termination), switched on from the menu; then quiet hours stored and the alert's text.
@@ -77,7 +76,7 @@ TEST(StartUp, QuietHoursAreSwitchedOffWithOneAlertOnlyWhenTheirWakeEventIsRefuse
             app.notebook.fail(
                 {kPaths.sudo,
                  {"-n", kPaths.pmset, "repeat", "wakeorpoweron", "MTWRFSU", "07:00:00"}},
-                givenUp);
+                {128 + 9, "", "stopped", true});
         }
         if (!fromMenu) {
             app.test.defaults.values[keys::kQuietHoursEnabled] = true;
@@ -108,15 +107,12 @@ TEST(StartUp, QuietHoursAreSwitchedOffWithOneAlertOnlyWhenTheirWakeEventIsRefuse
 TEST(PowerEvents, SleepIsAllowedAtOnceAndBothWakeSignalsGiveTwoRefreshesWithTheEarlySwitch) {
     // On the adapter in run mode 0 each wake reads the power source afresh and sets the switch
     // before the refresh, whether or not it is on already.
-    const std::vector<testing::Run> refresh = {PS, G, IO, PS, G, IO};
-    const std::vector<testing::Run> early = {PS, ON, PS, G, IO, PS, ON, PS, G, IO};
-    const std::vector<testing::Run> reading = {PS, PS, G, IO, PS, PS, G, IO};
     // clang-format off
     const std::tuple<const char*, sim::Power, bool, RunMode, std::vector<testing::Run>, bool> cases[] = {
-        {"on the adapter", sim::Power::AC, false, RunMode::PowerAdapter, early, false},
-        {"on battery", sim::Power::Battery, false, RunMode::PowerAdapter, reading, false},
-        {"inside quiet hours", sim::Power::AC, true, RunMode::PowerAdapter, refresh, false},
-        {"always awake", sim::Power::AC, false, RunMode::AlwaysAwake, refresh, false},
+        {"on the adapter", sim::Power::AC, false, RunMode::PowerAdapter, {PS, ON, PS, G, IO, PS, ON, PS, G, IO}, false},
+        {"on battery", sim::Power::Battery, false, RunMode::PowerAdapter, {PS, PS, G, IO, PS, PS, G, IO}, false},
+        {"inside quiet hours", sim::Power::AC, true, RunMode::PowerAdapter, {PS, G, IO, PS, G, IO}, false},
+        {"always awake", sim::Power::AC, false, RunMode::AlwaysAwake, {PS, G, IO, PS, G, IO}, false},
         {"too hot: not kept awake before a reading", sim::Power::AC, false, RunMode::PowerAdapter, {PS, G, IO, OFF, G, PS, G, IO}, true},
     };
     // clang-format on
@@ -221,19 +217,18 @@ TEST(RestoreAndQuit, EveryBranch) {
         {"quit anyway, event owned: the partial alert, then copy", false, true, {1002, 1000}, false, {"error.restore_normal_sleep_failed", "dialog.quiet_hours_off_partial.title", "dialog.permission_copied.title"}, false, false},
     };
     // clang-format on
-    for (const auto& [what, privilege, ownedEvent, answers, retryWorks, alerts, terminated,
-                      switchRestored] : cases) {
+    for (const auto& [what, granted, owned, answers, lateGrant, alerts, ended, restored] : cases) {
         SCOPED_TRACE(what);
         App app;
-        if (ownedEvent) {
+        if (owned) {
             app.test.defaults.values[keys::kQuietHoursEnabled] = true;
         }
         app.start();
         app.notebook.state.sleepDisabled = true;
-        app.notebook.state.privilegeInstalled = privilege;
+        app.notebook.state.privilegeInstalled = granted;
         app.quitWith(answers);
         app.test.alerts.script.resize(alerts.size());  // the messages' one button
-        if (retryWorks) {
+        if (lateGrant) {
             app.test.alerts.whileOpen = [&] { app.notebook.state.privilegeInstalled = true; };
         }
         app.controller->restoreAndQuit();
@@ -243,13 +238,13 @@ TEST(RestoreAndQuit, EveryBranch) {
             titles.push_back(alert.messageText);
         }
         EXPECT_EQ(titles, alerts);
-        EXPECT_EQ(app.terminated, terminated);
+        EXPECT_EQ(app.terminated, ended);
         EXPECT_EQ(std::count(alerts.begin(), alerts.end(), "dialog.permission_copied.title"),
                   static_cast<std::ptrdiff_t>(app.test.pasteboard.contents.size()));
-        EXPECT_EQ(!app.notebook.state.sleepDisabled, switchRestored);
-        if (terminated) {
+        EXPECT_EQ(!app.notebook.state.sleepDisabled, restored);
+        if (ended) {
             EXPECT_EQ(app.controller->quietHoursTimer(), nullptr);
-            EXPECT_EQ(app.runsOf(OFF), retryWorks ? 2 : 1)
+            EXPECT_EQ(app.runsOf(OFF), lateGrant ? 2 : 1)
                 << "the termination handler does not restore a second time";
         }
     }

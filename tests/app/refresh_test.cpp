@@ -224,29 +224,26 @@ TEST(Refresh, TheFloorHoldsUntilTheChargeClimbsClearOrTheAdapterReturns) {
 TEST(Refresh, TheThermalGuardLetsAHotMachineSleepUntilItCools) {
     using T = ThermalState;
     const auto none = std::optional<DefaultsValue>();
-    // Each row: the thermal state at an earlier refresh and now, the run mode, the power source,
-    // the lid and the guard's setting; then whether the switch stays on and whether this refresh
-    // put the machine to sleep.
-    const std::tuple<const char*, T, T, RunMode, sim::Power, sim::Lid, std::optional<DefaultsValue>,
-                     bool, bool>
-        rows[] = {
-            // clang-format off
-            {"critical, lid closed on the adapter: cleared and asleep", T::Critical, T::Critical, M1, AC, CLOSED, none, false, true},
-            {"critical in run mode 0 on the adapter, lid open: cleared", T::Critical, T::Critical, M0, AC, OPEN, none, false, false},
-            {"serious, lid closed on battery: cleared and asleep", T::Serious, T::Serious, M1, BAT, CLOSED, none, false, true},
-            {"serious, lid open on battery: runs on", T::Serious, T::Serious, M1, BAT, OPEN, none, true, false},
-            {"serious, lid closed on the adapter: runs on", T::Serious, T::Serious, M1, AC, CLOSED, none, true, false},
-            {"serious, power source unreadable: runs on", T::Serious, T::Serious, M1, UNK, CLOSED, none, true, false},
-            {"serious after critical holds", T::Critical, T::Serious, M1, AC, OPEN, none, false, false},
-            {"unknown after critical holds", T::Critical, T::Unknown, M1, AC, CLOSED, none, false, true},
-            {"unknown never starts it", T::Unknown, T::Unknown, M1, AC, CLOSED, none, true, false},
-            {"fair ends the hold", T::Critical, T::Fair, M1, AC, CLOSED, none, true, false},
-            {"nominal ends the hold", T::Serious, T::Nominal, M1, BAT, CLOSED, none, true, false},
-            {"turned off with false", T::Critical, T::Critical, M1, AC, CLOSED, false, true, false},
-            {"turned off with 0", T::Critical, T::Critical, M1, AC, CLOSED, I{0}, true, false},
-            {"a text does not turn it off", T::Critical, T::Critical, M1, AC, CLOSED, std::string("NO"), false, true},
-            // clang-format on
-        };
+    // Each row: the thermal state at an earlier refresh and now, the run mode, power source, lid
+    // and the guard's setting; then whether the switch stays on and this refresh slept the machine.
+    // clang-format off
+    const std::tuple<const char*, T, T, RunMode, sim::Power, sim::Lid, std::optional<DefaultsValue>, bool, bool> rows[] = {
+        {"critical, lid closed on the adapter: cleared and asleep", T::Critical, T::Critical, M1, AC, CLOSED, none, false, true},
+        {"critical in run mode 0 on the adapter, lid open: cleared", T::Critical, T::Critical, M0, AC, OPEN, none, false, false},
+        {"serious, lid closed on battery: cleared and asleep", T::Serious, T::Serious, M1, BAT, CLOSED, none, false, true},
+        {"serious, lid open on battery: runs on", T::Serious, T::Serious, M1, BAT, OPEN, none, true, false},
+        {"serious, lid closed on the adapter: runs on", T::Serious, T::Serious, M1, AC, CLOSED, none, true, false},
+        {"serious, power source unreadable: runs on", T::Serious, T::Serious, M1, UNK, CLOSED, none, true, false},
+        {"serious after critical holds", T::Critical, T::Serious, M1, AC, OPEN, none, false, false},
+        {"unknown after critical holds", T::Critical, T::Unknown, M1, AC, CLOSED, none, false, true},
+        {"unknown never starts it", T::Unknown, T::Unknown, M1, AC, CLOSED, none, true, false},
+        {"fair ends the hold", T::Critical, T::Fair, M1, AC, CLOSED, none, true, false},
+        {"nominal ends the hold", T::Serious, T::Nominal, M1, BAT, CLOSED, none, true, false},
+        {"turned off with false", T::Critical, T::Critical, M1, AC, CLOSED, false, true, false},
+        {"turned off with 0", T::Critical, T::Critical, M1, AC, CLOSED, I{0}, true, false},
+        {"a text does not turn it off", T::Critical, T::Critical, M1, AC, CLOSED, std::string("NO"), false, true},
+    };
+    // clang-format on
     for (const auto& [what, before, now, mode, power, lid, setting, awake, slept] : rows) {
         SCOPED_TRACE(what);
         testing::NotebookPlatform f;
@@ -271,19 +268,17 @@ TEST(Refresh, TheThermalGuardLetsAHotMachineSleepUntilItCools) {
 TEST(Refresh, TheLidStepRepeatsThePanelGoesDarkOncePerClosingAndQuietHoursBeginOncePerWindow) {
     // Each row: the run mode, the power source, the charge, whether a monitor is attached, the lid
     // and the hour at each refresh; then the sleep requests and how often the panel was turned off.
-    const std::tuple<const char*, RunMode, sim::Power, int, std::optional<bool>,
-                     std::vector<sim::Lid>, std::vector<int>, int, int>
-        rows[] = {
-            // clang-format off
-            {"kept awake in a bag: dark once per closing", M1, BAT, 100, false, {CLOSED, CLOSED, OPEN, CLOSED}, {12, 12, 12, 12}, 0, 2},
-            {"a lid that cannot be read is no new closing", M1, BAT, 100, {}, {CLOSED, sim::Lid::None, CLOSED}, {12, 12, 12}, 0, 1},
-            {"never dark on the adapter", M1, AC, 100, false, {CLOSED}, {12}, 0, 0},
-            {"never dark while driving a monitor", M1, BAT, 100, true, {CLOSED}, {12}, 0, 0},
-            {"at the floor it sleeps instead", M1, BAT, 5, false, {CLOSED}, {12}, 1, 0},
-            {"run mode 0: asleep at each refresh while the lid stays closed", M0, BAT, 100, false, {CLOSED, CLOSED, CLOSED}, {12, 12, 12}, 3, 0},
-            {"quiet hours begin at 23:00 and again the next evening", M0, AC, 100, false, {OPEN, OPEN, OPEN, OPEN}, {23, 23, 6, 22}, 2, 0},
-            // clang-format on
-        };
+    // clang-format off
+    const std::tuple<const char*, RunMode, sim::Power, int, std::optional<bool>, std::vector<sim::Lid>, std::vector<int>, int, int> rows[] = {
+        {"kept awake in a bag: dark once per closing", M1, BAT, 100, false, {CLOSED, CLOSED, OPEN, CLOSED}, {12, 12, 12, 12}, 0, 2},
+        {"a lid that cannot be read is no new closing", M1, BAT, 100, {}, {CLOSED, sim::Lid::None, CLOSED}, {12, 12, 12}, 0, 1},
+        {"never dark on the adapter", M1, AC, 100, false, {CLOSED}, {12}, 0, 0},
+        {"never dark while driving a monitor", M1, BAT, 100, true, {CLOSED}, {12}, 0, 0},
+        {"at the floor it sleeps instead", M1, BAT, 5, false, {CLOSED}, {12}, 1, 0},
+        {"run mode 0: asleep at each refresh while the lid stays closed", M0, BAT, 100, false, {CLOSED, CLOSED, CLOSED}, {12, 12, 12}, 3, 0},
+        {"quiet hours begin at 23:00 and again the next evening", M0, AC, 100, false, {OPEN, OPEN, OPEN, OPEN}, {23, 23, 6, 22}, 2, 0},
+    };
+    // clang-format on
     for (const auto& [what, mode, power, charge, monitor, lids, hours, sleeps, darkenings] : rows) {
         SCOPED_TRACE(what);
         testing::NotebookPlatform f;
@@ -303,16 +298,6 @@ TEST(Refresh, TheLidStepRepeatsThePanelGoesDarkOncePerClosingAndQuietHoursBeginO
         EXPECT_EQ(notebook.sleepRequests, sleeps);
         EXPECT_EQ(notebook.displaySleeps, darkenings);
     }
-}
-
-TEST(Refresh, ASwitchChangedBehindItsBackIsSetAgainAndSaidSo) {
-    testing::NotebookPlatform f;
-    auto& [test, notebook, controller] = f;
-    controller->refreshWithApplyChange(true);
-    notebook.state.sleepDisabled = false;
-    controller->refreshWithApplyChange(true);
-    EXPECT_TRUE(notebook.state.sleepDisabled);
-    EXPECT_EQ(controller->lastMessage(), "status.switch_changed_outside");
 }
 
 }  // namespace

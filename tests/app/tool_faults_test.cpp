@@ -11,7 +11,6 @@
 namespace dorvane {
 namespace {
 
-using ToolRun = testing::Run;
 using namespace testing::runs;
 
 // How a tool misbehaves, as the runner hands it on (a hung tool timed out, invalid UTF-8 as empty
@@ -64,22 +63,13 @@ struct Machine : testing::NotebookPlatform {
     std::string row(std::size_t index) const {
         return test.statusBar.lastCreated->menu->items.at(index).title;
     }
-    void act(Scenario scenario) {
-        if (scenario == Scenario::QuietOn) {
-            controller->setQuietHoursOn();
-        } else if (scenario == Scenario::QuietOff) {
-            controller->setQuietHoursOff();
-        } else {
-            controller->refreshWithApplyChange(true);
-        }
-    }
 };
 
 TEST(ToolFaults, EveryToolRunSurvivesEveryMisbehaviour) {
     // The status row each kind of fault leaves, in the order of the kinds.
     using Statuses = std::array<const char*, 3>;
     // clang-format off
-    const std::tuple<ToolRun, Scenario, Statuses> rows[] = {
+    const std::tuple<testing::Run, Scenario, Statuses> rows[] = {
         {PS, Scenario::Adapter, {"error.read_power_state_failed", "error.read_power_state_failed", "status.waiting_power"}},
         {G, Scenario::Adapter, {"error.read_sleep_switch_failed", "error.read_sleep_switch_failed", "error.sleep_switch_unchanged"}},
         {IO, Scenario::Adapter, {"status.applied_power_adapter", "status.applied_power_adapter", "status.applied_power_adapter"}},
@@ -103,7 +93,13 @@ TEST(ToolFaults, EveryToolRunSurvivesEveryMisbehaviour) {
             const bool refresh = scenario == Scenario::Adapter || scenario == Scenario::LidClosed;
             machine.test.alerts.script.resize(refresh ? 0 : 1);  // a failure's alert, counted below
 
-            machine.act(scenario);
+            if (refresh) {
+                machine.controller->refreshWithApplyChange(true);
+            } else if (scenario == Scenario::QuietOn) {
+                machine.controller->setQuietHoursOn();
+            } else {
+                machine.controller->setQuietHoursOff();
+            }
             EXPECT_EQ(machine.row(5), statuses[kind]);
             EXPECT_NE(machine.controller->batteryCharge(), 42) << "never older than the listing";
             if (run == IO) {

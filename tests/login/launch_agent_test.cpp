@@ -13,11 +13,10 @@ namespace {
 struct AgentFixture {
     testing::TestPlatform test;
     std::string home = test.processInfo.home;
-    std::shared_ptr<TRBController> controller;
+    std::shared_ptr<TRBController> controller = test.makeController();
 
     AgentFixture() {
         test.bundle.executable = "/opt/dorvane/bin/dorvane";
-        controller = test.makeController();
         controller->setStatusItem(test.statusBar.createStatusItem());
     }
     std::string agentPath = home + "/Library/LaunchAgents/com.dorvane.Dorvane.plist";
@@ -149,10 +148,8 @@ TEST(LaunchAgent, AFailedToggleSaysWhyAndShowsTheRealState) {
     EXPECT_TRUE(f.test.alerts.shown[0].informativeText.starts_with("because: "));
     EXPECT_FALSE(f.test.defaults.values.contains(defaults_keys::kLaunchAtLoginEnabled))
         << "only after success";
-    const auto* row =
-        testing::itemTitled(*f.test.statusBar.lastCreated->menu, "menu.launch_at_login");
-    ASSERT_NE(row, nullptr);
-    EXPECT_FALSE(row->checked);
+    EXPECT_FALSE(
+        testing::itemTitled(*f.test.statusBar.lastCreated->menu, "menu.launch_at_login")->checked);
 }
 
 }  // namespace

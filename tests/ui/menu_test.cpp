@@ -61,44 +61,41 @@ TEST(Menu, InformationRowsJoinLabelAndValueAndTheStatusRowShowsTheFirstPresentTe
 }
 
 TEST(ModeCommand, StoresTheModeSyncsTheWakeEventAndRefreshes) {
-    constexpr auto M0 = RunMode::PowerAdapter;
-    constexpr auto M1 = RunMode::AlwaysAwake;
     // Each row: the mode chosen, quiet hours, the privilege, the app's wake event on the machine
     // before; then quiet hours after and the alert shown.
     // clang-format off
     const std::tuple<const char*, RunMode, bool, bool, bool, bool, const char*> cases[] = {
-        {"to mode 1, nothing owned", M1, true, true, false, true, nullptr},
-        {"to mode 0 with quiet hours: the event is set", M0, true, true, false, true, nullptr},
-        {"to mode 0 with quiet hours, no privilege: quiet hours go off", M0, true, false, false, false, "dialog.quiet_hours_auto_disabled.title"},
-        {"to mode 1, owned event cannot be removed: partial alert", M1, true, false, true, true, "dialog.quiet_hours_off_partial.title"},
-        {"the current mode again goes through the same steps", M0, false, true, false, false, nullptr},
+        {"to mode 1, nothing owned", RunMode::AlwaysAwake, true, true, false, true, nullptr},
+        {"to mode 0 with quiet hours: the event is set", RunMode::PowerAdapter, true, true, false, true, nullptr},
+        {"to mode 0 with quiet hours, no privilege: quiet hours go off", RunMode::PowerAdapter, true, false, false, false, "dialog.quiet_hours_auto_disabled.title"},
+        {"to mode 1, owned event cannot be removed: partial alert", RunMode::AlwaysAwake, true, false, true, true, "dialog.quiet_hours_off_partial.title"},
+        {"the current mode again goes through the same steps", RunMode::PowerAdapter, false, true, false, false, nullptr},
     };
     // clang-format on
-    for (const auto& [what, chosen, quietHours, privilege, ownedEvent, quietHoursAfter, wanted] :
-         cases) {
+    for (const auto& [what, chosen, quiet, privilege, owned, quietAfter, wanted] : cases) {
         SCOPED_TRACE(what);
+        const bool m0 = chosen == RunMode::PowerAdapter;
         MenuFixture f;
         f.controller->setQuietHoursEnd("07:00");
-        if (ownedEvent) {
+        if (owned) {
             f.controller->setQuietHoursEnabled(true);
             ASSERT_TRUE(f.controller->syncRepeatWakeSchedule());
         }
         f.notebook.state.privilegeInstalled = privilege;
-        f.controller->setQuietHoursEnabled(quietHours);
+        f.controller->setQuietHoursEnabled(quiet);
         f.controller->rebuildMenu();
         f.test.alerts.script.resize(wanted ? 1 : 0);
         const MenuItem* item =
-            itemTitled(f.menu(), chosen == M0 ? "mode.power_adapter" : "mode.always_awake");
+            itemTitled(f.menu(), m0 ? "mode.power_adapter" : "mode.always_awake");
         item->action(*item);
 
         EXPECT_EQ(f.test.defaults.values.at(defaults_keys::kRunMode),
                   DefaultsValue(static_cast<std::int64_t>(chosen)));
-        EXPECT_EQ(f.controller->quietHoursEnabled(), quietHoursAfter);
+        EXPECT_EQ(f.controller->quietHoursEnabled(), quietAfter);
         EXPECT_EQ(f.notebook.state.wakeSlot.has_value(),
-                  (chosen == M0 && quietHoursAfter) || (ownedEvent && !privilege));
+                  (m0 && quietAfter) || (owned && !privilege));
         // A refresh rebuilt the menu; in run mode 1 quiet hours cannot be chosen, and the rows'
         // own flags are final.
-        const bool m0 = chosen == M0;
         EXPECT_EQ(itemTitled(f.menu(), "mode.power_adapter")->checked, m0);
         EXPECT_EQ(itemTitled(f.menu(), "mode.always_awake")->checked, !m0);
         EXPECT_EQ(f.menu().items[10].title,

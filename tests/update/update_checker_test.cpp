@@ -33,9 +33,8 @@ TEST(VersionCompare, OrdersAsTheNumericSearchDoes) {
 TEST(Manifest, ChoosesTheMembersForTheFirstPreferredLanguageWithFallbacks) {
     const std::string all = R"({"version":"2.0","changelog_en":"en log","changelog_zh":"zh log",)"
                             R"("download_url_en":"https://x/en","download_url":"https://x/zh"})";
-    using Languages = std::vector<std::string>;
     // clang-format off
-    const std::tuple<const char*, std::string, Languages, std::string, std::string> cases[] = {
+    const std::tuple<const char*, std::string, std::vector<std::string>, std::string, std::string> cases[] = {
         {"English, everything there", all, {"en-GB", "zh-Hans"}, "en log", "https://x/en"},
         {"no preferred language", all, {}, "en log", "https://x/en"},
         {"another language", all, {"de"}, "en log", "https://x/en"},
@@ -120,8 +119,7 @@ TEST(UpdateCheck, EveryOutcomeSilentAndManual) {
             const bool failed = version && *version == "0.9";
             EXPECT_EQ(f.test.application.activations, !silent && newer ? 1 : 0)
                 << "only the update alert comes to the front";
-            EXPECT_EQ(
-                std::count(f.test.workspace.opened.begin(), f.test.workspace.opened.end(), ""), 0)
+            EXPECT_TRUE(f.test.workspace.opened.empty() || !f.test.workspace.opened[0].empty())
                 << "only a real address";
             if (!failed) {
                 EXPECT_EQ(f.menuOffersUpdate(), newer) << "the menu was rebuilt";
