@@ -232,8 +232,9 @@ public:
     bool isLaunchAtLoginEnabled() const;
     // On failure answers false with the system's description of the error in error.
     bool setLaunchAtLoginEnabled(bool enabled, std::string* error);
-    // The second, tiny launch agent that runs the fail-safe check at login, written if missing:
-    // it clears a switch left set by a power loss while launch at login is off.
+    // The second, tiny launch agent that runs the fail-safe check at login, written when missing
+    // or when it names another copy of the application: it clears a switch left set by a power
+    // loss while launch at login is off.
     std::string failSafeLaunchAgentPath() const;
     void ensureFailSafeLaunchAgent();
     void toggleLaunchAtLogin(const MenuItem& sender);
@@ -321,8 +322,8 @@ private:
                        const std::string& keyEquivalent = {});
     MenuItem quietHoursMenuItem();
 
-    // The launch agent file's dictionary; absent when it cannot be read as one.
-    std::optional<PlistDictionary> readLaunchAgent() const;
+    // A launch agent file's dictionary; absent when it cannot be read as one.
+    std::optional<PlistDictionary> readLaunchAgent(const std::string& path) const;
     bool wakeScheduleClaimed() const;
     std::optional<DefaultsDictionary> appOwnedWakeSchedule() const;
     void dropWakeScheduleClaim();

@@ -41,6 +41,16 @@ bool enablesLaunchAtLogin(const PlistDictionary& agent) {
            readsAsTrue(runAtLoad->second);
 }
 
+// The program an agent starts, when it names one.
+std::optional<std::string> programNamedBy(const PlistDictionary& agent) {
+    const auto arguments = agent.find("ProgramArguments");
+    const auto* list =
+        arguments == agent.end() ? nullptr : std::get_if<PlistArray>(&arguments->second.value);
+    const auto* named =
+        list == nullptr || list->empty() ? nullptr : std::get_if<std::string>(&list->front().value);
+    return named != nullptr ? std::optional(*named) : std::nullopt;
+}
+
 bool isExecutableFile(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
@@ -63,15 +73,15 @@ std::string TRBController::launchAgentProgramPath() const {
     return platform_.bundle.executablePath().value_or(candidate);
 }
 
-std::optional<PlistDictionary> TRBController::readLaunchAgent() const {
-    const auto bytes = readWholeFile(launchAgentPath());
+std::optional<PlistDictionary> TRBController::readLaunchAgent(const std::string& path) const {
+    const auto bytes = readWholeFile(path);
     const auto root = bytes ? platform_.propertyLists.parse(*bytes, nullptr) : std::nullopt;
     const auto* agent = root ? std::get_if<PlistDictionary>(&root->value) : nullptr;
     return agent != nullptr ? std::optional(*agent) : std::nullopt;
 }
 
 bool TRBController::isLaunchAtLoginEnabled() const {
-    const auto agent = readLaunchAgent();
+    const auto agent = readLaunchAgent(launchAgentPath());
     return agent && enablesLaunchAtLogin(*agent);
 }
 
@@ -120,17 +130,13 @@ bool TRBController::setLaunchAtLoginEnabled(bool enabled, std::string* error) {
 }
 
 void TRBController::keepLaunchAgentCurrent() {
-    const auto agent = readLaunchAgent();
+    const auto agent = readLaunchAgent(launchAgentPath());
     if (!agent || !enablesLaunchAtLogin(*agent)) {
         return;
     }
-    const auto arguments = agent->find("ProgramArguments");
-    const auto* list =
-        arguments == agent->end() ? nullptr : std::get_if<PlistArray>(&arguments->second.value);
-    const auto* named =
-        list == nullptr || list->empty() ? nullptr : std::get_if<std::string>(&list->front().value);
+    const auto named = programNamedBy(*agent);
     const std::string current = launchAgentProgramPath();
-    if (named != nullptr && *named == current) {
+    if (named == current) {
         return;
     }
     if (!isTransientCopy(current)) {
@@ -140,7 +146,7 @@ void TRBController::keepLaunchAgentCurrent() {
         return;
     }
     // An agent that still starts a copy that is there is left alone.
-    if (named != nullptr && isExecutableFile(*named)) {
+    if (named && isExecutableFile(*named)) {
         return;
     }
     platform_.mainQueue.post([self = shared_from_this()] {
@@ -156,27 +162,35 @@ std::string TRBController::failSafeLaunchAgentPath() const {
 }
 
 void TRBController::ensureFailSafeLaunchAgent() {
-    const std::string path = failSafeLaunchAgentPath();
-    std::error_code failure;
     // Its check reads the switch record; without one it would have nothing to go by.
-    if (platform_.switchRecordPath.empty() || std::filesystem::exists(path, failure)) {
+    if (platform_.switchRecordPath.empty()) {
         return;
     }
+    const std::string path = failSafeLaunchAgentPath();
+    const std::string program = launchAgentProgramPath();
     const std::string logs = platform_.processInfo.homeDirectory() + "/Library/Logs/Dorvane";
-    for (const std::filesystem::path& folder :
-         {std::filesystem::path(path).parent_path(), std::filesystem::path(logs)}) {
-        std::filesystem::create_directories(folder, failure);
-    }
-    // Once at load, no interval and no KeepAlive: it runs one check at login and ends. Failing to
-    // write it is no reason to keep the machine from staying awake; the guardian still watches.
+    // Once at load, no interval and no KeepAlive: it runs one check at login and ends.
     const PlistDictionary agent = {
         {"Label", {std::string(TRBLaunchAgentLabel) + ".fail-safe"}},
-        {"ProgramArguments",
-         {PlistArray{{launchAgentProgramPath()}, {std::string(kFailSafeFlag)}}}},
+        {"ProgramArguments", {PlistArray{{program}, {std::string(kFailSafeFlag)}}}},
         {"RunAtLoad", {true}},
         {"StandardOutPath", {logs + "/fail-safe.log"}},
         {"StandardErrorPath", {logs + "/fail-safe.log"}},
     };
+    // An agent left by a copy since moved would start nothing at the next login. One that starts
+    // a copy still there is kept while this copy is gone by then.
+    const auto existing = readLaunchAgent(path);
+    const auto named = existing ? programNamedBy(*existing) : std::nullopt;
+    if (existing == agent || (isTransientCopy(program) && named && isExecutableFile(*named))) {
+        return;
+    }
+    std::error_code failure;
+    for (const std::filesystem::path& folder :
+         {std::filesystem::path(path).parent_path(), std::filesystem::path(logs)}) {
+        std::filesystem::create_directories(folder, failure);
+    }
+    // Failing to write it is no reason to keep the machine from staying awake; the guardian
+    // still watches.
     removeStaleTemporaryFiles(path);
     if (const auto xml = platform_.propertyLists.xmlData(PlistValue{agent}, nullptr)) {
         writeFileAtomically(path, *xml);

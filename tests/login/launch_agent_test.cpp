@@ -134,6 +134,36 @@ TEST(LaunchAgent, AtStartUpFollowsAMovedApplicationButNeverToACopyThatWillBeGone
     }
 }
 
+// The login check's agent follows a moved application too: one naming a copy that is gone would
+// start nothing after a power loss.
+TEST(LaunchAgent, TheLoginChecksAgentNamesACopyThatIsThereAtTheNextLogin) {
+    const std::string moved = "/Applications/Old.app/Contents/MacOS/Dorvane";
+    const std::string image = "/Volumes/Dorvane/Dorvane.app/Contents/MacOS/Dorvane";
+    // Each row: the program the agent names first, this copy's path; then the program named after.
+    // clang-format off
+    const std::tuple<const char*, std::string, std::string, std::string> cases[] = {
+        {"moved: written again", moved, "/opt/dorvane/bin/dorvane", "/opt/dorvane/bin/dorvane"},
+        {"run from the disk image, the agent's copy gone", moved, image, image},
+        {"run from the disk image, the agent's copy still there", "/bin/sh", image, "/bin/sh"},
+    };
+    // clang-format on
+    for (const auto& [what, named, running, namedAfter] : cases) {
+        SCOPED_TRACE(what);
+        AgentFixture f;
+        f.test.switchRecordPath = f.home + "/record";
+        f.controller = f.test.makeController();
+        f.test.bundle.executable = named;
+        f.controller->ensureFailSafeLaunchAgent();
+        f.test.bundle.executable = running;
+        f.controller->ensureFailSafeLaunchAgent();
+        const auto agent = f.test.propertyLists.parse(
+            readWholeFile(f.controller->failSafeLaunchAgentPath()).value_or(""), nullptr);
+        ASSERT_TRUE(agent.has_value());
+        EXPECT_EQ(std::get<PlistDictionary>(agent->value).at("ProgramArguments"),
+                  (PlistValue{PlistArray{{namedAfter}, {std::string("--fail-safe")}}}));
+    }
+}
+
 TEST(LaunchAgent, AFailedToggleSaysWhyAndShowsTheRealState) {
     AgentFixture f;
     f.test.bundle.texts["dialog.launch_at_login_failed.body_format"] = "because: %@";
