@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -75,7 +74,7 @@ TEST(EventLoop, AModalAlertHoldsOrdinaryWorkAndTimersButRunsPolicyWork) {
         // come due twice.
         policyTimer = loop.startTimer(TimerSpec{250ms, 0ms, 0ms, WorkKind::RunsDuringAlerts},
                                       [&] { order.push_back("policy timer"); });
-        loop.post([&] { order.push_back("work queued during the alert"); });
+        loop.post([&] { order.push_back("held work"); });
         loop.post([&] { order.push_back("policy work"); }, WorkKind::RunsDuringAlerts);
         const auto wakeUpsBefore = loop.wakeUps();
         loop.runModal([&] { return order.size() == 2; });
@@ -86,8 +85,7 @@ TEST(EventLoop, AModalAlertHoldsOrdinaryWorkAndTimersButRunsPolicyWork) {
     timer->cancel();
     // The timer that came due twice during the alert runs once, and next at its following period.
     EXPECT_EQ(order, (std::vector<std::string>{"policy work", "policy timer", "alert closed",
-                                               "work queued during the alert", "timer", "later",
-                                               "timer"}));
+                                               "held work", "timer", "later", "timer"}));
     // However an alert ends, the loop leaves its modal state.
     EventLoop fresh;
     EXPECT_THROW(fresh.runModal([]() -> bool { throw std::runtime_error("alert failed"); }),
