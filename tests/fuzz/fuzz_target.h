@@ -6,10 +6,13 @@
 
 // A fuzz target: one parser of outside input fed arbitrary bytes. Built with libFuzzer, each
 // target is a program of its own; in the normal build all targets are linked into one test that
-// replays every input kept under tests/fuzz/corpus/<name>/.
+// replays every input kept under tests/fuzz/corpus/<name>/. What a target promises for every input
+// is checked with DORVANE_FUZZ_EXPECT: a broken promise crashes under libFuzzer, which keeps the
+// input, and makes the target return 1 in the test build, which fails the replay.
 #ifdef DORVANE_LIBFUZZER
 #define DORVANE_FUZZ_TARGET(name) \
     extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+#define DORVANE_FUZZ_EXPECT(holds) (holds) ? void() : __builtin_trap()
 #else
 namespace dorvane::fuzz {
 using Target = int (*)(const std::uint8_t* data, std::size_t size);
@@ -20,13 +23,6 @@ bool registerTarget(const char* name, Target target);
     [[maybe_unused]] static const bool name##Registered =                    \
         dorvane::fuzz::registerTarget(#name, name##FuzzTarget);              \
     static int name##FuzzTarget(const std::uint8_t* data, std::size_t size)
-#endif
-
-// What a target promises for every input: a broken promise crashes under libFuzzer, which keeps
-// the input, and makes the target return 1 in the test build, which fails the replay.
-#ifdef DORVANE_LIBFUZZER
-#define DORVANE_FUZZ_EXPECT(holds) (holds) ? void() : __builtin_trap()
-#else
 #define DORVANE_FUZZ_EXPECT(holds) \
     do {                           \
         if (!(holds))              \

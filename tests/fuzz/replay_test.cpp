@@ -30,9 +30,8 @@ TEST(FuzzCorpus, EveryKeptInputRunsCleanly) {
         for (const auto& entry : std::filesystem::directory_iterator(corpus / name)) {
             const auto bytes = readWholeFile(entry.path().string());
             ASSERT_TRUE(bytes) << entry.path();
-            EXPECT_EQ(target(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()),
-                      0)
-                << entry.path() << ": the target's promise does not hold";
+            const auto* input = reinterpret_cast<const std::uint8_t*>(bytes->data());
+            EXPECT_EQ(target(input, bytes->size()), 0) << entry.path() << ": a promise broken";
             ++inputs;
         }
         EXPECT_GT(inputs, 0) << "each target has a seed corpus";

@@ -7,9 +7,7 @@ DORVANE_FUZZ_TARGET(update_manifest) {
     const std::string_view body = dorvane::fuzz::asText(data, size);
     for (const bool english : {true, false}) {
         const auto manifest = dorvane::parseUpdateManifest(body, english);
-        DORVANE_FUZZ_EXPECT(!manifest ||
-                            (!manifest->version.empty() && manifest->version[0] >= '0' &&
-                             manifest->version[0] <= '9'));
+        DORVANE_FUZZ_EXPECT(!manifest || manifest->version.find_first_of("0123456789") == 0);
     }
     const std::size_t split = body.find('\n');
     if (split != std::string_view::npos) {

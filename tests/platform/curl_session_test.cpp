@@ -52,22 +52,20 @@ struct TestServers {
 
 TEST(CurlSession, FetchesOnlyWhatTheRulesAllow) {
     const TestServers servers;
-    const auto at = [&](const char* scheme, int port, const char* path) {
-        return std::string(scheme) + "://127.0.0.1:" + std::to_string(port) + path;
-    };
-    const auto https = [&](const char* path) { return at("https", servers.httpsPort, path); };
+    const std::string https = "https://127.0.0.1:" + std::to_string(servers.httpsPort);
+    const std::string http = "http://127.0.0.1:" + std::to_string(servers.httpPort);
     const CurlUrlSession::Options trusted{kData + "https-test-certificate.pem", 1000};
     // clang-format off
     const std::tuple<const char*, std::string, CurlUrlSession::Options, std::chrono::seconds, std::optional<std::string>> cases[] = {
-        {"the manifest", https("/manifest"), trusted, 10s, kManifest},
-        {"plain http asked for directly", at("http", servers.httpPort, "/manifest"), trusted, 10s, kManifest},
-        {"through a redirect", https("/redirect"), trusted, 10s, kManifest},
-        {"a redirect from https to plain http is refused", https("/redirect-to-http"), trusted, 10s, std::nullopt},
-        {"a body of exactly the bound", https("/bytes/1000"), trusted, 10s, std::string(1000, 'x')},
-        {"a byte more, arriving in one piece", https("/bytes/1001"), trusted, 10s, std::nullopt},
-        {"an answer slower than the time-out", https("/slow"), trusted, 1s, std::nullopt},
-        {"a status that is not OK still delivers its body", https("/missing"), trusted, 10s, "not here"},
-        {"a server the client cannot verify", https("/manifest"), {}, 10s, std::nullopt},
+        {"the manifest", https + "/manifest", trusted, 10s, kManifest},
+        {"plain http asked for directly", http + "/manifest", trusted, 10s, kManifest},
+        {"through a redirect", https + "/redirect", trusted, 10s, kManifest},
+        {"a redirect from https to plain http is refused", https + "/redirect-to-http", trusted, 10s, std::nullopt},
+        {"a body of exactly the bound", https + "/bytes/1000", trusted, 10s, std::string(1000, 'x')},
+        {"a byte more, arriving in one piece", https + "/bytes/1001", trusted, 10s, std::nullopt},
+        {"an answer slower than the time-out", https + "/slow", trusted, 1s, std::nullopt},
+        {"a status that is not OK still delivers its body", https + "/missing", trusted, 10s, "not here"},
+        {"a server the client cannot verify", https + "/manifest", {}, 10s, std::nullopt},
     };
     // clang-format on
     for (const auto& [what, url, options, timeout, body] : cases) {

@@ -27,14 +27,12 @@ TEST(InfoPlist, HoldsWhatTheBundleNeeds) {
     std::sort(languages.begin(), languages.end(), [](const PlistValue& a, const PlistValue& b) {
         return std::get<std::string>(a.value) < std::get<std::string>(b.value);
     });
-    // clang-format off
     const std::pair<const char*, PlistValue> wanted[] = {
         {"CFBundleShortVersionString", {version.substr(0, version.rfind('.'))}},
         {"CFBundleVersion", {version}},
         {"CFBundleLocalizations", {languages}},
         {"LSUIElement", {true}},
     };
-    // clang-format on
     for (const auto& [key, value] : wanted) {
         ASSERT_TRUE(info.contains(key)) << key;
         EXPECT_EQ(info.at(key), value) << key;

@@ -23,12 +23,10 @@ struct LineFixture {
     UniqueFd output{::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600)};
     UniqueFd input;
     UniqueFd feed;  // the writing end when the input is a pipe
-    LineFrontEnd frontEnd;
+    LineFrontEnd frontEnd{loop, input.get(), output.get()};
 
     explicit LineFixture(UniqueFd in, UniqueFd writer = UniqueFd())
-        : input(std::move(in)),
-          feed(std::move(writer)),
-          frontEnd(loop, input.get(), output.get()) {}
+        : input(std::move(in)), feed(std::move(writer)) {}
     static LineFixture piped() {
         int ends[2];
         EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
@@ -97,7 +95,6 @@ TEST(LineFrontEnd, AcceptsOnlyAnAnswerTheOpenAlertCanGive) {
     alert.accessory.fields.resize(3);
     alert.accessory.fields[0].text = "Start";
     alert.accessory.fields[0].editable = false;
-    // clang-format off
     const char* const refused[] = {
         R"({"answer":1003})",
         R"({"answer":0})",
@@ -107,7 +104,6 @@ TEST(LineFrontEnd, AcceptsOnlyAnAnswerTheOpenAlertCanGive) {
         R"({"answer":1000,"fields":["23:00",7]})",
         R"({"choose":[0]})",
     };
-    // clang-format on
     for (const char* line : refused) {
         f.send(line);
     }

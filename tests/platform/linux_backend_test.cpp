@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -21,8 +20,7 @@ using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
 // Runs the loop until the predicate holds or the time is up; true when it held.
-bool runUntil(EventLoop& loop, const std::function<bool()>& done,
-              std::chrono::milliseconds limit = 5s) {
+bool runUntil(EventLoop& loop, std::chrono::milliseconds limit, const std::function<bool()>& done) {
     const auto deadline = SteadyClock::now() + limit;
     bool held = false;
     auto check = loop.startTimer(TimerSpec{5ms, 5ms, 0ms}, [&] {
@@ -76,20 +74,18 @@ TEST(EventLoop, AModalAlertHoldsOrdinaryWorkAndTimersButRunsPolicyWork) {
         // come due twice.
         policyTimer = loop.startTimer(TimerSpec{250ms, 0ms, 0ms, WorkKind::RunsDuringAlerts},
                                       [&] { order.push_back("policy timer"); });
-        loop.post([&] { order.push_back("work queued during the alert"); });
+        loop.post([&] { order.push_back("held work"); });
         loop.post([&] { order.push_back("policy work"); }, WorkKind::RunsDuringAlerts);
         const auto wakeUpsBefore = loop.wakeUps();
         loop.runModal([&] { return order.size() == 2; });
         EXPECT_LE(loop.wakeUps() - wakeUpsBefore, 10u) << "held work must not keep it spinning";
         order.push_back("alert closed");
     });
-    ASSERT_TRUE(runUntil(
-        loop, [&] { return order.size() >= 7; }, 3s));
+    ASSERT_TRUE(runUntil(loop, 3s, [&] { return order.size() >= 7; }));
     timer->cancel();
     // The timer that came due twice during the alert runs once, and next at its following period.
     EXPECT_EQ(order, (std::vector<std::string>{"policy work", "policy timer", "alert closed",
-                                               "work queued during the alert", "timer", "later",
-                                               "timer"}));
+                                               "held work", "timer", "later", "timer"}));
     // However an alert ends, the loop leaves its modal state.
     EventLoop fresh;
     EXPECT_THROW(fresh.runModal([]() -> bool { throw std::runtime_error("alert failed"); }),
@@ -118,8 +114,7 @@ TEST(SimPowerManagement, ChangesUndoneBeforeTheLoopLooksAreStillDelivered) {
             return true;
         },
         nullptr);
-    runUntil(
-        loop, [&] { return powerChanges > 0 && wakes > 0; }, 1s);
+    runUntil(loop, 1s, [&] { return powerChanges > 0 && wakes > 0; });
     EXPECT_EQ(powerChanges, 1);
     EXPECT_EQ(wakes, 1);
 }
@@ -133,14 +128,12 @@ TEST(ReadWholeFile, ReadsOnlyRegularFilesWithinTheBound) {
         EXPECT_TRUE(writeFileAtomically(path, std::string(size, 'x')));
         return path;
     };
-    // clang-format off
     const std::tuple<const char*, std::string, std::optional<std::size_t>> cases[] = {
         {"a file of the largest size", fileOf(kMaximumFileSize), kMaximumFileSize},
         {"one byte more", fileOf(kMaximumFileSize + 1), std::nullopt},
         {"a device", "/dev/null", std::nullopt},
         {"a FIFO nobody writes", fifo, std::nullopt},
     };
-    // clang-format on
     for (const auto& [what, path, size] : cases) {
         SCOPED_TRACE(what);
         const auto bytes = readWholeFile(path);
@@ -160,7 +153,6 @@ TEST(AtomicFile, TheCleanUpRemovesOnlyLeftoverTemporaryFiles) {
     testing::TempFolder folder;
     const std::string path = folder.path + "/d.plist";
     ASSERT_TRUE(writeFileAtomically(path, "settings"));
-    // clang-format off
     const std::pair<const char*, bool> cases[] = {
         {".d.plist.dorvane-partial-a1B2c3", false},
         {"d.plist.backup", true},
@@ -170,7 +162,6 @@ TEST(AtomicFile, TheCleanUpRemovesOnlyLeftoverTemporaryFiles) {
         {".d.plist.dorvane-partial-a1B2_3", true},
         {".e.plist.dorvane-partial-a1B2c3", true},
     };
-    // clang-format on
     for (const auto& [name, kept] : cases) {
         ASSERT_TRUE(writeFileAtomically(folder.path + "/" + name, "x"));
     }
@@ -262,8 +253,7 @@ TEST(DefaultsFile, FlushesWithinASecondSharesTheFileAndKeepsWhatItDoesNotUnderst
     defaults->setObject("integer", std::int64_t{5});
     theirs["integer"] = PlistValue{std::int64_t{60}};
     otherProgramWrites(false);
-    EXPECT_EQ(defaults->objectForKey("integer"), DefaultsValue(std::int64_t{5}))
-        << "ours not saved";
+    EXPECT_EQ(defaults->objectForKey("integer"), DefaultsValue(std::int64_t{5})) << "ours, unsaved";
     // A key another program adds while that flush is being made is merged in, not overwritten.
     theirs["late"] = PlistValue{true};
     plists.theirs = [&, late = true](int) mutable {
@@ -304,12 +294,10 @@ TEST(DefaultsFile, AnUnreadableFileIsMovedAsideNeverOverAnEarlierOne) {
         deep += i < 50000 ? "<array>" : "</array>";
     }
     deep += "</plist>";
-    // clang-format off
     const std::pair<const char*, std::string> cases[] = {
         {"not a property list", "not a property list"},
         {"nested 50,000 deep", deep},
     };
-    // clang-format on
     for (const auto& [what, content] : cases) {
         SCOPED_TRACE(what);
         testing::TempFolder folder;

@@ -29,25 +29,31 @@ const char* const kClamshellClosedListing = "+-o IOPMrootDomain  <class IOPMroot
     "!matched, active, busy 0, retain 5>\n";
 // clang-format on
 
+// Reads each row's listing with the parser and compares the reading with the row's.
+template <typename Want>
+void expectReadings(Want (*parse)(std::string_view),
+                    std::initializer_list<std::tuple<const char*, std::string, Want>> cases) {
+    for (const auto& [what, listing, want] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(parse(listing), want);
+    }
+}
+
 TEST(PowerSourceParser, AdapterIsTestedFirst) {
     // clang-format off
-    const std::tuple<const char*, std::string, PowerSource> cases[] = {
+    expectReadings(parsePowerSource, {
         {"on the adapter", kPowerListingAC, PowerSource::AC},
         {"on battery", kPowerListingBattery, PowerSource::Battery},
         {"names both sources", "'Battery Power' then 'AC Power'", PowerSource::AC},
         {"another source only", "Now drawing from 'UPS Power'\n", PowerSource::Unknown},
         {"case differs", "Now drawing from 'ac power'\n", PowerSource::Unknown},
-    };
+    });
     // clang-format on
-    for (const auto& [what, listing, want] : cases) {
-        SCOPED_TRACE(what);
-        EXPECT_EQ(parsePowerSource(listing), want);
-    }
 }
 
 TEST(BatteryChargeParser, ReadsOnlyAWholePercentOnTheFirstBatteryLine) {
     // clang-format off
-    const std::tuple<const char*, std::string, std::optional<std::int64_t>> cases[] = {
+    expectReadings(parseBatteryCharge, {
         {"on the adapter, no id as OS X 10.11 printed it", kPowerListingAC, 88},
         {"on battery", kPowerListingBattery, 95},
         {"a UPS line and a battery warning besides", "Now drawing from 'UPS Power'\n -Back-UPS (id=9)\t60%; discharging\n -InternalBattery-0 (id=1)\t7%; discharging present: true\n\tBattery Warning: Early\n", 7},
@@ -60,17 +66,13 @@ TEST(BatteryChargeParser, ReadsOnlyAWholePercentOnTheFirstBatteryLine) {
         {"the first battery decides", " -InternalBattery-0 (id=1)\t30%;\n -InternalBattery-1 (id=2)\t5%;\n", 30},
         {"a garbled first battery hides a second", " -InternalBattery-0 (id=1)\tx%;\n -InternalBattery-1 (id=2)\t5%;\n", std::nullopt},
         {"a first battery line cut short hides a second", " -InternalBattery-0 (id=1\n -InternalBattery-1 (id=2)\t5%;\n", std::nullopt},
-    };
+    });
     // clang-format on
-    for (const auto& [what, listing, want] : cases) {
-        SCOPED_TRACE(what);
-        EXPECT_EQ(parseBatteryCharge(listing), want);
-    }
 }
 
 TEST(SleepSwitchParser, ReadsTheFirstQualifyingLine) {
     // clang-format off
-    const std::tuple<const char*, std::string, bool> cases[] = {
+    expectReadings(parseSleepSwitch, {
         {"set, tabs as pmset prints them", kSettingsListing, true},
         {"never set: no switch line at all", kSettingsNeverSet, false},
         {"cleared", "System-wide power settings:\n SleepDisabled\t\t0\n DestroyFVKeyOnStandby\t\t1\n", false},
@@ -86,28 +88,20 @@ TEST(SleepSwitchParser, ReadsTheFirstQualifyingLine) {
         {"CR LF line ends", "System-wide power settings:\r\n SleepDisabled\t\t1\r\n", true},
         {"a no-break space trims like a blank", "\xC2\xA0SleepDisabled\xC2\xA0" "1\n", true},
         {"line separator U+2028 splits lines", "x\xE2\x80\xA8SleepDisabled 1", true},
-    };
+    });
     // clang-format on
-    for (const auto& [what, listing, want] : cases) {
-        SCOPED_TRACE(what);
-        EXPECT_EQ(parseSleepSwitch(listing), want);
-    }
 }
 
 TEST(ClamshellParser, ClosedIsTestedFirst) {
     // clang-format off
-    const std::tuple<const char*, std::string, std::optional<bool>> cases[] = {
+    expectReadings(parseClamshellClosed, {
         {"closed", kClamshellClosedListing, true},
         {"open, on a node without children", "+-o IOPMrootDomain  <class IOPMrootDomain>\n    {\n      \"AppleClamshellState\" = No\n    }\n", false},
         {"two entries, different states", "\"AppleClamshellState\" = No\n\"AppleClamshellState\" = Yes\n", true},
         {"no lid (a desktop)", "+-o IOPMrootDomain\n  {\n  \"SleepPolicy\" = 1\n  }\n", std::nullopt},
         {"other spacing", "\"AppleClamshellState\"=Yes", std::nullopt},
-    };
+    });
     // clang-format on
-    for (const auto& [what, listing, want] : cases) {
-        SCOPED_TRACE(what);
-        EXPECT_EQ(parseClamshellClosed(listing), want);
-    }
 }
 
 }  // namespace

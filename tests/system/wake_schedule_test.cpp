@@ -111,10 +111,7 @@ TEST(WakeSchedule, EveryRowOfTheStateTable) {
         if (claim != Claim::NotOwned) {
             ASSERT_TRUE(controller->applyRepeatWakeAtHour(7, 0));
         }
-        if (claim == Claim::UserRemoved) {
-            notebook.state.wakeSlot.reset();
-        }
-        if (machine) {
+        if (claim == Claim::UserRemoved || machine) {
             notebook.state.wakeSlot = machine;
         }
         test.commands.runs.clear();
@@ -139,11 +136,10 @@ TEST(WakeSchedule, EveryRowOfTheStateTable) {
         test.bundle.texts["dialog.existing_schedule.body_format"] = "found: %@";
         controller->setWakeScheduleError("before");
 
-        const bool succeeded =
-            operation == Operation::Cancel
-                ? controller->cancelRepeatWake()
-                : controller->applyRepeatWakeAtHour(operation == Operation::Install7 ? 7 : 6,
-                                                    operation == Operation::Install7 ? 0 : 30);
+        const bool at7 = operation == Operation::Install7;
+        const bool succeeded = operation == Operation::Cancel
+                                   ? controller->cancelRepeatWake()
+                                   : controller->applyRepeatWakeAtHour(at7 ? 7 : 6, at7 ? 0 : 30);
         EXPECT_EQ(succeeded, result);
         EXPECT_EQ(test.commands.runs, runs);
         EXPECT_EQ(boolForKey(test.defaults, keys::kWakeScheduleClaimed), ownedAfter);
