@@ -101,15 +101,21 @@ bool ControlServer::samePeerUser(int socket) {
     return peerUser(socket) == ::geteuid();
 }
 
+int ControlServer::acceptConnection(int listener) {
+    return ::accept(listener, nullptr, nullptr);
+}
+
 ControlServer::ControlServer(DescriptorWatch& watch, MainQueue& queue, UniqueFd listener,
-                             std::string path, Handler handler, PeerCheck peerCheck, Limits limits)
+                             std::string path, Handler handler, PeerCheck peerCheck, Limits limits,
+                             Accept accept)
     : watch_(watch),
       queue_(queue),
       listener_(std::move(listener)),
       path_(std::move(path)),
       handler_(std::move(handler)),
       peerCheck_(std::move(peerCheck)),
-      limits_(limits) {
+      limits_(limits),
+      accept_(std::move(accept)) {
     listenWatch_ = watch_.watchReadable(listener_.get(), [this] { acceptClients(); });
 }
 
@@ -132,7 +138,7 @@ void ControlServer::close() {
 
 void ControlServer::acceptClients() {
     for (;;) {
-        UniqueFd fd(::accept(listener_.get(), nullptr, nullptr));
+        UniqueFd fd(accept_(listener_.get()));
         if (!fd.valid()) {
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 pauseAccepting();

@@ -49,11 +49,16 @@ public:
     // Whether the peer of an accepted connection may talk to us: by default, the same user.
     using PeerCheck = std::function<bool(int socket)>;
     static bool samePeerUser(int socket);
+    // Takes the next connection from the listener, as accept(2) does: a stand-in lets a test run
+    // out of descriptors.
+    using Accept = std::function<int(int listener)>;
+    static int acceptConnection(int listener);
     // How long accepting rests when the process or the system is out of descriptors.
     static constexpr std::chrono::seconds kAcceptPause{1};
 
     ControlServer(DescriptorWatch& watch, MainQueue& queue, UniqueFd listener, std::string path,
-                  Handler handler, PeerCheck peerCheck = samePeerUser, Limits limits = {});
+                  Handler handler, PeerCheck peerCheck = samePeerUser, Limits limits = {},
+                  Accept accept = acceptConnection);
     ~ControlServer();
     ControlServer(const ControlServer&) = delete;
     ControlServer& operator=(const ControlServer&) = delete;
@@ -89,6 +94,7 @@ private:
     Handler handler_;
     PeerCheck peerCheck_;
     Limits limits_;
+    Accept accept_;
     DescriptorWatch::WatchId listenWatch_ = 0;
     std::unique_ptr<TimerSource> acceptPause_;
     std::map<int, Client> clients_;
