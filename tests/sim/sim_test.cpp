@@ -30,6 +30,7 @@ TEST(SimStateFile, RoundTripsEveryFieldAndRefusesWhatIsNotAState) {
 
     for (const char* text : {"", "{", "[]", "{\"version\": 2}"}) {
         SCOPED_TRACE(text);
+        error.clear();
         EXPECT_FALSE(fromJson(text, &error));
         EXPECT_FALSE(error.empty());
     }
